@@ -1,0 +1,212 @@
+#include "korvtest.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace korvtest {
+
+void make_dirs(const std::string &path, mode_t mode)
+{
+    std::string cur;
+    for (size_t pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
+        cur = path.substr(0, pos);
+        if (!cur.empty() && mkdir(cur.c_str(), mode) != 0 && errno != EEXIST)
+            throw std::runtime_error("mkdir " + cur + ": " + strerror(errno));
+        if (pos == std::string::npos)
+            break;
+    }
+}
+
+void write_file(const std::string &path, const std::string &content, mode_t mode)
+{
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        make_dirs(path.substr(0, slash));
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0)
+        throw std::runtime_error("open " + path + ": " + strerror(errno));
+    size_t done = 0;
+    while (done < content.size()) {
+        ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n <= 0) {
+            close(fd);
+            throw std::runtime_error("write " + path + ": " + strerror(errno));
+        }
+        done += static_cast<size_t>(n);
+    }
+    fchmod(fd, mode);
+    close(fd);
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool file_exists(const std::string &path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+static int remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+    remove(path);
+    return 0;
+}
+
+void remove_tree(const std::string &path)
+{
+    nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+}
+
+namespace {
+
+const char kSyslogFile[] = "/.korvsim/syslog";
+size_t gSyslogStart = 0;  // file offset where syslog_clear left off
+
+std::string unescape(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            char c = text[++i];
+            out += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Sends a marker behind every message already queued and waits until the recorder wrote it.
+void syslog_sync()
+{
+    static unsigned counter = 0;
+    char nonce[64];
+    snprintf(nonce, sizeof nonce, "%d-%u", static_cast<int>(getpid()), ++counter);
+    std::string datagram = std::string("\x01korvsim-sync ") + nonce;
+
+    int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (sock < 0)
+        throw std::runtime_error("syslog sync socket");
+    struct sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, "/dev/log");
+    ssize_t sent = sendto(sock, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&addr),
+                          sizeof addr);
+    close(sock);
+    if (sent < 0)
+        throw std::runtime_error(std::string("syslog sync send: ") + strerror(errno));
+
+    std::string wanted = std::string("sync\t\t") + nonce + "\n";
+    for (int i = 0; i < 20000; ++i) {  // up to 20 s
+        if (read_file(kSyslogFile).find(wanted) != std::string::npos)
+            return;
+        struct timespec ts {0, 1000000};
+        nanosleep(&ts, nullptr);
+    }
+    throw std::runtime_error("syslog recorder did not answer");
+}
+
+std::string strip_newline(const std::string &s)
+{
+    if (!s.empty() && s.back() == '\n')
+        return s.substr(0, s.size() - 1);
+    return s;
+}
+
+}  // namespace
+
+std::vector<SyslogLine> syslog_lines()
+{
+    syslog_sync();
+    std::string all = read_file(kSyslogFile);
+    std::vector<SyslogLine> lines;
+    std::istringstream in(all.substr(std::min(gSyslogStart, all.size())));
+    std::string row;
+    while (std::getline(in, row)) {
+        if (row.rfind("sync\t", 0) == 0)
+            continue;
+        size_t t1 = row.find('\t');
+        size_t t2 = t1 == std::string::npos ? t1 : row.find('\t', t1 + 1);
+        if (t2 == std::string::npos)
+            continue;
+        SyslogLine line;
+        line.priority = atoi(row.substr(0, t1).c_str());
+        line.tag = row.substr(t1 + 1, t2 - t1 - 1);
+        line.message = unescape(row.substr(t2 + 1));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void syslog_clear()
+{
+    syslog_sync();
+    gSyslogStart = read_file(kSyslogFile).size();
+}
+
+bool syslog_has(const std::string &message, int severity)
+{
+    for (const SyslogLine &line : syslog_lines()) {
+        if (strip_newline(line.message) == strip_newline(message) && (severity < 0 || line.severity() == severity))
+            return true;
+    }
+    return false;
+}
+
+bool syslog_contains(const std::string &fragment)
+{
+    for (const SyslogLine &line : syslog_lines()) {
+        if (line.message.find(fragment) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+std::string syslog_dump()
+{
+    std::string out;
+    for (const SyslogLine &line : syslog_lines())
+        out += "<" + std::to_string(line.priority) + "> " + line.message + "\n";
+    return out;
+}
+
+int run_shell(const std::string &command, std::string *output)
+{
+    fflush(nullptr);
+    FILE *pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return -1;
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+        text.append(buf, n);
+    int status = pclose(pipe);
+    if (output)
+        *output = text;
+    if (status < 0 || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+}  // namespace korvtest

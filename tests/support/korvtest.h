@@ -1,0 +1,41 @@
+// What every test program shares: the sandbox guard, files of the device tree, and syslog.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace korvtest {
+
+// Files of the device tree (the sandbox's "/"). Parent folders are created.
+void write_file(const std::string &path, const std::string &content, mode_t mode = 0644);
+std::string read_file(const std::string &path);  // "" when missing; see file_exists
+bool file_exists(const std::string &path);
+void make_dirs(const std::string &path, mode_t mode = 0755);
+void remove_tree(const std::string &path);
+
+// One message that a program of the sandbox sent to /dev/log.
+struct SyslogLine {
+    int priority = 0;  // facility | severity as sent
+    int severity() const { return priority & 7; }
+    std::string tag;      // program name
+    std::string message;  // text after "tag[pid]: "
+};
+
+// Every message recorded since the sandbox started (or since syslog_clear), in order.
+// Waits until all messages sent before the call are recorded, from this or any other process.
+std::vector<SyslogLine> syslog_lines();
+// Forgets what was recorded so far.
+void syslog_clear();
+// True when a message with exactly this text was recorded (at the given severity, or any when -1).
+bool syslog_has(const std::string &message, int severity = -1);
+// True when a recorded message contains this text.
+bool syslog_contains(const std::string &fragment);
+// The recorded messages joined by newlines, for assertion output.
+std::string syslog_dump();
+
+// Runs a command through /bin/sh inside the sandbox; returns its exit status (or -1).
+int run_shell(const std::string &command, std::string *output = nullptr);
+
+}  // namespace korvtest
