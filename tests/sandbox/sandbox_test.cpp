@@ -16,9 +16,15 @@
 TEST(Sandbox, HostFilesAreOutOfReach)
 {
     // The host has these; a fresh device tree does not.
-    for (const char *path : {"/etc/os-release", "/etc/hostname", "/proc/self", "/proc/1/status", "/sys/kernel",
-                             "/usr/include", "/home"})
+    for (const char *path : {"/etc/os-release", "/etc/hostname", "/proc/sys/kernel/hostname",
+                             "/sys/kernel", "/usr/include", "/home"})
         EXPECT_FALSE(korvtest::file_exists(path)) << path;
+    // Only the sandbox's own processes can be seen: its launcher is pid 1.
+    EXPECT_EQ(korvtest::read_file("/.korvsim/proc/1/comm"), "korv-sandbox\n");
+    std::string out;
+    ASSERT_EQ(korvtest::run_shell("ls /.korvsim/proc | grep -c '^[0-9]'", &out), 0);
+    EXPECT_LT(std::stoi(out), 10) << "host processes visible";
+    EXPECT_EQ(korvtest::read_file("/proc/self/comm"), "korv_test_sandb\n");
     EXPECT_TRUE(korvtest::file_exists("/.korvsim/sandbox"));
 }
 

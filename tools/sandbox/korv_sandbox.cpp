@@ -6,7 +6,9 @@
 // when not started as root), chrooted into TREE. The host's libraries and a few everyday
 // tools are bound read-only; /proc and /sys of the tree are plain fixture folders. syslog
 // messages sent to the tree's /dev/log are recorded in /.korvsim/syslog with their priority.
-// --fresh makes a new tree under $KORV_TREE_ROOT (default /tmp) and removes it afterwards.
+// The sandbox's own processes are visible at /.korvsim/proc (and /proc/self), none of the host's.
+// --fresh makes a new tree (a tmpfs over a new folder under $KORV_TREE_ROOT, default /tmp) and
+// removes it afterwards; with --keep the tree is an ordinary folder that stays.
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -41,6 +43,8 @@ const char *const kTools[] = {
     "sync",  "tr",    "cut",   "sort",   "uniq",  "od",       "printf", "test", "expr",  "basename",
     "dirname", "date", "id",   "mount",  "umount", "tar",     "gzip",  "mktemp", "realpath", "truncate",
 };
+
+constexpr int kProcPidLinks = 4096;
 
 const char *const kLibDirs[] = {"/usr/lib", "/usr/lib64", "/usr/libexec"};
 
@@ -224,6 +228,10 @@ struct Options {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         die("private mounts");
     const std::string &tree = opt.tree;
+    // A fresh tree lives in a tmpfs of this mount namespace: quick to lay out, and gone with it.
+    if (opt.fresh && !opt.keep && mount("tmpfs", tree.c_str(), "tmpfs", MS_NOSUID, "mode=0755") != 0)
+        die("mount the tree's tmpfs");
+    lay_out(tree);
     for (const char *dir : kLibDirs) {
         struct stat st {};
         if (stat(dir, &st) == 0 && S_ISDIR(st.st_mode))
@@ -252,6 +260,22 @@ struct Options {
     for (const std::string &path : opt.bindRo) {
         make_dirs(tree + path);
         bind(path, tree + path, true);
+    }
+    // The tree's /proc is a folder of fixtures. Only the sandbox's own processes are offered,
+    // through a procfs of the new pid namespace limited to its pid folders; /proc/self,
+    // /proc/thread-self and /proc/<pid> link there, as sanitizers and some libc calls expect.
+    make_dirs(tree + "/.korvsim/proc");
+    if (mount("proc", (tree + "/.korvsim/proc").c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+              "subset=pid") != 0)
+        die("mount the sandbox's procfs");
+    // LeakSanitizer reads /proc/<pid>/task by number, so the first pids get links too.
+    std::vector<std::string> links = {"self", "thread-self"};
+    for (int pid = 1; pid <= kProcPidLinks; ++pid)
+        links.push_back(std::to_string(pid));
+    for (const std::string &link : links) {
+        std::string path = tree + "/proc/" + link;
+        if (symlink(("/.korvsim/proc/" + link).c_str(), path.c_str()) != 0 && errno != EEXIST)
+            die(("symlink " + path).c_str());
     }
     sethostname("vaultmere", 9);
     loopback_up();
@@ -403,7 +427,6 @@ int main(int argc, char **argv)
         if (opt.tree == "/")
             usage();
     }
-    lay_out(opt.tree);
 
     // The namespaces live in a child, so that this process can remove the tree afterwards
     // without ever seeing the tree's bind mounts.
