@@ -28,7 +28,7 @@ extern "C" int korv_plat_uptime(long *seconds)
 
 extern "C" int korv_plat_open(const char *path, int flags)
 {
-    return open(path, flags | O_CLOEXEC);
+    return open(path, flags | O_CLOEXEC, 0666);
 }
 
 extern "C" int korv_plat_close(int fd)

@@ -1,0 +1,100 @@
+// Control of the simulated device kernel, for tests and the device-tree builders.
+// Runs inside the device tree (the sandbox's "/"); the state lives under /.korvsim/.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvsim::ctl {
+
+enum class Kind { Nor, MSys };
+
+struct WindowInfo {
+    int index = 0;          // N of "/dev/mtdN"
+    uint32_t base = 0;      // flash address
+    uint32_t size = 0;
+    bool locked = false;
+    uint32_t data_length = 0;  // MSys: bytes in use
+};
+
+struct ChipInfo {
+    Kind kind = Kind::Nor;
+    uint32_t base = 0;
+    uint64_t size = 0;       // up to 4 GiB: a chip may end at the top of the address space
+    uint32_t erase_size = 0;
+    bool msys_prepared = false;
+};
+
+// Flash chip. A new chip forgets every window and removes their mirrors.
+// NOR: base is the chip's flash address (the chip may end at 0x100000000).
+// MSys: base 0, size 967 units of 16 KiB unless given.
+bool create_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base = 0, uint8_t fill = 0xFF);
+std::optional<ChipInfo> chip();
+// Defines (or redefines) "/dev/mtdN" as the window [base, base+size) and exports its mirror.
+bool define_window(int index, uint32_t base, uint32_t size, bool locked = false, uint32_t data_length = 0);
+bool remove_window(int index);
+std::vector<WindowInfo> windows();
+std::optional<WindowInfo> window(int index);
+bool set_locked(int index, bool locked);
+bool set_data_length(int index, uint32_t length);
+// Sets bytes of a window directly (as a programmer would, no flash rules); mirrors follow.
+bool fill_window(int index, uint32_t offset, const std::vector<uint8_t> &bytes);
+bool fill_window(int index, uint32_t offset, uint32_t count, uint8_t value);
+// A window's bytes as the chip holds them, after importing changed mirrors.
+std::vector<uint8_t> read_window(int index);
+// "" when every window lies inside the chip and no two overlap, else what is wrong.
+std::string check_windows();
+
+// RedBoot flash-directory entries (256 bytes each, little-endian words).
+struct FisEntry {
+    std::string name;  // at most 16 bytes on the flash
+    uint32_t flash_base = 0;
+    uint32_t mem_base = 0;
+    uint32_t size = 0;
+    uint32_t entry_point = 0;
+    uint32_t data_length = 0;
+    uint32_t desc_cksum = 0;
+    uint32_t file_cksum = 0;
+};
+std::vector<uint8_t> fis_pack(const FisEntry &entry);
+std::optional<FisEntry> fis_unpack(const uint8_t *bytes, size_t size);
+// Writes the entries from offset 0 of the window and erases (0xFF) the rest of it.
+bool write_fis(int index, const std::vector<FisEntry> &entries);
+// The entries before the first free one (first byte 0xFF).
+std::vector<FisEntry> read_fis(int index);
+
+// Kernel settings.
+void set_flag_word(std::optional<uint32_t> word);   // nullopt: a kernel without system call 401
+void set_syscall405(int err);                       // 0: success, else that errno
+void set_uptime(long seconds);
+std::string driver_buffer_state();                  // "allocated", "free" or "" before any call
+void set_md_array(int md, const std::vector<int32_t> &words);  // GET_ARRAY_INFO, up to 18 words
+void remove_md_array(int md);
+void set_md_size(int md, uint64_t bytes);
+void set_md_rebuild(int md, uint32_t due, uint32_t done, uint32_t total);
+
+// Fault injection. `device` is a path, "*" for any device, "kernel" for the system calls.
+// Requests: OPEN READ WRITE LSEEK, the ioctl names of the request log, SYS401 SYS405 UPTIME.
+void fail_request(const std::string &device, const std::string &request, int err, bool once = true);
+// Reads of `device` return the byte at `offset` XOR `mask`.
+void corrupt_read(const std::string &device, uint64_t offset, uint8_t mask = 0x01, bool once = false);
+// Writes to `device` pass `bytes` bytes in all (the last one cut short), then fail with `err`.
+void short_write(const std::string &device, uint64_t bytes, int err, bool once = true);
+void clear_faults();
+
+// The request log.
+struct Request {
+    std::string device;
+    std::string name;
+    std::string args;
+    long long result = 0;
+    int err = 0;  // errno when result < 0
+    std::string line;
+};
+std::vector<Request> requests();
+std::vector<Request> requests(const std::string &device, const std::string &name);
+void clear_requests();
+
+}  // namespace korvsim::ctl

@@ -1,0 +1,110 @@
+// Inserting a line before or after a matching line, first in the file, or appended at its end.
+#include <errno.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include "file_internal.h"
+#include "korv/file.h"
+#include "korv_internal.h"
+#include "korv_rewrite.h"
+
+namespace {
+
+// Appends line in place, after a newline when the file's last byte is not one. 0, or -1.
+int AppendInPlace(korv::UniqueFile &target, const char *line)
+{
+    FILE *fp = target.get();
+    bool needBreak = false;
+    if (fseek(fp, -1, SEEK_END) == 0) {
+        int c = fgetc(fp);
+        if (c == EOF && ferror(fp)) {
+            KORV_ERR(KORL_ERR_READ);
+            return -1;
+        }
+        needBreak = c != EOF && c != '\n';
+    }
+    if (fseek(fp, 0, SEEK_END) != 0 || (needBreak && fputc('\n', fp) == EOF) || fprintf(fp, "%s\n", line) < 0) {
+        KORV_ERR(KORL_ERR_WRITE);
+        return -1;
+    }
+    if (fflush(fp) != 0 || fsync(fileno(fp)) != 0 || target.close() != 0) {
+        KORV_ERR(KORL_ERR_WRITE);
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char *line, int flags)
+{
+    if (!path || !line || flags < 0) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    korv::FileRewrite rw(path);
+    korv::UniqueFile target(korv::file::OpenForRead(path, "r+"));
+    if (!target) {
+        // Only a file that is not there is made; one that cannot be opened is left alone.
+        if (errno != ENOENT) {
+            KORV_ERR(KORL_ERR_OPEN);
+            return -1;
+        }
+        if (rw.BeginNew(korv::CreationMode()) < 0 || rw.Put(line) < 0 || rw.Put("\n", 1) < 0 || rw.Commit() < 0)
+            return -1;
+        return 1;
+    }
+
+    const bool after = (flags & OP_FIND_PREFIX) != 0;
+    if (!pattern && after)
+        return AppendInPlace(target, line) < 0 ? -1 : 1;
+
+    // The number (from 1) of the line that the new line goes before.
+    long position = 1;
+    if (pattern) {
+        long number = 0, match = 0;
+        korv::LineReader lines(target.get());
+        while (lines.Next()) {
+            ++number;
+            if (KORLFileLineMatch(lines.data(), pattern, flags) != 1)
+                continue;
+            match = number;
+            if (!(flags & OP_FIND_LAST))
+                break;
+        }
+        if (lines.Failed()) {
+            KORV_ERR(KORL_ERR_READ);
+            return -1;
+        }
+        if (match == 0) {
+            KORV_ERR(KORL_ERR_NOT_FOUND);
+            return 0;
+        }
+        position = after ? match + 1 : match;
+        rewind(target.get());
+    }
+
+    if (rw.Begin(fileno(target.get())) < 0)
+        return -1;
+    long number = 0;
+    bool written = false;
+    korv::LineReader lines(target.get());
+    while (lines.Next()) {
+        if (++number == position) {
+            if (rw.Put(line) < 0 || rw.Put("\n", 1) < 0)
+                return -1;
+            written = true;
+        }
+        if (rw.Put(lines.data(), lines.size()) < 0)
+            return -1;
+    }
+    if (lines.Failed()) {
+        KORV_ERR(KORL_ERR_READ);
+        return -1;
+    }
+    if (!written && (rw.EndLine() < 0 || rw.Put(line) < 0 || rw.Put("\n", 1) < 0))
+        return -1;
+    if (rw.Commit() < 0)
+        return -1;
+    return 1;
+}

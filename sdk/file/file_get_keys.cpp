@@ -1,0 +1,80 @@
+// Reading all keys of a file, or only the wanted ones, into a hash.
+#include <string.h>
+
+#include "file_internal.h"
+#include "korv/file.h"
+#include "korv/string.h"
+#include "korv_internal.h"
+#include "korv_rewrite.h"
+
+namespace {
+
+// Splits line in place at the delimiter after its first non-empty run: false when none follows.
+bool SplitKey(char *line, const char *delim, char **key, char **value)
+{
+    char *p = line + strspn(line, delim);
+    if (!*p)
+        return false;
+    char *end = p + strcspn(p, delim);
+    if (!*end)
+        return false;
+    *end = '\0';
+    *key = p;
+    *value = end + 1;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int KORLFileGetKeys(const char *path, PKORLSZLIST wanted, PKORLSZHASH *phash, const char *delim)
+{
+    if (!path || !phash || !*phash || !delim) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    korv::file::ListHolder want(PslKORLSzListAlloc(KORL_SZLIST_MIN_SIZE));
+    if (!want)
+        return -1;  // the allocator recorded 0x0200
+    korv::UniqueFile fp(korv::file::OpenForRead(path));
+    if (!fp) {
+        KORV_ERR(KORL_ERR_OPEN);
+        return -1;
+    }
+    if (wanted) {
+        if (!PslKORLSzListOr(want.addr(), wanted, 0)) {
+            KORV_LOG("PslKORLSzListOr() failed!! korverr=[0x%04X]", KORLErrGet());
+            return -1;
+        }
+    }
+    const bool selective = want->nItem > 0;
+
+    korv::LineReader lines(fp.get());
+    while (lines.Next()) {
+        char *line = lines.data();
+        if (line[0] == '#' || line[0] == ';')
+            continue;
+        char *key, *value;
+        if (!SplitKey(line, delim, &key, &value))
+            continue;
+        if (KORLStrTrimSpace(key, nullptr) < 0 || KORLStrTrimSpace(value, nullptr) < 0)
+            return -1;
+        if (selective) {
+            int i = KORLSzListFind(want.get(), key);
+            if (i < 0)
+                continue;
+            SzKORLSzListRemove(want.get(), i);
+        }
+        // A key that cannot be stored is a failure, not a shorter answer.
+        if (KORLSzHashSetValue(phash, key, value) < 0) {
+            KORV_ERR(KORL_ERR_NO_MEMORY);
+            return -1;
+        }
+        if (selective && want->nItem == 0)
+            break;
+    }
+    if (lines.Failed()) {
+        KORV_ERR(KORL_ERR_READ);
+        return -1;
+    }
+    return KORLSzHashEnumKey(*phash, nullptr);
+}

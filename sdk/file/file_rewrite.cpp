@@ -1,0 +1,204 @@
+// The temporary-file rewrite shared by every writer that replaces a file as a whole.
+#include "korv_rewrite.h"
+
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "korv/error.h"
+#include "korv_malloc_ptr.h"
+
+namespace korv {
+
+void ErrAt(int code, const std::source_location &loc)
+{
+    const char *file = loc.file_name();
+    if (const char *slash = strrchr(file, '/'))
+        file = slash + 1;
+    KORLErrSetEx(code, file, static_cast<int>(loc.line()));
+}
+
+mode_t CreationMode()
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+int FileRewrite::Begin(int targetFd, std::source_location loc)
+{
+    struct stat st;
+    if (fstat(targetFd, &st) != 0) {
+        ErrAt(KORL_ERR_STAT, loc);
+        return -1;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ErrAt(KORL_ERR_OPEN, loc);
+        return -1;
+    }
+    return Open(st.st_mode & 07777, st.st_uid, st.st_gid, loc);
+}
+
+int FileRewrite::BeginNew(mode_t mode, uid_t uid, gid_t gid, std::source_location loc)
+{
+    return Open(mode & 07777, uid, gid, loc);
+}
+
+int FileRewrite::Open(mode_t mode, uid_t uid, gid_t gid, const std::source_location &loc)
+{
+    if (!path_ || out_ || pending_) {
+        ErrAt(KORL_ERR_BAD_PARAM, loc);
+        return -1;
+    }
+    int n = snprintf(temp_, sizeof temp_, "%s.XXXXXX", path_);
+    // A cut name would not end in the six X that mkstemp needs, or would name another file.
+    if (n < 0 || static_cast<size_t>(n) >= sizeof temp_) {
+        temp_[0] = '\0';
+        ErrAt(KORL_ERR_BAD_PARAM, loc);
+        return -1;
+    }
+    UniqueFd fd(mkstemp(temp_));
+    if (!fd) {
+        ErrAt(KORL_ERR_OPEN, loc);
+        return -1;
+    }
+    pending_ = true;
+    FILE *fp = fdopen(fd.get(), "w");
+    if (!fp) {
+        ErrAt(KORL_ERR_OPEN, loc);
+        fd.reset();
+        Abandon();
+        return -1;
+    }
+    fd.release();
+    out_.reset(fp);
+    mode_ = mode;
+    uid_ = uid;
+    gid_ = gid;
+    last_ = -1;
+    return 0;
+}
+
+int FileRewrite::Put(const char *data, size_t n, std::source_location loc)
+{
+    if (!out_) {
+        ErrAt(KORL_ERR_WRITE, loc);
+        return -1;
+    }
+    if (n == 0)
+        return 0;
+    if (fwrite(data, 1, n, out_.get()) != n) {
+        ErrAt(KORL_ERR_WRITE, loc);
+        return -1;
+    }
+    last_ = static_cast<unsigned char>(data[n - 1]);
+    return 0;
+}
+
+int FileRewrite::Put(const char *text, std::source_location loc)
+{
+    return Put(text, strlen(text), loc);
+}
+
+int FileRewrite::PutKeyLine(const char *format, const char *key, const char *value,
+                            std::source_location loc)
+{
+    if (!KeyLineFormatOk(format)) {
+        ErrAt(KORL_ERR_BAD_PARAM, loc);
+        return -1;
+    }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    int n = snprintf(nullptr, 0, format, key, value);
+    if (n < 0) {
+        ErrAt(KORL_ERR_WRITE, loc);
+        return -1;
+    }
+    korv::MallocPtr<char> line(static_cast<char *>(malloc(static_cast<size_t>(n) + 1)));
+    if (!line) {
+        ErrAt(KORL_ERR_NO_MEMORY, loc);
+        return -1;
+    }
+    snprintf(line.get(), static_cast<size_t>(n) + 1, format, key, value);
+#pragma GCC diagnostic pop
+    return Put(line.get(), static_cast<size_t>(n), loc);
+}
+
+int FileRewrite::EndLine(std::source_location loc)
+{
+    if (last_ >= 0 && last_ != '\n')
+        return Put("\n", 1, loc);
+    return 0;
+}
+
+int FileRewrite::Commit(std::source_location loc)
+{
+    if (!out_) {
+        ErrAt(KORL_ERR_WRITE, loc);
+        return -1;
+    }
+    FILE *fp = out_.get();
+    int fd = fileno(fp);
+    if (fflush(fp) != 0 || fsync(fd) != 0 || fchown(fd, uid_, gid_) != 0 || fchmod(fd, mode_) != 0) {
+        ErrAt(KORL_ERR_WRITE, loc);
+        Abandon();
+        return -1;
+    }
+    if (out_.close() != 0) {
+        ErrAt(KORL_ERR_WRITE, loc);
+        Abandon();
+        return -1;
+    }
+    if (rename(temp_, path_) != 0) {
+        // The copy is complete; it stays for whoever looks into the failure.
+        ErrAt(KORL_ERR_RENAME, loc);
+        pending_ = false;
+        return -1;
+    }
+    pending_ = false;
+    return 0;
+}
+
+void FileRewrite::Abandon()
+{
+    out_.reset();
+    if (pending_) {
+        unlink(temp_);
+        pending_ = false;
+    }
+}
+
+bool KeyLineFormatOk(const char *format)
+{
+    if (!format)
+        return false;
+    int strings = 0;
+    for (const char *p = format; *p; ++p) {
+        if (*p != '%')
+            continue;
+        if (p[1] == '%') {
+            ++p;
+        } else if (p[1] == 's') {
+            ++strings;
+            ++p;
+        } else {
+            return false;
+        }
+    }
+    return strings == 2;
+}
+
+bool BreaksLine(const char *text, bool brackets)
+{
+    if (!text)
+        return false;
+    for (const char *p = text; *p; ++p) {
+        if (*p == '\n' || *p == '\r')
+            return true;
+        if (brackets && (*p == '[' || *p == ']'))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace korv

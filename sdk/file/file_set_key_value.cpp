@@ -1,0 +1,70 @@
+// Setting one key: its first line is rewritten, later lines of the key dropped, or a line appended.
+#include <errno.h>
+#include <string.h>
+
+#include "file_internal.h"
+#include "korv/file.h"
+#include "korv_internal.h"
+#include "korv_malloc_ptr.h"
+#include "korv_rewrite.h"
+
+extern "C" int KORLFileSetKeyValue(const char *path, const char *key, const char *value, const char *format)
+{
+    if (!path || !key || !value) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    if (!format)
+        format = KORL_KEY_FORMAT_DEFAULT;
+    // One call writes one line.
+    if (korv::BreaksLine(key) || korv::BreaksLine(value) || !korv::KeyLineFormatOk(format)) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+
+    korv::FileRewrite rw(path);
+    korv::UniqueFile target(korv::file::OpenForRead(path));
+    if (!target) {
+        // Only a file that is not there is made; one that cannot be read is left alone.
+        if (errno != ENOENT) {
+            KORV_ERR(KORL_ERR_OPEN);
+            return -1;
+        }
+        if (rw.BeginNew(korv::CreationMode()) < 0 || rw.PutKeyLine(format, key, value) < 0 || rw.Commit() < 0)
+            return -1;
+        return 1;
+    }
+    if (rw.Begin(fileno(target.get())) < 0)
+        return -1;
+
+    bool done = false;
+    korv::LineReader lines(target.get());
+    while (lines.Next()) {
+        korv::MallocPtr<char> copy(strdup(lines.data()));
+        if (!copy) {
+            KORV_ERR(KORL_ERR_NO_MEMORY);
+            return -1;
+        }
+        char *keyText = nullptr, *rest = nullptr;
+        if (korv::file::LineKeyMatchAt(copy.get(), key, &keyText, &rest) != 1) {
+            if (rw.Put(lines.data(), lines.size()) < 0)
+                return -1;
+            continue;
+        }
+        if (done)
+            continue;  // only the first line of the key stays
+        // The line's own spelling of the key keeps its indentation and the spaces before the "=".
+        if (rw.PutKeyLine(format, rest ? keyText : key, value) < 0)
+            return -1;
+        done = true;
+    }
+    if (lines.Failed()) {
+        KORV_ERR(KORL_ERR_WRITE);
+        return -1;
+    }
+    if (!done && (rw.EndLine() < 0 || rw.PutKeyLine(format, key, value) < 0))
+        return -1;
+    if (rw.Commit() < 0)
+        return -1;
+    return 1;
+}

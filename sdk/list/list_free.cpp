@@ -1,0 +1,8 @@
+#include <cstdlib>
+
+#include "korv/list.h"
+
+extern "C" void KORLSzListFree(PKORLSZLIST list)
+{
+    free(list);
+}

@@ -1,0 +1,203 @@
+// Running programs as detached children: results, arguments, and what the child starts with.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "korv/error.h"
+#include "korv/proc.h"
+#include "korvtest.h"
+
+using namespace korvtest;
+
+namespace {
+
+// Records its arguments: count, argument zero, then the rest.
+const char kArgsScript[] = "/tmp/args.sh";
+
+void write_args_script()
+{
+    write_file(kArgsScript, "#!/bin/sh\necho \"$#|$0|$*\" > /tmp/args.out\n", 0755);
+}
+
+// Runs fn in a forked process and returns its exit status, so descriptor and signal changes
+// stay out of the test program.
+template <typename Fn>
+int in_child(Fn fn)
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(fn());
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -100;
+    return WEXITSTATUS(status);
+}
+
+TEST(ProcExec, ExitStatusIsTheResult)
+{
+    struct Case {
+        const char *program, *a1, *a2;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {"/bin/sh", "-c", "exit 0", 0},
+        {"/bin/sh", "-c", "exit 3", 3},
+        {"/bin/sh", "-c", "exit 255", 255},
+        {"/bin/no-such-program", "x", nullptr, 255},
+        {"/etc", nullptr, nullptr, 255},
+        {"sh", "-c", "exit 0", 255},  // not searched in PATH
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.program) + " " + (c.a2 ? c.a2 : ""));
+        KORLErrSet(0);
+        EXPECT_EQ(c.expected, KORLProcExec(c.program, c.a1, c.a2, nullptr, nullptr));
+        EXPECT_EQ(0, KORLErrGet());  // a child's own failure is not an error of the call
+    }
+}
+
+TEST(ProcExec, ArgumentsEndAtTheFirstNull)
+{
+    write_args_script();
+    struct Case {
+        const char *a1, *a2, *a3, *a4;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"a", "b c", "d", "e", "4|/tmp/args.sh|a b c d e"},
+        {"a", nullptr, "c", "d", "1|/tmp/args.sh|a"},
+        {nullptr, "b", "c", "d", "0|/tmp/args.sh|"},
+        {"a", "b", "c", nullptr, "3|/tmp/args.sh|a b c"},
+        {"", "$HOME;x", nullptr, nullptr, "2|/tmp/args.sh| $HOME;x"},
+    };
+    for (const Case &c : cases) {
+        remove_tree("/tmp/args.out");
+        EXPECT_EQ(0, KORLProcExec(kArgsScript, c.a1, c.a2, c.a3, c.a4));
+        EXPECT_EQ(c.expected + "\n", read_file("/tmp/args.out"));
+    }
+}
+
+TEST(ProcExec, KilledChildIsAFailure)
+{
+    KORLErrSet(0);
+    EXPECT_EQ(-1, KORLProcExec("/bin/sh", "-c", "kill -9 $$", nullptr, nullptr));
+    EXPECT_EQ(KORL_ERR_CHILD, KORLErrGet());
+    EXPECT_STREQ("proc_exec.cpp", KORLErrFileGet());
+}
+
+// The child runs from "/", with nothing of the caller's environment or standard descriptors.
+TEST(ProcExec, ChildStartsDetachedAndClean)
+{
+    write_file("/tmp/child.sh",
+               "#!/bin/sh\n"
+               "/usr/bin/env > /tmp/env.out\n"
+               "echo \"$PWD\" > /tmp/pwd.out\n"
+               "/bin/cat > /tmp/stdin.out\n"
+               "echo to-stdout\n"
+               "echo to-stderr >&2\n",
+               0755);
+    make_dirs("/tmp/work");
+    int status = in_child([] {
+        int out = open("/tmp/caller.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fds[2];
+        if (out < 0 || pipe(fds) != 0)
+            return 90;
+        if (write(fds[1], "caller input\n", 13) != 13)
+            return 91;
+        close(fds[1]);
+        dup2(fds[0], 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        if (chdir("/tmp/work") != 0)
+            return 92;
+        setenv("KORV_CALLER_MARK", "1", 1);
+        return KORLProcExec("/tmp/child.sh", nullptr, nullptr, nullptr, nullptr);
+    });
+    EXPECT_EQ(0, status);
+    // Only what the shell itself exports may be there.
+    std::string env = read_file("/tmp/env.out");
+    EXPECT_NE(std::string::npos, env.find("PWD=/\n")) << env;
+    for (size_t at = 0; at < env.size();) {
+        size_t end = env.find('\n', at);
+        std::string name = env.substr(at, env.find('=', at) - at);
+        EXPECT_TRUE(name == "PWD" || name == "OLDPWD" || name == "SHLVL" || name == "_") << env;
+        at = end == std::string::npos ? env.size() : end + 1;
+    }
+    EXPECT_EQ("/\n", read_file("/tmp/pwd.out"));
+    EXPECT_TRUE(file_exists("/tmp/stdin.out"));
+    EXPECT_EQ("", read_file("/tmp/stdin.out"));
+    std::string caller = read_file("/tmp/caller.out");
+    EXPECT_EQ(std::string::npos, caller.find("to-std")) << caller;
+}
+
+// A caller without standard descriptors still gives its child "/dev/null" on all three.
+TEST(ProcExec, ClosedStandardDescriptorsBecomeDevNull)
+{
+    int status = in_child([] {
+        close(0);
+        close(1);
+        close(2);
+        return KORLProcExec("/bin/sh", "-c", "cat && echo out && echo err >&2", nullptr, nullptr);
+    });
+    EXPECT_EQ(0, status);
+}
+
+void on_signal(int) {}
+
+TEST(ProcExec, NoChildWaitFlagIsLiftedAndRestored)
+{
+    int status = in_child([] {
+        struct sigaction sa {};
+        sa.sa_handler = on_signal;
+        sa.sa_flags = SA_NOCLDWAIT | SA_RESTART;
+        sigaction(SIGCHLD, &sa, nullptr);
+        int result = KORLProcExec("/bin/sh", "-c", "exit 3", nullptr, nullptr);
+        struct sigaction after {};
+        sigaction(SIGCHLD, nullptr, &after);
+        if (after.sa_handler != on_signal || !(after.sa_flags & SA_NOCLDWAIT) ||
+            !(after.sa_flags & SA_RESTART))
+            return 50;
+        return result;
+    });
+    EXPECT_EQ(3, status);
+}
+
+// With SIGCHLD ignored the system reaps the child itself: the wait finds none and gives 0.
+TEST(ProcExec, IgnoredChildSignalGivesZero)
+{
+    int status = in_child([] {
+        signal(SIGCHLD, SIG_IGN);
+        int result = KORLProcExec("/bin/sh", "-c", "exit 3", nullptr, nullptr);
+        struct sigaction after {};
+        sigaction(SIGCHLD, nullptr, &after);
+        if (after.sa_handler != SIG_IGN)
+            return 50;
+        return result == 0 ? 0 : 60 + result;
+    });
+    EXPECT_EQ(0, status);
+}
+
+// A signal caught while waiting does not end the wait early or lose the child's status.
+TEST(ProcExec, InterruptedWaitKeepsWaiting)
+{
+    int status = in_child([] {
+        struct sigaction sa {};
+        sa.sa_handler = on_signal;  // no SA_RESTART: waitpid sees EINTR
+        sigaction(SIGALRM, &sa, nullptr);
+        struct itimerval timer {};
+        timer.it_value.tv_usec = 200000;
+        setitimer(ITIMER_REAL, &timer, nullptr);
+        return KORLProcExec("/bin/sh", "-c", "sleep 1; exit 7", nullptr, nullptr);
+    });
+    EXPECT_EQ(7, status);
+}
+
+}  // namespace
