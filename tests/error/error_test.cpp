@@ -41,14 +41,19 @@ size_t count_lines(const std::string &text)
     return n;
 }
 
+int record_deep(int depth);
+// Called through a volatile pointer and kept after the call, so the optimiser can neither turn
+// the recursion into a loop nor the call into a jump: every level stays a frame.
+int (*volatile gRecordNext)(int) = record_deep;
+
 __attribute__((noinline)) int record_deep(int depth)
 {
     if (depth == 0) {
         KORLErrSet(0x0D00);
         return 0;
     }
-    // Keeps the call from becoming a jump, so every level is a frame.
-    return record_deep(depth - 1) + 1;
+    volatile int below = gRecordNext(depth - 1);
+    return below + 1;
 }
 
 }  // namespace
