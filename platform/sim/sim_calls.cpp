@@ -215,9 +215,9 @@ int flash_set_fis_entry(Flash &flash, int index, const void *arg, std::string *a
         memcpy(want, name, nlen);
         if (memcmp(have, want, 16) != 0)
             continue;
-        le32_put(entry + 16, base);
-        le32_put(entry + 24, size);
-        le32_put(entry + 32, length);
+        Le32Put(entry + 16, base);
+        Le32Put(entry + 24, size);
+        Le32Put(entry + 32, length);
         if (!chip_write(wstart + off, entry, sizeof entry))
             return EIO;
         mirrors_update(flash, wstart + off, sizeof entry);
@@ -303,7 +303,9 @@ int flash_ioctl(SimFd &sfd, unsigned long request, void *arg)
         case KORV_MEMERASE: {
             uint32_t start = get_u32(arg, 0), length = get_u32(arg, 4);
             args = range_args(start, length);
-            if (!range_ok(flash, w, start, length, true))
+            if (sfd.accmode == O_RDONLY)
+                err = EPERM;  // as the MTD character device refuses an erase without write access
+            else if (!range_ok(flash, w, start, length, true))
                 err = EINVAL;
             else if (w.locked)
                 err = EROFS;  // as NOR chips report a locked block
@@ -398,7 +400,7 @@ int md_ioctl(SimFd &sfd, unsigned long request, void *arg)
 
 }  // namespace
 
-extern "C" int korv_plat_flag_get(uint32_t *word)
+static int sim_flag_get(uint32_t *word)
 {
     StateLock lock;
     Conf kernel = kernel_load();
@@ -416,7 +418,7 @@ extern "C" int korv_plat_flag_get(uint32_t *word)
     return err ? fail(err) : 0;
 }
 
-extern "C" int korv_plat_driver_buffer(int allocate)
+static int sim_driver_buffer(int allocate)
 {
     StateLock lock;
     Conf kernel = kernel_load();
@@ -436,7 +438,7 @@ extern "C" int korv_plat_driver_buffer(int allocate)
     return err ? fail(err) : 0;
 }
 
-extern "C" int korv_plat_uptime(long *seconds)
+static int sim_uptime(long *seconds)
 {
     StateLock lock;
     Conf kernel = kernel_load();
@@ -453,7 +455,52 @@ extern "C" int korv_plat_uptime(long *seconds)
     return err ? fail(err) : 0;
 }
 
-extern "C" int korv_plat_open(const char *path, int flags)
+namespace {
+
+// Opens the tree's node of a simulated device and remembers the descriptor. The node is only a
+// handle: data goes through the chip (or the md settings), never through this descriptor.
+int open_node(const char *path, DevKind kind, int index, int flags, const std::string &args)
+{
+    int err = fault_fail(path, "OPEN");
+    int fd = -1;
+    struct stat st {};
+    if (!err) {
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || fstat(fd, &st) != 0)
+            err = errno ? errno : EIO;
+    }
+    if (err) {
+        if (fd >= 0)
+            close(fd);
+        log_request(path, "OPEN", args, -1, err);
+        return fail(err);
+    }
+    sim_fds()[fd] = SimFd{kind, index, flags & O_ACCMODE, 0, st.st_dev, st.st_ino, path};
+    log_request(path, "OPEN", args, fd, 0);
+    return fd;
+}
+
+// What a read or write of a flash descriptor checks first: an injected fault, the window, the
+// descriptor's access mode (`refused` is the mode that cannot do it) and the buffer. 0 when the
+// transfer may go on, else the errno it fails with.
+int transfer_error(const SimFd &sfd, const Flash &flash, const char *request, int refused, const void *buf,
+                   size_t count)
+{
+    if (int err = fault_fail(sfd.path, request))
+        return err;
+    auto it = flash.windows.find(sfd.index);
+    if (!flash.present || it == flash.windows.end() || !window_in_chip(flash, it->second))
+        return ENODEV;
+    if (sfd.accmode == refused)
+        return EBADF;
+    if (!buf && count)
+        return EFAULT;
+    return 0;
+}
+
+}  // namespace
+
+static int sim_open(const char *path, int flags)
 {
     int index;
     if (path && device_index(path, "/dev/mtd", &index)) {
@@ -463,50 +510,17 @@ extern "C" int korv_plat_open(const char *path, int flags)
             mirrors_import(flash);
             std::string args = (flags & O_ACCMODE) == O_RDONLY ? "O_RDONLY"
                                : (flags & O_ACCMODE) == O_WRONLY ? "O_WRONLY" : "O_RDWR";
-            int err = fault_fail(path, "OPEN");
-            int fd = -1;
-            struct stat st {};
-            if (!err) {
-                // The mirror is only a handle: data goes through the chip, never this descriptor.
-                fd = open(path, O_RDONLY | O_CLOEXEC);
-                if (fd < 0 || fstat(fd, &st) != 0)
-                    err = errno ? errno : EIO;
-            }
-            if (err) {
-                if (fd >= 0)
-                    close(fd);
-                log_request(path, "OPEN", args, -1, err);
-                return fail(err);
-            }
-            sim_fds()[fd] = SimFd{DevKind::Flash, index, flags & O_ACCMODE, 0, st.st_dev, st.st_ino, path};
-            log_request(path, "OPEN", args, fd, 0);
-            return fd;
+            return open_node(path, DevKind::Flash, index, flags, args);
         }
     }
     if (path && device_index(path, "/dev/md", &index)) {
         StateLock lock;
-        int err = fault_fail(path, "OPEN");
-        int fd = -1;
-        struct stat st {};
-        if (!err) {
-            fd = open(path, O_RDONLY | O_CLOEXEC);
-            if (fd < 0 || fstat(fd, &st) != 0)
-                err = errno ? errno : EIO;
-        }
-        if (err) {
-            if (fd >= 0)
-                close(fd);
-            log_request(path, "OPEN", "", -1, err);
-            return fail(err);
-        }
-        sim_fds()[fd] = SimFd{DevKind::Md, index, flags & O_ACCMODE, 0, st.st_dev, st.st_ino, path};
-        log_request(path, "OPEN", "", fd, 0);
-        return fd;
+        return open_node(path, DevKind::Md, index, flags, "");
     }
     return open(path, flags | O_CLOEXEC, 0666);
 }
 
-extern "C" int korv_plat_close(int fd)
+static int sim_close(int fd)
 {
     if (SimFd *sfd = find_fd(fd)) {
         std::string path = sfd->path;
@@ -521,7 +535,7 @@ extern "C" int korv_plat_close(int fd)
     return close(fd);
 }
 
-extern "C" ssize_t korv_plat_read(int fd, void *buf, size_t count)
+static ssize_t sim_read(int fd, void *buf, size_t count)
 {
     SimFd *sfd = find_fd(fd);
     if (!sfd)
@@ -535,13 +549,7 @@ extern "C" ssize_t korv_plat_read(int fd, void *buf, size_t count)
     Flash flash = flash_load();
     mirrors_import(flash);
     auto it = flash.windows.find(sfd->index);
-    int err = fault_fail(sfd->path, "READ");
-    if (!err && (!flash.present || it == flash.windows.end() || !window_in_chip(flash, it->second)))
-        err = ENODEV;
-    if (!err && sfd->accmode == O_WRONLY)
-        err = EBADF;
-    if (!err && !buf && count)
-        err = EFAULT;
+    int err = transfer_error(*sfd, flash, "READ", O_WRONLY, buf, count);
     size_t n = 0;
     if (!err && sfd->pos < it->second.size) {
         const Window &w = it->second;
@@ -577,7 +585,7 @@ extern "C" ssize_t korv_plat_read(int fd, void *buf, size_t count)
     return static_cast<ssize_t>(n);
 }
 
-extern "C" ssize_t korv_plat_write(int fd, const void *buf, size_t count)
+static ssize_t sim_write(int fd, const void *buf, size_t count)
 {
     SimFd *sfd = find_fd(fd);
     if (!sfd)
@@ -592,13 +600,7 @@ extern "C" ssize_t korv_plat_write(int fd, const void *buf, size_t count)
     mirrors_import(flash);
     Flash before = flash;
     auto it = flash.windows.find(sfd->index);
-    int err = fault_fail(sfd->path, "WRITE");
-    if (!err && (!flash.present || it == flash.windows.end() || !window_in_chip(flash, it->second)))
-        err = ENODEV;
-    if (!err && sfd->accmode == O_RDONLY)
-        err = EBADF;
-    if (!err && !buf && count)
-        err = EFAULT;
+    int err = transfer_error(*sfd, flash, "WRITE", O_RDONLY, buf, count);
     if (!err && it->second.locked)
         err = EROFS;
     if (!err && count && sfd->pos >= it->second.size)
@@ -607,7 +609,8 @@ extern "C" ssize_t korv_plat_write(int fd, const void *buf, size_t count)
     if (!err) {
         Window &w = it->second;
         n = static_cast<size_t>(std::min<uint64_t>(count, w.size - sfd->pos));
-        // A short-write fault lets its byte budget through, then fails the next write.
+        // A short-write fault lets its byte budget through, then fails the next write; with
+        // errno 0 that write takes nothing and reports no error.
         auto faults = faults_load();
         for (size_t i = 0; i < faults.size(); ++i) {
             Fault &f = faults[i];
@@ -616,6 +619,7 @@ extern "C" ssize_t korv_plat_write(int fd, const void *buf, size_t count)
             uint64_t left = f.offset > f.done ? f.offset - f.done : 0;
             if (left == 0 && n > 0) {
                 err = f.err;
+                n = 0;
                 if (f.once)
                     faults.erase(faults.begin() + static_cast<long>(i));
             } else {
@@ -642,7 +646,7 @@ extern "C" ssize_t korv_plat_write(int fd, const void *buf, size_t count)
     return static_cast<ssize_t>(n);
 }
 
-extern "C" off_t korv_plat_lseek(int fd, off_t offset, int whence)
+static off_t sim_lseek(int fd, off_t offset, int whence)
 {
     SimFd *sfd = find_fd(fd);
     if (!sfd)
@@ -676,7 +680,7 @@ extern "C" off_t korv_plat_lseek(int fd, off_t offset, int whence)
     return static_cast<off_t>(target);
 }
 
-extern "C" int korv_plat_ioctl(int fd, unsigned long request, void *arg)
+static int sim_ioctl(int fd, unsigned long request, void *arg)
 {
     SimFd *sfd = find_fd(fd);
     if (!sfd)
@@ -685,3 +689,85 @@ extern "C" int korv_plat_ioctl(int fd, unsigned long request, void *arg)
         return md_ioctl(*sfd, request, arg);
     return flash_ioctl(*sfd, request, arg);
 }
+
+namespace {
+
+// A successful call leaves errno as it found it, as a system call does; the simulator's own
+// file work in between must not show through.
+template <typename Call>
+auto keep_errno(Call call)
+{
+    int saved = errno;
+    auto result = call();
+    if (result >= 0)
+        errno = saved;
+    return result;
+}
+
+}  // namespace
+
+extern "C" int korv_plat_flag_get(uint32_t *word)
+{
+    return keep_errno([&] { return sim_flag_get(word); });
+}
+
+extern "C" int korv_plat_driver_buffer(int allocate)
+{
+    return keep_errno([&] { return sim_driver_buffer(allocate); });
+}
+
+extern "C" int korv_plat_uptime(long *seconds)
+{
+    return keep_errno([&] { return sim_uptime(seconds); });
+}
+
+extern "C" int korv_plat_open(const char *path, int flags)
+{
+    return keep_errno([&] { return sim_open(path, flags); });
+}
+
+extern "C" int korv_plat_close(int fd)
+{
+    return keep_errno([&] { return sim_close(fd); });
+}
+
+extern "C" ssize_t korv_plat_read(int fd, void *buf, size_t count)
+{
+    return keep_errno([&] { return sim_read(fd, buf, count); });
+}
+
+extern "C" ssize_t korv_plat_write(int fd, const void *buf, size_t count)
+{
+    return keep_errno([&] { return sim_write(fd, buf, count); });
+}
+
+extern "C" off_t korv_plat_lseek(int fd, off_t offset, int whence)
+{
+    return keep_errno([&] { return sim_lseek(fd, offset, whence); });
+}
+
+extern "C" int korv_plat_ioctl(int fd, unsigned long request, void *arg)
+{
+    return keep_errno([&] { return sim_ioctl(fd, request, arg); });
+}
+
+namespace {
+
+// A tree kept between sandbox sessions keeps its chip, but the tmpfs mirrors of the last session
+// are gone with it. Every program of the simulated device puts them back as it starts, so that
+// the shell programs it runs read "/dev/mtdN" as before.
+__attribute__((constructor)) void restore_mirrors()
+{
+    int saved = errno;
+    struct stat st {};
+    if (stat(kFlashConf, &st) == 0) {
+        StateLock lock;
+        Flash flash = flash_load();
+        Flash before = flash;
+        mirrors_import(flash);
+        flash_save_if_changed(before, flash);
+    }
+    errno = saved;
+}
+
+}  // namespace

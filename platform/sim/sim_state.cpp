@@ -3,15 +3,20 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/statfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
+
+#include "sandbox_guard.h"
 
 namespace korvsim {
 
@@ -34,11 +39,12 @@ private:
     int fd_;
 };
 
-bool write_all(int fd, const void *buf, size_t count, off_t offset)
+// pread or pwrite until all `count` bytes are through; EINTR is retried, 0 or an error ends it.
+template <typename Ptr, typename Io>
+bool transfer_all(Io io, int fd, Ptr p, size_t count, off_t offset)
 {
-    const char *p = static_cast<const char *>(buf);
     while (count > 0) {
-        ssize_t n = pwrite(fd, p, count, offset);
+        ssize_t n = io(fd, p, count, offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -50,20 +56,16 @@ bool write_all(int fd, const void *buf, size_t count, off_t offset)
     return true;
 }
 
+bool write_all(int fd, const void *buf, size_t count, off_t offset)
+{
+    auto io = [](int f, const char *p, size_t n, off_t at) { return pwrite(f, p, n, at); };
+    return transfer_all(io, fd, static_cast<const char *>(buf), count, offset);
+}
+
 bool read_all(int fd, void *buf, size_t count, off_t offset)
 {
-    char *p = static_cast<char *>(buf);
-    while (count > 0) {
-        ssize_t n = pread(fd, p, count, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        count -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
+    auto io = [](int f, char *p, size_t n, off_t at) { return pread(f, p, n, at); };
+    return transfer_all(io, fd, static_cast<char *>(buf), count, offset);
 }
 
 void ensure_state_dir()
@@ -181,22 +183,31 @@ bool write_file_atomic(const char *path, const std::string &content)
     return false;
 }
 
+namespace {
+
+// Calls `take` with every line of a state file but blank ones and '#' comments.
+template <typename Take>
+void each_line(const char *path, Take take)
+{
+    std::string text;
+    if (!read_whole(path, &text))
+        return;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#')
+            take(line);
+}
+
+}  // namespace
+
 Conf conf_load(const char *path)
 {
     Conf conf;
-    std::string text;
-    if (!read_whole(path, &text))
-        return conf;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
+    each_line(path, [&](const std::string &line) {
         size_t eq = line.find('=');
-        if (eq == std::string::npos)
-            continue;
-        conf[line.substr(0, eq)] = line.substr(eq + 1);
-    }
+        if (eq != std::string::npos)
+            conf[line.substr(0, eq)] = line.substr(eq + 1);
+    });
     return conf;
 }
 
@@ -337,6 +348,17 @@ std::string mirror_path(int index)
     return "/dev/mtd" + std::to_string(index);
 }
 
+std::string mirror_store(int index)
+{
+    return std::string(kMirrorDir) + "/" + std::to_string(index) + "/flash";
+}
+
+void mirror_remove(int index)
+{
+    unlink(mirror_path(index).c_str());
+    unlink(mirror_store(index).c_str());
+}
+
 bool window_in_chip(const Flash &flash, const Window &w)
 {
     return w.base >= flash.chip_base && w.size <= flash.chip_size &&
@@ -374,13 +396,74 @@ void mirror_seal(Flash &flash, int index, int fd)
 
 }  // namespace
 
+namespace {
+
+// A tmpfs of the window's size (whole pages) for the mirror's bytes, so that a program writing
+// past the window's end fails with ENOSPC there, as on the device. False when none can be had
+// (a window of size 0, no right to mount): the mirror is then a plain file.
+bool mirror_room(int index, uint64_t size)
+{
+    uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    uint64_t want = (size + page - 1) / page * page;
+    if (want == 0)
+        return false;  // a tmpfs of size 0 would have no limit
+    static const bool inside = korv_inside_sandbox();
+    if (!inside)
+        return false;  // never mount anything over a host's folders
+    std::string dir = std::string(kMirrorDir) + "/" + std::to_string(index);
+    mkdir(kMirrorDir, 0755);
+    mkdir(dir.c_str(), 0755);
+    struct stat d {}, parent {};
+    if (stat(dir.c_str(), &d) != 0 || stat(kMirrorDir, &parent) != 0)
+        return false;
+    bool mounted = d.st_dev != parent.st_dev;
+    struct statfs fs {};
+    if (mounted && statfs(dir.c_str(), &fs) == 0 && fs.f_type == TMPFS_MAGIC &&
+        static_cast<uint64_t>(fs.f_blocks) * static_cast<uint64_t>(fs.f_bsize) == want)
+        return true;
+    std::string options = "size=" + std::to_string(want) + ",mode=0755";
+    unsigned long flags = MS_NOSUID | MS_NODEV;
+    if (mounted) {
+        // A tmpfs does not shrink below what it holds; the export rewrites the bytes anyway.
+        if (truncate(mirror_store(index).c_str(), 0) != 0 && errno != ENOENT)
+            return false;
+        return mount("korvsim", dir.c_str(), "tmpfs", flags | MS_REMOUNT, options.c_str()) == 0;
+    }
+    return mount("korvsim", dir.c_str(), "tmpfs", flags, options.c_str()) == 0;
+}
+
+// Makes "/dev/mtdN" the symbolic link to `target`, or a plain file when target is the path.
+void mirror_link(const std::string &path, const std::string &target)
+{
+    mkdir("/dev", 0755);
+    struct stat st {};
+    bool is_link = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    if (target == path) {
+        if (is_link)
+            unlink(path.c_str());
+        return;
+    }
+    if (is_link) {
+        char have[256];
+        ssize_t n = readlink(path.c_str(), have, sizeof have);
+        if (n >= 0 && target.compare(0, std::string::npos, have, static_cast<size_t>(n)) == 0)
+            return;
+    }
+    unlink(path.c_str());
+    if (symlink(target.c_str(), path.c_str()) != 0)
+        return;
+}
+
+}  // namespace
+
 bool mirror_export(Flash &flash, int index)
 {
     Window &w = flash.windows[index];
     std::string path = mirror_path(index);
-    mkdir("/dev", 0755);
+    std::string target = mirror_room(index, w.size) ? mirror_store(index) : path;
+    mirror_link(path, target);
     // Kept in place (same inode) so that descriptors on the mirror stay valid.
-    Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    Fd fd(open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (!fd.ok())
         return false;
     std::vector<uint8_t> bytes(w.size, 0xFF);
@@ -541,17 +624,10 @@ std::optional<Fault> fault_parse(const std::string &line)
 std::vector<Fault> faults_load()
 {
     std::vector<Fault> faults;
-    std::string text;
-    if (!read_whole(kFaultsConf, &text))
-        return faults;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
+    each_line(kFaultsConf, [&](const std::string &line) {
         if (auto f = fault_parse(line))
             faults.push_back(*f);
-    }
+    });
     return faults;
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "korv_le32.h"
+
 namespace korvsim {
 
 inline constexpr const char *kStateDir = "/.korvsim";
@@ -20,6 +22,8 @@ inline constexpr const char *kChipBin = "/.korvsim/chip.bin";
 inline constexpr const char *kFaultsConf = "/.korvsim/faults.conf";
 inline constexpr const char *kRequestsLog = "/.korvsim/requests.log";
 inline constexpr const char *kLockFile = "/.korvsim/lock";
+// Mount points of the tmpfs that hold the mirrors' bytes, one per window.
+inline constexpr const char *kMirrorDir = "/.korvsim/mtd";
 
 // Mirrors carry this modification time after every export, so that any later write by
 // another program (which stamps the current time) is seen even within one clock tick.
@@ -51,17 +55,10 @@ bool read_whole(const char *path, std::string *out);
 
 std::string hex32(uint64_t value);
 
-// Stored forms (flash-directory entries) use little-endian words whatever the host.
-inline uint32_t le32_get(const uint8_t *p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-inline void le32_put(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+// Stored forms (flash-directory entries) use little-endian words whatever the host: the
+// library's own codec.
+using korv::Le32Get;
+using korv::Le32Put;
 bool parse_u64(const std::string &text, uint64_t *value);  // decimal or 0x hexadecimal
 bool parse_int(const std::string &text, long long *value);
 
@@ -101,7 +98,11 @@ Flash flash_load();
 bool flash_save(const Flash &flash);
 // Saves `after` when it differs from `before` (stamps, windows, lengths).
 bool flash_save_if_changed(const Flash &before, const Flash &after);
+// "/dev/mtdN", what programs open: a symbolic link to mirror_store(N), a file on a tmpfs of
+// the window's size (or, where no tmpfs can be mounted, a plain file).
 std::string mirror_path(int index);
+std::string mirror_store(int index);
+void mirror_remove(int index);
 // Offset of a window's first byte in chip.bin; false when it lies outside the chip.
 bool window_in_chip(const Flash &flash, const Window &w);
 

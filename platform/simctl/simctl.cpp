@@ -38,6 +38,15 @@ void kernel_erase(const std::string &key)
     kernel_save(kernel);
 }
 
+Fault new_fault(const char *kind, const std::string &device, bool once)
+{
+    Fault f;
+    f.kind = kind;
+    f.device = device;
+    f.once = once;
+    return f;
+}
+
 void fault_add(const Fault &f)
 {
     StateLock lock;
@@ -57,6 +66,19 @@ void ensure_node(const std::string &path)
     }
 }
 
+// Changes one setting of an existing window.
+template <typename Change>
+bool change_window(int index, Change change)
+{
+    StateLock lock;
+    Flash flash = flash_load();
+    auto it = flash.windows.find(index);
+    if (it == flash.windows.end())
+        return false;
+    change(it->second);
+    return flash_save(flash);
+}
+
 }  // namespace
 
 bool create_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base, uint8_t fill)
@@ -64,7 +86,7 @@ bool create_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base, u
     StateLock lock;
     Flash old = flash_load();
     for (const auto &[index, w] : old.windows)
-        unlink(mirror_path(index).c_str());
+        mirror_remove(index);
     Flash flash;
     flash.present = true;
     flash.kind = kind == Kind::MSys ? ChipKind::MSys : ChipKind::Nor;
@@ -117,7 +139,7 @@ bool remove_window(int index)
     Flash flash = flash_load();
     if (!flash.windows.erase(index))
         return false;
-    unlink(mirror_path(index).c_str());
+    mirror_remove(index);
     return flash_save(flash);
 }
 
@@ -142,24 +164,12 @@ std::optional<WindowInfo> window(int index)
 
 bool set_locked(int index, bool locked)
 {
-    StateLock lock;
-    Flash flash = flash_load();
-    auto it = flash.windows.find(index);
-    if (it == flash.windows.end())
-        return false;
-    it->second.locked = locked;
-    return flash_save(flash);
+    return change_window(index, [&](Window &w) { w.locked = locked; });
 }
 
 bool set_data_length(int index, uint32_t length)
 {
-    StateLock lock;
-    Flash flash = flash_load();
-    auto it = flash.windows.find(index);
-    if (it == flash.windows.end())
-        return false;
-    it->second.data_length = length;
-    return flash_save(flash);
+    return change_window(index, [&](Window &w) { w.data_length = length; });
 }
 
 bool fill_window(int index, uint32_t offset, const std::vector<uint8_t> &bytes)
@@ -222,13 +232,13 @@ std::vector<uint8_t> fis_pack(const FisEntry &entry)
 {
     std::vector<uint8_t> bytes(256, 0);
     memcpy(bytes.data(), entry.name.data(), std::min<size_t>(entry.name.size(), 16));
-    le32_put(&bytes[16], entry.flash_base);
-    le32_put(&bytes[20], entry.mem_base);
-    le32_put(&bytes[24], entry.size);
-    le32_put(&bytes[28], entry.entry_point);
-    le32_put(&bytes[32], entry.data_length);
-    le32_put(&bytes[248], entry.desc_cksum);
-    le32_put(&bytes[252], entry.file_cksum);
+    Le32Put(&bytes[16], entry.flash_base);
+    Le32Put(&bytes[20], entry.mem_base);
+    Le32Put(&bytes[24], entry.size);
+    Le32Put(&bytes[28], entry.entry_point);
+    Le32Put(&bytes[32], entry.data_length);
+    Le32Put(&bytes[248], entry.desc_cksum);
+    Le32Put(&bytes[252], entry.file_cksum);
     return bytes;
 }
 
@@ -238,13 +248,13 @@ std::optional<FisEntry> fis_unpack(const uint8_t *bytes, size_t size)
         return std::nullopt;
     FisEntry e;
     e.name.assign(reinterpret_cast<const char *>(bytes), strnlen(reinterpret_cast<const char *>(bytes), 16));
-    e.flash_base = le32_get(bytes + 16);
-    e.mem_base = le32_get(bytes + 20);
-    e.size = le32_get(bytes + 24);
-    e.entry_point = le32_get(bytes + 28);
-    e.data_length = le32_get(bytes + 32);
-    e.desc_cksum = le32_get(bytes + 248);
-    e.file_cksum = le32_get(bytes + 252);
+    e.flash_base = Le32Get(bytes + 16);
+    e.mem_base = Le32Get(bytes + 20);
+    e.size = Le32Get(bytes + 24);
+    e.entry_point = Le32Get(bytes + 28);
+    e.data_length = Le32Get(bytes + 32);
+    e.desc_cksum = Le32Get(bytes + 248);
+    e.file_cksum = Le32Get(bytes + 252);
     return e;
 }
 
@@ -329,34 +339,25 @@ void set_md_rebuild(int md, uint32_t due, uint32_t done, uint32_t total)
 
 void fail_request(const std::string &device, const std::string &request, int err, bool once)
 {
-    Fault f;
-    f.kind = "fail";
-    f.device = device;
+    Fault f = new_fault("fail", device, once);
     f.request = request;
     f.err = err;
-    f.once = once;
     fault_add(f);
 }
 
 void corrupt_read(const std::string &device, uint64_t offset, uint8_t mask, bool once)
 {
-    Fault f;
-    f.kind = "corrupt";
-    f.device = device;
+    Fault f = new_fault("corrupt", device, once);
     f.offset = offset;
     f.mask = mask;
-    f.once = once;
     fault_add(f);
 }
 
 void short_write(const std::string &device, uint64_t bytes, int err, bool once)
 {
-    Fault f;
-    f.kind = "shortwrite";
-    f.device = device;
+    Fault f = new_fault("shortwrite", device, once);
     f.offset = bytes;
     f.err = err;
-    f.once = once;
     fault_add(f);
 }
 

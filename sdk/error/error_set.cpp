@@ -25,12 +25,10 @@ extern "C" void KORLErrSetEx(int code, const char *srcFile, int line)
     KORLErrBacktraceTake();
 }
 
+// The same record without a place: no file, line 0.
 extern "C" void KORLErrSet(int code)
 {
-    state().srcFile = nullptr;
-    state().line = 0;
-    korverr = code;
-    KORLErrBacktraceTake();
+    KORLErrSetEx(code, nullptr, 0);
 }
 
 extern "C" int KORLErrGet(void)

@@ -1,12 +1,10 @@
 // Inserting a line before or after a matching line, first in the file, or appended at its end.
-#include <errno.h>
 #include <stdio.h>
 #include <unistd.h>
 
 #include "file_internal.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-#include "korv_rewrite.h"
 
 namespace {
 
@@ -42,18 +40,12 @@ extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::FileRewrite rw(path);
-    korv::UniqueFile target(korv::file::OpenForRead(path, "r+"));
-    if (!target) {
-        // Only a file that is not there is made; one that cannot be opened is left alone.
-        if (errno != ENOENT) {
-            KORV_ERR(KORL_ERR_OPEN);
-            return -1;
-        }
-        if (rw.BeginNew(korv::CreationMode()) < 0 || rw.Put(line) < 0 || rw.Put("\n", 1) < 0 || rw.Commit() < 0)
-            return -1;
-        return 1;
-    }
+    bool missing = false;
+    korv::UniqueFile target(korv::file::OpenTarget(path, "r+", &missing));
+    if (missing)
+        return korv::file::CreateWithLine(path, line);
+    if (!target)
+        return -1;
 
     const bool after = (flags & OP_FIND_PREFIX) != 0;
     if (!pattern && after)
@@ -62,28 +54,13 @@ extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char
     // The number (from 1) of the line that the new line goes before.
     long position = 1;
     if (pattern) {
-        long number = 0, match = 0;
-        korv::LineReader lines(target.get());
-        while (lines.Next()) {
-            ++number;
-            if (KORLFileLineMatch(lines.data(), pattern, flags) != 1)
-                continue;
-            match = number;
-            if (!(flags & OP_FIND_LAST))
-                break;
-        }
-        if (lines.Failed()) {
-            KORV_ERR(KORL_ERR_READ);
-            return -1;
-        }
-        if (match == 0) {
-            KORV_ERR(KORL_ERR_NOT_FOUND);
-            return 0;
-        }
+        long match = korv::file::FindLine(target.get(), pattern, flags);
+        if (match <= 0)
+            return match < 0 ? -1 : 0;  // nothing matches: the file stays as it is
         position = after ? match + 1 : match;
-        rewind(target.get());
     }
 
+    korv::FileRewrite rw(path);
     if (rw.Begin(fileno(target.get())) < 0)
         return -1;
     long number = 0;
@@ -91,7 +68,7 @@ extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char
     korv::LineReader lines(target.get());
     while (lines.Next()) {
         if (++number == position) {
-            if (rw.Put(line) < 0 || rw.Put("\n", 1) < 0)
+            if (rw.PutLine(line) < 0)
                 return -1;
             written = true;
         }
@@ -102,7 +79,8 @@ extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char
         KORV_ERR(KORL_ERR_READ);
         return -1;
     }
-    if (!written && (rw.EndLine() < 0 || rw.Put(line) < 0 || rw.Put("\n", 1) < 0))
+    // Past the last line: after it, on a line of its own.
+    if (!written && (rw.EndLine() < 0 || rw.PutLine(line) < 0))
         return -1;
     if (rw.Commit() < 0)
         return -1;

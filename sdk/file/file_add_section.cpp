@@ -4,7 +4,6 @@
 #include "file_internal.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-#include "korv_rewrite.h"
 
 extern "C" int ErrKORLFileAddSection(const char *path, const char *section, PKORLSZHASH hash, const char *format)
 {
@@ -17,11 +16,9 @@ extern "C" int ErrKORLFileAddSection(const char *path, const char *section, PKOR
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::UniqueFile target(korv::file::OpenForRead(path, "r+"));
-    if (!target) {
-        KORV_ERR(KORL_ERR_OPEN);
+    korv::UniqueFile target(korv::file::OpenTarget(path, "r+"));
+    if (!target)
         return -1;
-    }
 
     bool endsWithBreak = false;  // an empty file gets a blank line first too
     {
@@ -31,10 +28,9 @@ extern "C" int ErrKORLFileAddSection(const char *path, const char *section, PKOR
                 return 0;
             endsWithBreak = lines.HasNewline();
         }
-        if (lines.Failed()) {
-            KORV_ERR(KORL_ERR_READ);
+        // A failed read is told by the result alone.
+        if (lines.Failed())
             return -1;
-        }
     }
 
     FILE *fp = target.get();

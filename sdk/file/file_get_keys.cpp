@@ -5,7 +5,6 @@
 #include "korv/file.h"
 #include "korv/string.h"
 #include "korv_internal.h"
-#include "korv_rewrite.h"
 
 namespace {
 
@@ -35,11 +34,9 @@ extern "C" int KORLFileGetKeys(const char *path, PKORLSZLIST wanted, PKORLSZHASH
     korv::file::ListHolder want(PslKORLSzListAlloc(KORL_SZLIST_MIN_SIZE));
     if (!want)
         return -1;  // the allocator recorded 0x0200
-    korv::UniqueFile fp(korv::file::OpenForRead(path));
-    if (!fp) {
-        KORV_ERR(KORL_ERR_OPEN);
+    korv::UniqueFile fp(korv::file::OpenTarget(path));
+    if (!fp)
         return -1;
-    }
     if (wanted) {
         if (!PslKORLSzListOr(want.addr(), wanted, 0)) {
             KORV_LOG("PslKORLSzListOr() failed!! korverr=[0x%04X]", KORLErrGet());

@@ -4,7 +4,6 @@
 #include "file_internal.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-#include "korv_rewrite.h"
 
 extern "C" int KORLFileGetLine(const char *path, const char *pattern, char *buf, int size, int flags)
 {
@@ -12,11 +11,9 @@ extern "C" int KORLFileGetLine(const char *path, const char *pattern, char *buf,
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::UniqueFile fp(korv::file::OpenForRead(path));
-    if (!fp) {
-        KORV_ERR(KORL_ERR_OPEN);
+    korv::UniqueFile fp(korv::file::OpenTarget(path));
+    if (!fp)
         return -1;
-    }
 
     size_t result = 0;  // length + 1 of the deciding line, 0 while none
     korv::LineReader lines(fp.get());

@@ -6,7 +6,6 @@
 #include "korv/string.h"
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
-#include "korv_rewrite.h"
 
 namespace {
 
@@ -32,11 +31,9 @@ extern "C" int KORLFileGetSection(const char *path, const char *section, PKORLSZ
     korv::file::ListHolder pair(PslKORLSzListAlloc(KORL_SZLIST_MIN_SIZE));
     if (!pair)
         return -1;  // the allocator recorded 0x0200
-    korv::UniqueFile fp(korv::file::OpenForRead(path));
-    if (!fp) {
-        KORV_ERR(KORL_ERR_OPEN);
+    korv::UniqueFile fp(korv::file::OpenTarget(path));
+    if (!fp)
         return -1;
-    }
 
     korv::LineReader lines(fp.get());
     bool found = false;

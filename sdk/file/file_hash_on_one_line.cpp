@@ -1,6 +1,5 @@
 // Whether a hash's entries can each be written as one key line.
 #include "file_internal.h"
-#include "korv_rewrite.h"
 
 namespace korv::file {
 

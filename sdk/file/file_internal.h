@@ -3,19 +3,49 @@
 
 #include <stdio.h>
 
+#include <source_location>
+
 #include "korv/hash.h"
 #include "korv/list.h"
+#include "korv_malloc_ptr.h"
+#include "korv_rewrite.h"
 #include "korv_unique.h"
 
 namespace korv::file {
 
-// Opens path for reading; null when it cannot be opened or names a directory (errno EISDIR).
-FILE *OpenForRead(const char *path, const char *mode = "r");
+// Opens path with mode; a directory opens but counts as unopenable. On failure 0x0900 is recorded
+// at the caller, except when missing is given and there is no file at all: then *missing is set
+// and nothing is recorded (the writers that create a missing file).
+FILE *OpenTarget(const char *path, const char *mode = "r", bool *missing = nullptr,
+                 std::source_location loc = std::source_location::current());
+
+// Opens the target of a rewrite and starts its copy (fstat, directory, temporary file), codes
+// recorded at the caller. missing as for OpenTarget; no copy is started then.
+FILE *BeginRewrite(FileRewrite &rw, const char *path, bool *missing = nullptr,
+                   std::source_location loc = std::source_location::current());
+
+// Writes a missing target through a copy: line and a newline, or nothing for a null line; the mode
+// is what the umask leaves of 0666. 1, or -1.
+int CreateWithLine(const char *path, const char *line, std::source_location loc = std::source_location::current());
+
+// Ends a rewrite that may have changed nothing: with no change the copy is dropped and 0x2000
+// recorded at the caller (0); otherwise the copy replaces the target (changes, or -1).
+int CommitChanges(FileRewrite &rw, int changes, std::source_location loc = std::source_location::current());
+
+// The number (from 1) of the line of fp that KORLFileLineMatch accepts with flags: the first, or
+// the last with OP_FIND_LAST. 0 when none (0x2000 at the caller); -1 on a read error (0x0A00 at
+// the caller). fp is rewound to its start.
+long FindLine(FILE *fp, const char *pattern, int flags, std::source_location loc = std::source_location::current());
 
 // KORLFileLineKeyMatch with where the key text lies: on a match (1), *keyText is the run before
 // the "=" that ends the key (untrimmed; the whole rest of the line when there is no "=") and *rest
 // is the text after that "=", or null when the line has none. line is cut in place.
 int LineKeyMatchAt(char *line, const char *key, char **keyText, char **rest);
+
+// LineKeyMatchAt on a copy of line kept in copy, so that the line itself stays whole for writing:
+// 1, 0, or -1 (0x0200 at the caller). keyText and rest may be null.
+int CopyKeyMatch(const char *line, const char *key, MallocPtr<char> &copy, char **keyText = nullptr,
+                 char **rest = nullptr, std::source_location loc = std::source_location::current());
 
 // Whether the len bytes of line are the header of section name.
 bool IsSectionHeaderOf(const char *line, int len, const char *name);

@@ -37,6 +37,17 @@ int LineKeyMatchAt(char *line, const char *key, char **keyText, char **rest)
     return 1;
 }
 
+int CopyKeyMatch(const char *line, const char *key, MallocPtr<char> &copy, char **keyText, char **rest,
+                 std::source_location loc)
+{
+    copy.reset(strdup(line));
+    if (!copy) {
+        ErrAt(KORL_ERR_NO_MEMORY, loc);
+        return -1;
+    }
+    return LineKeyMatchAt(copy.get(), key, keyText, rest);
+}
+
 }  // namespace korv::file
 
 extern "C" int KORLFileLineKeyMatch(char *line, const char *key)

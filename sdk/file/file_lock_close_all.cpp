@@ -9,11 +9,8 @@ extern "C" int KORLFileLockCloseAll(void)
     for (KORLLOCKFILE *entry = gKORLLockFiles; entry->bit != 0; ++entry) {
         if (!entry->fp)
             continue;
-        if (fclose(entry->fp) != 0)
+        if (korl_lock_entry_close(entry) != 0)
             result = -1;
-        entry->fp = nullptr;
-        entry->refCount = 0;
-        entry->heldOp = 0;
     }
     return result;
 }

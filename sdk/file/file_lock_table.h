@@ -15,3 +15,13 @@ struct KORLLOCKFILE {
 extern KORLLOCKFILE gKORLLockFiles[];
 
 #define KORL_LOCK_DIR "/tmp/lock/"
+
+// Closes a held entry's stream and forgets the hold; fclose's result (0 or EOF).
+inline int korl_lock_entry_close(KORLLOCKFILE *entry)
+{
+    const int result = fclose(entry->fp);
+    entry->fp = nullptr;
+    entry->refCount = 0;
+    entry->heldOp = 0;
+    return result;
+}

@@ -1,10 +1,7 @@
 // Rewriting one section: its header renamed and its keys replaced by a hash, or the section deleted.
-#include <string.h>
-
 #include "file_internal.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-#include "korv_rewrite.h"
 
 extern "C" int KORLFileModifySection(const char *path, const char *section, const char *newName, PKORLSZHASH hash,
                                      int mode, const char *format)
@@ -19,13 +16,9 @@ extern "C" int KORLFileModifySection(const char *path, const char *section, cons
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::UniqueFile target(korv::file::OpenForRead(path));
-    if (!target) {
-        KORV_ERR(KORL_ERR_OPEN);
-        return -1;
-    }
     korv::FileRewrite rw(path);
-    if (rw.Begin(fileno(target.get())) < 0)
+    korv::UniqueFile target(korv::file::BeginRewrite(rw, path));
+    if (!target)
         return -1;
 
     bool met = false, inside = false;
@@ -34,14 +27,8 @@ extern "C" int KORLFileModifySection(const char *path, const char *section, cons
         const char *line = lines.data();
         if (korv::file::IsSectionHeaderOf(line, static_cast<int>(lines.size()), section)) {
             met = inside = true;
-            if (mode & 1) {
-                if (KORLSzHashFileHash2File(rw.stream(), name, hash, format) < 0)
-                    return -1;
-                // The header, then entries that each end as the format ends.
-                const char *fmt = format ? format : KORL_KEY_FORMAT_DEFAULT;
-                bool entries = hash && hash->nUsed > 0;
-                rw.NoteLastByte(entries ? static_cast<unsigned char>(fmt[strlen(fmt) - 1]) : '\n');
-            }
+            if ((mode & 1) && KORLSzHashFileHash2File(rw.stream(), name, hash, format) < 0)
+                return -1;
             continue;
         }
         // A section runs to the next line that begins with "[", as the readers see it.

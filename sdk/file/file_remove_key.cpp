@@ -1,10 +1,9 @@
 // Removing every line of a key.
-#include <string.h>
+#include <stdio.h>
 
+#include "file_internal.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-#include "korv_malloc_ptr.h"
-#include "korv_rewrite.h"
 
 extern "C" int KORLFileRemoveKey(const char *path, const char *key)
 {
@@ -23,28 +22,18 @@ extern "C" int KORLFileRemoveKey(const char *path, const char *key)
     int dropped = 0;
     korv::LineReader lines(target.get());
     while (lines.Next()) {
-        korv::MallocPtr<char> copy(strdup(lines.data()));
-        if (!copy) {
-            KORV_ERR(KORL_ERR_NO_MEMORY);
+        korv::MallocPtr<char> copy;
+        int match = korv::file::CopyKeyMatch(lines.data(), key, copy);
+        if (match < 0)
             return -1;
-        }
-        if (KORLFileLineKeyMatch(copy.get(), key) == 1) {
+        if (match == 1)
             ++dropped;
-            continue;
-        }
-        if (rw.Put(lines.data(), lines.size()) < 0)
+        else if (rw.Put(lines.data(), lines.size()) < 0)
             return -1;
     }
     if (lines.Failed()) {
         KORV_ERR(KORL_ERR_WRITE);
         return -1;
     }
-    if (dropped == 0) {
-        rw.Abandon();
-        KORV_ERR(KORL_ERR_NOT_FOUND);
-        return 0;
-    }
-    if (rw.Commit() < 0)
-        return -1;
-    return dropped;
+    return korv::file::CommitChanges(rw, dropped);
 }

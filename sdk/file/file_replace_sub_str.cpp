@@ -4,7 +4,6 @@
 #include "file_internal.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-#include "korv_rewrite.h"
 
 extern "C" int KORLFileReplaceSubStr(const char *path, const char *find, const char *repl)
 {
@@ -12,13 +11,9 @@ extern "C" int KORLFileReplaceSubStr(const char *path, const char *find, const c
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::UniqueFile target(korv::file::OpenForRead(path));
-    if (!target) {
-        KORV_ERR(KORL_ERR_OPEN);
-        return -1;
-    }
     korv::FileRewrite rw(path);
-    if (rw.Begin(fileno(target.get())) < 0)
+    korv::UniqueFile target(korv::file::BeginRewrite(rw, path));
+    if (!target)
         return -1;
 
     const size_t findLen = strlen(find), replLen = strlen(repl);
@@ -42,10 +37,5 @@ extern "C" int KORLFileReplaceSubStr(const char *path, const char *find, const c
         KORV_ERR(KORL_ERR_READ);
         return -1;
     }
-    if (count == 0) {
-        rw.Abandon();
-        KORV_ERR(KORL_ERR_NOT_FOUND);
-        return 0;
-    }
-    return rw.Commit() < 0 ? -1 : count;
+    return korv::file::CommitChanges(rw, count);
 }

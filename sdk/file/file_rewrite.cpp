@@ -100,6 +100,11 @@ int FileRewrite::Put(const char *text, std::source_location loc)
     return Put(text, strlen(text), loc);
 }
 
+int FileRewrite::PutLine(const char *text, std::source_location loc)
+{
+    return Put(text, strlen(text), loc) < 0 ? -1 : Put("\n", 1, loc);
+}
+
 int FileRewrite::PutKeyLine(const char *format, const char *key, const char *value,
                             std::source_location loc)
 {

@@ -1,12 +1,7 @@
 // Setting one key: its first line is rewritten, later lines of the key dropped, or a line appended.
-#include <errno.h>
-#include <string.h>
-
 #include "file_internal.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-#include "korv_malloc_ptr.h"
-#include "korv_rewrite.h"
 
 extern "C" int KORLFileSetKeyValue(const char *path, const char *key, const char *value, const char *format)
 {
@@ -23,30 +18,24 @@ extern "C" int KORLFileSetKeyValue(const char *path, const char *key, const char
     }
 
     korv::FileRewrite rw(path);
-    korv::UniqueFile target(korv::file::OpenForRead(path));
-    if (!target) {
-        // Only a file that is not there is made; one that cannot be read is left alone.
-        if (errno != ENOENT) {
-            KORV_ERR(KORL_ERR_OPEN);
-            return -1;
-        }
-        if (rw.BeginNew(korv::CreationMode()) < 0 || rw.PutKeyLine(format, key, value) < 0 || rw.Commit() < 0)
-            return -1;
-        return 1;
+    bool missing = false;
+    korv::UniqueFile target(korv::file::BeginRewrite(rw, path, &missing));
+    if (missing) {
+        bool written = rw.BeginNew(korv::CreationMode()) == 0 && rw.PutKeyLine(format, key, value) == 0;
+        return written && rw.Commit() == 0 ? 1 : -1;
     }
-    if (rw.Begin(fileno(target.get())) < 0)
+    if (!target)
         return -1;
 
     bool done = false;
     korv::LineReader lines(target.get());
     while (lines.Next()) {
-        korv::MallocPtr<char> copy(strdup(lines.data()));
-        if (!copy) {
-            KORV_ERR(KORL_ERR_NO_MEMORY);
-            return -1;
-        }
+        korv::MallocPtr<char> copy;
         char *keyText = nullptr, *rest = nullptr;
-        if (korv::file::LineKeyMatchAt(copy.get(), key, &keyText, &rest) != 1) {
+        int match = korv::file::CopyKeyMatch(lines.data(), key, copy, &keyText, &rest);
+        if (match < 0)
+            return -1;
+        if (match == 0) {
             if (rw.Put(lines.data(), lines.size()) < 0)
                 return -1;
             continue;

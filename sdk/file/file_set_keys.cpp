@@ -1,5 +1,4 @@
 // Setting and deleting many keys in one rewrite, from two hashes.
-#include <errno.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -7,8 +6,6 @@
 #include "korv/file.h"
 #include "korv/string.h"
 #include "korv_internal.h"
-#include "korv_malloc_ptr.h"
-#include "korv_rewrite.h"
 
 namespace {
 
@@ -70,17 +67,11 @@ extern "C" int KORLFileSetKeys(const char *path, PKORLSZHASH setHash, PKORLSZHAS
     }
 
     korv::FileRewrite rw(path);
-    korv::UniqueFile target(korv::file::OpenForRead(path));
-    if (target) {
-        if (rw.Begin(fileno(target.get())) < 0)
-            return -1;
-    } else if (errno == ENOENT) {
-        if (rw.BeginNew(0644, getuid(), getgid()) < 0)
-            return -1;
-    } else {
-        KORV_ERR(KORL_ERR_OPEN);
+    bool missing = false;
+    korv::UniqueFile target(korv::file::BeginRewrite(rw, path, &missing));
+    // A missing file is written from nothing, as the caller's own.
+    if (!target && !(missing && rw.BeginNew(0644, getuid(), getgid()) == 0))
         return -1;
-    }
 
     int changed = 0;
     if (target) {

@@ -17,11 +17,8 @@ extern "C" int ErrKORLFileUnlock(unsigned int bits)
             result = -1;
         }
         // Closed even when the unlock failed: the kernel drops the lock with the last descriptor.
-        if (fclose(entry->fp) != 0)
+        if (korl_lock_entry_close(entry) != 0)
             result = -1;
-        entry->fp = nullptr;
-        entry->refCount = 0;
-        entry->heldOp = 0;
     }
     return result;
 }

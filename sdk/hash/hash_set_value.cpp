@@ -5,51 +5,75 @@
 
 using namespace korv::hash;
 
-extern "C" int KORLSzHashSetValue(PKORLSZHASH *phash, const char *key, const char *value)
+namespace {
+
+// Hands a rebuilt block to the caller. The old one is freed only here, once the new one is complete:
+// key and value may point into it, and any failure before must leave the caller's hash as it was.
+void Adopt(PKORLSZHASH *phash, PKORLSZHASH target)
 {
-    if (!key || !value || !phash || !*phash)
-        return -1;
-    PKORLSZHASH hash = *phash;
-    size_t vlen = strlen(value);
-    int slot = KORLSzHashFindSlot(hash, key);
-    bool holds = slot >= 0 && Slots(hash)[slot].key && strcmp(At(hash, Slots(hash)[slot].key), key) == 0;
-
-    if (holds) {
-        char *old = At(hash, Slots(hash)[slot].value);
-        if (vlen <= strlen(old)) {
-            memmove(old, value, vlen + 1);  // value may overlap the old one
-            return slot;
-        }
+    if (target != *phash) {
+        free(*phash);
+        *phash = target;
     }
-    int64_t need = static_cast<int64_t>(vlen) + 1 + (holds ? 0 : static_cast<int64_t>(strlen(key)) + 1);
+}
 
-    // The old block stays until the new one is complete: key and value may point into it, and a
-    // failure must leave the caller's hash as it was.
+// The slot holds key: a value that is not longer overwrites the old one in place, a longer one
+// takes new pool bytes.
+int KORLSzHashValueReplace(PKORLSZHASH *phash, int slot, const char *key, const char *value)
+{
+    PKORLSZHASH hash = *phash;
+    char *old = At(hash, Slots(hash)[slot].value);
+    size_t vlen = strlen(value);
+    if (vlen <= strlen(old)) {
+        memmove(old, value, vlen + 1);  // value may overlap the old one
+        return slot;
+    }
+    int64_t need = static_cast<int64_t>(vlen) + 1;
     PKORLSZHASH target = KORLSzHashGrow(hash, need);
     if (!target)
         return -1;
     if (target != hash)
-        slot = holds ? KORLSzHashFindKey(target, key) : KORLSzHashFindSlot(target, key);
-    if (slot < 0 || target->cbPoolFree < need) {
+        slot = KORLSzHashFindKey(target, key);
+    int32_t at = target->pPoolNext;
+    memcpy(At(target, at), value, vlen + 1);
+    Slots(target)[slot].value = at;
+    target->pPoolNext += static_cast<int32_t>(need);
+    target->cbPoolFree -= static_cast<int32_t>(need);
+    Adopt(phash, target);
+    return slot;
+}
+
+// A new key, at the slot for storing (that of the rebuilt table when the hash grows).
+int KORLSzHashInsert(PKORLSZHASH *phash, int slot, const char *key, const char *value)
+{
+    PKORLSZHASH hash = *phash;
+    int64_t need = static_cast<int64_t>(strlen(key)) + static_cast<int64_t>(strlen(value)) + 2;
+    PKORLSZHASH target = KORLSzHashGrow(hash, need);
+    if (!target)
+        return -1;
+    if (target != hash)
+        slot = KORLSzHashFindSlot(target, key);
+    if (slot < 0) {
         // Only a tiny table whose one keyless slot is a tombstone at the key's home gets here.
         if (target != hash)
             free(target);
         KORV_ERR(KORL_ERR_OTHER);
         return -1;
     }
-
-    if (holds) {
-        int32_t at = target->pPoolNext;
-        memcpy(At(target, at), value, vlen + 1);
-        Slots(target)[slot].value = at;
-        target->pPoolNext += static_cast<int32_t>(need);
-        target->cbPoolFree -= static_cast<int32_t>(need);
-    } else {
-        KORLSzHashStore(target, slot, key, value);
-    }
-    if (target != hash) {
-        free(hash);
-        *phash = target;
-    }
+    KORLSzHashStore(target, slot, key, value);
+    Adopt(phash, target);
     return slot;
+}
+
+}  // namespace
+
+extern "C" int KORLSzHashSetValue(PKORLSZHASH *phash, const char *key, const char *value)
+{
+    if (!key || !value || !phash || !*phash)
+        return -1;
+    PKORLSZHASH hash = *phash;
+    int slot = KORLSzHashFindSlot(hash, key);
+    if (slot >= 0 && Slots(hash)[slot].key)
+        return KORLSzHashValueReplace(phash, slot, key, value);
+    return KORLSzHashInsert(phash, slot, key, value);
 }

@@ -3,7 +3,7 @@
 //
 //   korv::FileRewrite rw(path);
 //   if (rw.Begin(fileno(target)) < 0) return -1;          // or BeginNew() for a missing target
-//   ... rw.Put(line) / rw.PutKeyLine(fmt, key, value) / rw.EndLine() ...
+//   ... rw.Put(bytes, n) / rw.PutLine(text) / rw.PutKeyLine(fmt, key, value) / rw.EndLine() ...
 //   if (rw.Commit() < 0) return -1;                       // flush, fsync, owner, mode, close, rename
 //
 // Every failing step records its code (0x0D00, 0x0900, 0x2700, 0x0B00, 0x2800) with the calling
@@ -40,16 +40,17 @@ public:
     // Writes exactly n bytes; 0, or -1 (0x0B00).
     int Put(const char *data, size_t n, std::source_location loc = std::source_location::current());
     int Put(const char *text, std::source_location loc = std::source_location::current());
+    // text followed by a newline; 0, or -1 (0x0B00).
+    int PutLine(const char *text, std::source_location loc = std::source_location::current());
     // One key line through the caller's two-"%s" format; 0, or -1 (0x0B00).
     int PutKeyLine(const char *format, const char *key, const char *value,
                    std::source_location loc = std::source_location::current());
     // Writes a newline when the copy so far is not empty and does not end with one, so that what
     // follows never joins the last line. 0, or -1 (0x0B00).
     int EndLine(std::source_location loc = std::source_location::current());
-    // For writers that write to stream() directly: the last byte they wrote.
-    void NoteLastByte(int c) { last_ = c; }
 
-    // The temporary file's stream while the copy is open.
+    // The temporary file's stream while the copy is open. What is written to it directly is not
+    // seen by EndLine.
     FILE *stream() const { return out_.get(); }
     const char *tempPath() const { return temp_; }
 

@@ -8,64 +8,58 @@
 
 namespace korv {
 
+// One owned handle, released on scope exit. Traits give the empty value, the validity test
+// and the release call.
+template <typename Traits>
+class UniqueHandle {
+public:
+    using Handle = typename Traits::Handle;
+
+    UniqueHandle() = default;
+    explicit UniqueHandle(Handle h) : h_(h) {}
+    UniqueHandle(const UniqueHandle &) = delete;
+    UniqueHandle &operator=(const UniqueHandle &) = delete;
+    UniqueHandle(UniqueHandle &&other) noexcept : h_(other.release()) {}
+    UniqueHandle &operator=(UniqueHandle &&other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
+    ~UniqueHandle() { reset(); }
+
+    Handle get() const { return h_; }
+    explicit operator bool() const { return Traits::valid(h_); }
+    Handle release() { return std::exchange(h_, Traits::empty()); }
+    void reset(Handle h = Traits::empty())
+    {
+        if (Traits::valid(h_))
+            Traits::close(h_);
+        h_ = h;
+    }
+    // The release call's result (0 when it succeeded, or when empty); empty afterwards either way.
+    int close() { return Traits::valid(h_) ? Traits::close(release()) : 0; }
+
+private:
+    Handle h_ = Traits::empty();
+};
+
+struct FdTraits {
+    using Handle = int;
+    static constexpr int empty() { return -1; }
+    static bool valid(int fd) { return fd >= 0; }
+    static int close(int fd) { return ::close(fd); }
+};
+
+struct FileTraits {
+    using Handle = FILE *;
+    static constexpr FILE *empty() { return nullptr; }
+    static bool valid(FILE *fp) { return fp != nullptr; }
+    static int close(FILE *fp) { return ::fclose(fp); }
+};
+
 // A file descriptor closed on scope exit; -1 when empty.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    UniqueFd(UniqueFd &&other) noexcept : fd_(other.release()) {}
-    UniqueFd &operator=(UniqueFd &&other) noexcept
-    {
-        reset(other.release());
-        return *this;
-    }
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-// A stdio stream closed on scope exit. close() reports the result where it matters.
-class UniqueFile {
-public:
-    UniqueFile() = default;
-    explicit UniqueFile(FILE *fp) : fp_(fp) {}
-    UniqueFile(const UniqueFile &) = delete;
-    UniqueFile &operator=(const UniqueFile &) = delete;
-    UniqueFile(UniqueFile &&other) noexcept : fp_(other.release()) {}
-    UniqueFile &operator=(UniqueFile &&other) noexcept
-    {
-        reset(other.release());
-        return *this;
-    }
-    ~UniqueFile() { reset(); }
-
-    FILE *get() const { return fp_; }
-    explicit operator bool() const { return fp_ != nullptr; }
-    FILE *release() { return std::exchange(fp_, nullptr); }
-    void reset(FILE *fp = nullptr)
-    {
-        if (fp_)
-            ::fclose(fp_);
-        fp_ = fp;
-    }
-    // fclose's result (0 or EOF); the holder is empty afterwards either way.
-    int close() { return fp_ ? ::fclose(release()) : 0; }
-
-private:
-    FILE *fp_ = nullptr;
-};
+using UniqueFd = UniqueHandle<FdTraits>;
+// A stdio stream closed on scope exit. close() reports fclose's result where it matters.
+using UniqueFile = UniqueHandle<FileTraits>;
 
 }  // namespace korv

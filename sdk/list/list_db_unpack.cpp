@@ -14,33 +14,37 @@ bool KnownMode(int32_t mode)
            mode == (KORL_SZLIST_SORT | KORL_SZLIST_CASESORT);
 }
 
-// A stored value is taken only when it is a block that the list functions could have built:
-// everything they do later trusts these figures.
-bool Sound(const unsigned char *v, int32_t size)
+KORLSZLIST ReadHeader(const unsigned char *v)
+{
+    auto word = [v](int i) { return static_cast<int32_t>(korv::Le32Get(v + 4 * i)); };
+    return KORLSZLIST{word(0), word(1), word(2), word(3), word(4), word(5)};
+}
+
+// A stored value (its header read into h) is taken only when it is a block that the list functions
+// could have built: everything they do later trusts these figures.
+bool Sound(const unsigned char *v, int32_t size, KORLSZLIST &h)
 {
     if (size < KORL_SZLIST_MIN_SIZE)
         return false;
-    auto word = [v](int i) { return static_cast<int32_t>(korv::Le32Get(v + 4 * i)); };
-    int32_t cbSize = word(0), nItem = word(1), cbFree = word(2), mode = word(3), low = word(4),
-            empty = word(5);
-    if (cbSize != size || empty != size - 1 || v[size - 1] != 0 || !KnownMode(mode))
+    h = ReadHeader(v);
+    if (h.cbSize != size || h.pEmpty != size - 1 || v[size - 1] != 0 || !KnownMode(h.sortMode))
         return false;
-    int64_t itemsEnd = kHeader + static_cast<int64_t>(kSlot) * nItem;
-    if (nItem < 0 || itemsEnd > size || low < itemsEnd || low > size)
+    int64_t itemsEnd = kHeader + static_cast<int64_t>(kSlot) * h.nItem;
+    if (h.nItem < 0 || itemsEnd > size || h.pLow < itemsEnd || h.pLow > size)
         return false;
-    if (itemsEnd + cbFree + (size - low) != size)
+    if (itemsEnd + h.cbFree + (size - h.pLow) != size)
         return false;
     // Each item is a gap or a string in the string area; their copies together fit in it.
     int64_t strings = 0;
-    for (int32_t i = 0; i < nItem; i++) {
+    for (int32_t i = 0; i < h.nItem; i++) {
         int32_t at = static_cast<int32_t>(korv::Le32Get(v + kHeader + kSlot * i));
-        if (at == empty)
+        if (at == h.pEmpty)
             continue;
-        if (at < low || at > size - 1)
+        if (at < h.pLow || at > size - 1)
             return false;
         strings += static_cast<int64_t>(strlen(reinterpret_cast<const char *>(v) + at)) + 1;
     }
-    return strings <= size - low;
+    return strings <= size - h.pLow;
 }
 
 }  // namespace
@@ -52,7 +56,8 @@ extern "C" PKORLSZLIST KORVListDBUnpack(const void *value, int size)
         return nullptr;
     }
     const auto *v = static_cast<const unsigned char *>(value);
-    if (size < kHeader || !Sound(v, size)) {
+    KORLSZLIST header;
+    if (!Sound(v, size, header)) {
         KORV_ERR(KORL_ERR_BDB_INVALID);
         return nullptr;
     }
@@ -61,12 +66,7 @@ extern "C" PKORLSZLIST KORVListDBUnpack(const void *value, int size)
         KORV_ERR(KORL_ERR_NO_MEMORY);
         return nullptr;
     }
-    list->cbSize = static_cast<int32_t>(korv::Le32Get(v));
-    list->nItem = static_cast<int32_t>(korv::Le32Get(v + 4));
-    list->cbFree = static_cast<int32_t>(korv::Le32Get(v + 8));
-    list->sortMode = static_cast<int32_t>(korv::Le32Get(v + 12));
-    list->pLow = static_cast<int32_t>(korv::Le32Get(v + 16));
-    list->pEmpty = static_cast<int32_t>(korv::Le32Get(v + 20));
+    *list = header;
     int32_t *items = Items(list);
     for (int i = 0; i < list->nItem; i++)
         items[i] = static_cast<int32_t>(korv::Le32Get(v + kHeader + kSlot * i));

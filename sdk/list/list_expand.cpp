@@ -55,3 +55,32 @@ extern "C" PKORLSZLIST PslKORLSzListExpand(PKORLSZLIST list)
     free(list);
     return grown;
 }
+
+namespace korv::list {
+
+bool MakeRoom(PKORLSZLIST *plist, int64_t slotBytes, size_t len, const char *&s, korv::MallocPtr<char> &keep,
+              const char *file, int line)
+{
+    // The copy's size is asked again after each expansion: an expansion that leaves no string
+    // behind makes an empty text's copy one byte larger.
+    auto short_of_room = [&] { return (*plist)->cbFree < slotBytes + CopySize(*plist, len); };
+    if (!short_of_room())
+        return true;
+    if (Inside(*plist, s)) {
+        keep.reset(strdup(s));
+        if (!keep) {
+            KORLErrSetEx(KORL_ERR_NO_MEMORY, file, line);
+            return false;
+        }
+        s = keep.get();
+    }
+    while (short_of_room()) {
+        PKORLSZLIST grown = PslKORLSzListExpand(*plist);
+        if (!grown)
+            return false;
+        *plist = grown;
+    }
+    return true;
+}
+
+}  // namespace korv::list

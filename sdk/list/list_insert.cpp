@@ -31,22 +31,9 @@ extern "C" int KORLSzListInsert(PKORLSZLIST *plist, int index, const char *s)
     }
 
     korv::MallocPtr<char> keep;
-    if (list->cbFree < slotCost + CopySize(list, len) && Inside(list, s)) {
-        // s lies in the block that growing frees.
-        keep.reset(strdup(s));
-        if (!keep) {
-            KORV_ERR(KORL_ERR_NO_MEMORY);
-            return -1;
-        }
-        s = keep.get();
-    }
-    while (list->cbFree < slotCost + CopySize(list, len)) {
-        PKORLSZLIST grown = PslKORLSzListExpand(list);
-        if (!grown)
-            return -1;
-        list = grown;
-        *plist = list;
-    }
+    if (!MakeRoom(plist, slotCost, len, s, keep, __FILE_NAME__, __LINE__))
+        return -1;
+    list = *plist;
     int32_t copy = CopySize(list, len);
     int64_t cost = slotCost + copy;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "korv/list.h"
+#include "korv_malloc_ptr.h"
 
 namespace korv::list {
 
@@ -32,6 +33,17 @@ inline int32_t CopySize(PKORLSZLIST l, size_t len)
 {
     return static_cast<int32_t>(len) + (len == 0 && l->pLow == l->cbSize ? 2 : 1);
 }
+
+// Expands *plist until it has room for slotBytes of item slots and a copy of a text of len bytes,
+// storing every new block through plist. The text s is first copied to keep when it lies in the
+// block, since expansion frees the old block; a failed copy is recorded as 0x0200 at the caller's
+// file and line. False when either fails; *plist stays valid.
+bool MakeRoom(PKORLSZLIST *plist, int64_t slotBytes, size_t len, const char *&s, korv::MallocPtr<char> &keep,
+              const char *file, int line);
+
+// Index of s in a list of any mode but the other sorted one: bisection when the list is kept in
+// this order, else the first equal item in a scan that skips gaps. -1 when absent.
+int Search(PKORLSZLIST list, const char *s, bool caseless);
 
 // strcmp, or the caseless order; the caseless one gives -2 when it fails.
 int Compare(const char *a, const char *b, bool caseless);

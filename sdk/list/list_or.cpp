@@ -19,15 +19,21 @@ int SearchAs(int mode, PKORLSZLIST list, const char *s)
     return mode == KORL_SZLIST_CASESORT ? KORLSzListCaseFind(list, s) : KORLSzListFind(list, s);
 }
 
+// Appends the items of from, gaps skipped, from index start on.
+bool AppendFrom(PKORLSZLIST from, int start, PKORLSZLIST *pres)
+{
+    for (int i = start; i < from->nItem; i++) {
+        if (!IsGap(from, i) && KORLSzListPush(pres, Item(from, i)) < 0)
+            return false;
+    }
+    return true;
+}
+
 // Both unsorted: the first list's items, then the second's that the first lacks.
 bool UniteUnsorted(PKORLSZLIST first, PKORLSZLIST other, PKORLSZLIST *pres, bool fresh)
 {
-    if (fresh) {
-        for (int i = 0; i < first->nItem; i++) {
-            if (!IsGap(first, i) && KORLSzListPush(pres, Item(first, i)) < 0)
-                return false;
-        }
-    }
+    if (fresh && !AppendFrom(first, 0, pres))
+        return false;
     for (int j = 0; j < other->nItem; j++) {
         if (IsGap(other, j))
             continue;
@@ -43,10 +49,8 @@ bool UniteUnsorted(PKORLSZLIST first, PKORLSZLIST other, PKORLSZLIST *pres, bool
 bool UniteIntoSorted(PKORLSZLIST first, PKORLSZLIST other, PKORLSZLIST *pres, bool fresh, int flags)
 {
     int own = fresh ? first->nItem : (*pres)->nItem;
-    for (int j = 0; j < other->nItem; j++) {
-        if (!IsGap(other, j) && KORLSzListPush(pres, Item(other, j)) < 0)
-            return false;
-    }
+    if (!AppendFrom(other, 0, pres))
+        return false;
     if (!fresh) {
         for (int i = 0; i < own;) {
             if (SearchAs(other->sortMode, other, Item(*pres, i)) >= 0 && flags == 0) {
@@ -73,10 +77,8 @@ bool UniteFromUnsorted(PKORLSZLIST first, PKORLSZLIST other, PKORLSZLIST *pres, 
 {
     int mode = first->sortMode;
     if (fresh) {
-        for (int i = 0; i < first->nItem; i++) {
-            if (!IsGap(first, i) && KORLSzListPush(pres, Item(first, i)) < 0)
-                return false;
-        }
+        if (!AppendFrom(first, 0, pres))
+            return false;
     } else {
         (*pres)->sortMode = KORL_SZLIST_UNSORTED;
     }
@@ -134,14 +136,8 @@ bool UniteSorted(PKORLSZLIST first, PKORLSZLIST other, PKORLSZLIST *pres, bool f
             j++;
         }
     }
-    for (; fresh && i < n1; i++) {
-        if (!IsGap(first, i) && KORLSzListPush(pres, Item(first, i)) < 0)
-            return false;
-    }
-    for (; j < n2; j++) {
-        if (!IsGap(other, j) && KORLSzListPush(pres, Item(other, j)) < 0)
-            return false;
-    }
+    if ((fresh && !AppendFrom(first, i, pres)) || !AppendFrom(other, j, pres))
+        return false;
     KORLSzListSort(*pres, mode);
     return true;
 }

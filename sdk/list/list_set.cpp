@@ -30,21 +30,9 @@ extern "C" int KORLSzListSet(PKORLSZLIST *plist, int index, const char *s)
             return -1;
         }
         korv::MallocPtr<char> keep;
-        if (list->cbFree < need && Inside(list, s)) {
-            keep.reset(strdup(s));
-            if (!keep) {
-                KORV_ERR(KORL_ERR_NO_MEMORY);
-                return -1;
-            }
-            s = keep.get();
-        }
-        while (list->cbFree < need) {
-            PKORLSZLIST grown = PslKORLSzListExpand(list);
-            if (!grown)
-                return -1;
-            list = grown;
-            *plist = list;
-        }
+        if (!MakeRoom(plist, 0, len, s, keep, __FILE_NAME__, __LINE__))
+            return -1;
+        list = *plist;
         list->pLow -= static_cast<int32_t>(need);
         memcpy(Base(list) + list->pLow, s, static_cast<size_t>(need));
         list->cbFree -= static_cast<int32_t>(need);

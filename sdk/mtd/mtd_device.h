@@ -1,30 +1,24 @@
-// What the flash functions share: a descriptor of an MTD device that closes itself, and the
-// 32-byte MTD information record that MEMGETINFO fills.
+// What the flash functions share: a device descriptor of the kernel interface that closes
+// itself, the 32-byte MTD information record, and the open and whole-partition requests.
 #pragma once
 
 #include <stdint.h>
 #include <string.h>
 
 #include "korv/platform.h"
+#include "korv_unique.h"
 
 namespace korv::mtd {
 
-class DeviceFd {
-public:
-    DeviceFd(const char *device, int flags) : fd_(korv_plat_open(device, flags)) {}
-    ~DeviceFd()
-    {
-        if (fd_ >= 0)
-            korv_plat_close(fd_);
-    }
-    DeviceFd(const DeviceFd &) = delete;
-    DeviceFd &operator=(const DeviceFd &) = delete;
-    bool ok() const { return fd_ >= 0; }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
+struct PlatFdTraits {
+    using Handle = int;
+    static constexpr int empty() { return -1; }
+    static bool valid(int fd) { return fd >= 0; }
+    static int close(int fd) { return korv_plat_close(fd); }
 };
+
+// A descriptor from korv_plat_open, closed through the kernel interface on scope exit.
+using DeviceFd = UniqueHandle<PlatFdTraits>;
 
 // MEMGETINFO: the record as the kernel fills it (native words); only the size is read here.
 struct Info {
@@ -49,5 +43,15 @@ struct Range {
     uint32_t length;
 };
 static_assert(sizeof(Range) == 8);
+
+// Opens `device` read-write for a request. A failure is logged as `func` at `line`, the
+// caller's own name and line.
+DeviceFd open_for_request(const char *func, int line, const char *device);
+
+// Erase, lock and unlock: `request` with the range {0, size} of the whole partition, the size
+// from MEMGETINFO; one request, the driver works block by block. `what` names the request in
+// its failure message ("erase", "lock/unlock"); messages carry the caller's `func` and `line`.
+int whole_partition_request(const char *func, int line, const char *device, unsigned long request,
+                            const char *what);
 
 }  // namespace korv::mtd

@@ -14,8 +14,8 @@ extern "C" int KORVMTDGetDeviceInfo(const char *device, void *info, unsigned int
         return -1;
     }
     memset(info, 0, infoSize);
-    DeviceFd fd(device, O_RDONLY);
-    if (!fd.ok()) {
+    DeviceFd fd(korv_plat_open(device, O_RDONLY));
+    if (!fd) {
         syslog(LOG_ERR, "%s(%d): fail to open mtd device, errno = %d", __func__, __LINE__, errno);
         return -1;
     }

@@ -38,8 +38,8 @@ extern "C" int KORVMTDGetPartitionInfo(const char *device, void *entries, int en
         syslog(LOG_ERR, "%s(%d): parameter error", __func__, __LINE__);
         return -1;
     }
-    DeviceFd fd(device, O_RDONLY);
-    if (!fd.ok()) {
+    DeviceFd fd(korv_plat_open(device, O_RDONLY));
+    if (!fd) {
         syslog(LOG_ERR, "%s(%d): fail to open mtd device, errno = %d", __func__, __LINE__, errno);
         return -1;
     }

@@ -1,5 +1,4 @@
 #include <errno.h>
-#include <fcntl.h>
 #include <syslog.h>
 
 #include "korv/mtd.h"
@@ -12,11 +11,9 @@ extern "C" int KORVMTDModifyFISEntry(const char *device, const KORVMTDFISMOD *en
         syslog(LOG_ERR, "%s(%d): parameter error", __func__, __LINE__);
         return -1;
     }
-    DeviceFd fd(device, O_RDWR);
-    if (!fd.ok()) {
-        syslog(LOG_ERR, "%s(%d): fail to open mtd device %s, errno = %d", __func__, __LINE__, device, errno);
+    DeviceFd fd = open_for_request(__func__, __LINE__, device);
+    if (!fd)
         return -1;
-    }
     // Sent unchanged; a copy because the request's argument is not const.
     KORVMTDFISMOD record = *entry;
     if (korv_plat_ioctl(fd.get(), KORV_MTD_SET_FIS_ENTRY, &record) != 0) {

@@ -1,5 +1,4 @@
 #include <errno.h>
-#include <fcntl.h>
 #include <stdint.h>
 #include <syslog.h>
 
@@ -13,11 +12,9 @@ extern "C" int KORVMTDModifyPartitionSize(const char *device, unsigned int flash
         syslog(LOG_ERR, "%s(%d): parameter error", __func__, __LINE__);
         return -1;
     }
-    DeviceFd fd(device, O_RDWR);
-    if (!fd.ok()) {
-        syslog(LOG_ERR, "%s(%d): fail to open mtd device %s, errno = %d", __func__, __LINE__, device, errno);
+    DeviceFd fd = open_for_request(__func__, __LINE__, device);
+    if (!fd)
         return -1;
-    }
     // The driver's partition-size record: {u32 flash base, u32 size}.
     struct {
         uint32_t flash_base;

@@ -35,9 +35,10 @@ extern "C" int Base64Decode(const char *src, int n, void *dst, int *pcap)
         return 0;
     // With no output buffer the input is still checked, but nothing can be written.
     int cap = dst ? *pcap : 0;
+    // No text: only an empty one is consumed whole.
     if (!src) {
         *pcap = 0;
-        return 0;
+        return n == 0 ? 1 : 0;
     }
     auto *out = static_cast<unsigned char *>(dst);
     int written = 0;
@@ -58,11 +59,10 @@ extern "C" int Base64Decode(const char *src, int n, void *dst, int *pcap)
         emit((v0 << 2) | (v1 >> 4));
         if (left == 2)
             break;
+        // Pad characters end the last group only, and "=" here needs a second one after it.
         if (src[i + 2] == '=') {
-            if (left == 4 && src[i + 3] == '=') {
+            if (left == 4 && src[i + 3] == '=')
                 i += 4;
-                break;
-            }
             break;
         }
         const int v2 = value(src[i + 2]);
@@ -72,10 +72,8 @@ extern "C" int Base64Decode(const char *src, int n, void *dst, int *pcap)
         if (left == 3)
             break;
         if (src[i + 3] == '=') {
-            if (left == 4) {
+            if (left == 4)
                 i += 4;
-                break;
-            }
             break;
         }
         const int v3 = value(src[i + 3]);

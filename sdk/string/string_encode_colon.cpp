@@ -7,25 +7,26 @@ extern "C" int KORLStrEncodeColon(const char *in, char *out, int cap)
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
+    // Not even the terminator fits.
     if (cap < 1) {
         KORV_ERR(KORL_ERR_BUF_SMALL);
         return -1;
     }
     int len = 0;
+    // Each byte is checked as it is written: the byte and the NUL after it must fit.
+    auto put = [&](char c) {
+        if (static_cast<long long>(len) + 1 + 1 > cap)
+            return false;
+        out[len++] = c;
+        return true;
+    };
     for (const char *p = in; *p; ++p) {
-        const bool escaped = *p == ':' || *p == ';';
-        const int width = escaped ? 2 : 1;
-        if (static_cast<long long>(len) + width + 1 > cap) {
-            // What fitted stays readable as a text.
+        const bool ok = *p == ':' ? put(';') && put(',') : *p == ';' ? put(';') && put(';') : put(*p);
+        if (!ok) {
+            // What was written stays readable as a text; the room for this NUL was checked.
             out[len] = '\0';
             KORV_ERR(KORL_ERR_BUF_SMALL);
             return -1;
-        }
-        if (escaped) {
-            out[len++] = ';';
-            out[len++] = *p == ':' ? ',' : ';';
-        } else {
-            out[len++] = *p;
         }
     }
     out[len] = '\0';

@@ -3,9 +3,7 @@
 #include "korv/list.h"
 #include "korv/string.h"
 #include "korv_internal.h"
-#include "korv_malloc_ptr.h"
-
-using korv::MallocPtr;
+#include "string_split.h"
 
 extern "C" int KORLStrSep(const char *s, const char *delim, PKORLSZLIST *plist)
 {
@@ -14,17 +12,6 @@ extern "C" int KORLStrSep(const char *s, const char *delim, PKORLSZLIST *plist)
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    MallocPtr<char> copy(strdup(s));
-    if (!copy) {
-        KORV_ERR(KORL_ERR_NO_MEMORY);
-        return -1;
-    }
-    int appended = 0;
-    char *cursor = copy.get();
-    while (char *field = strsep(&cursor, delim)) {
-        if (KORLSzListPush(plist, field) < 0)
-            return -1;
-        ++appended;
-    }
-    return appended;
+    // Plain strsep: empty fields between adjacent delimiters and at either end are items too.
+    return korv::string::appendPieces(s, delim, plist, strsep, __FILE_NAME__, __LINE__);
 }

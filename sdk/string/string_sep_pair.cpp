@@ -3,9 +3,7 @@
 #include "korv/list.h"
 #include "korv/string.h"
 #include "korv_internal.h"
-#include "korv_malloc_ptr.h"
-
-using korv::MallocPtr;
+#include "string_split.h"
 
 extern "C" int KORLStrSepPair(const char *s, PKORLSZLIST *plist)
 {
@@ -13,11 +11,9 @@ extern "C" int KORLStrSepPair(const char *s, PKORLSZLIST *plist)
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    MallocPtr<char> copy(strdup(s));
-    if (!copy) {
-        KORV_ERR(KORL_ERR_NO_MEMORY);
+    korv::MallocPtr<char> copy = korv::string::copyText(s, __FILE_NAME__, __LINE__);
+    if (!copy)
         return -1;
-    }
     char *key = copy.get();
     char *eq = std::strchr(key, '=');
     if (eq)

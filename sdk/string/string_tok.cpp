@@ -1,11 +1,7 @@
-#include <cstring>
-
 #include "korv/list.h"
 #include "korv/string.h"
 #include "korv_internal.h"
-#include "korv_malloc_ptr.h"
-
-using korv::MallocPtr;
+#include "string_split.h"
 
 extern "C" int KORLStrTok(const char *s, const char *delim, PKORLSZLIST *plist)
 {
@@ -13,17 +9,6 @@ extern "C" int KORLStrTok(const char *s, const char *delim, PKORLSZLIST *plist)
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    MallocPtr<char> copy(strdup(s));
-    if (!copy) {
-        KORV_ERR(KORL_ERR_NO_MEMORY);
-        return -1;
-    }
-    int appended = 0;
-    char *cursor = copy.get();
-    while (char *token = KORLStrSepNext(&cursor, delim)) {
-        if (KORLSzListPush(plist, token) < 0)
-            return -1;
-        ++appended;
-    }
-    return appended;
+    // Runs of delimiters give no empty items.
+    return korv::string::appendPieces(s, delim, plist, KORLStrSepNext, __FILE_NAME__, __LINE__);
 }

@@ -16,22 +16,23 @@ static_assert(sizeof(KORLUCHAR) == sizeof(UChar), "KORLUCHAR must be ICU's UChar
 
 namespace korv::unicode {
 
-// count elements of T from malloc, owned.
+// count elements of T from malloc into out: 0, or the code to record. ICU takes capacities as int32_t,
+// so a larger buffer counts as a failed conversion.
 template <typename T>
-inline MallocPtr<T> allocUnits(size_t count)
+inline int allocUnits(size_t count, MallocPtr<T> &out)
 {
-    return MallocPtr<T>(static_cast<T *>(malloc(count * sizeof(T))));
+    if (count > INT32_MAX)
+        return KORL_ERR_OTHER;
+    out.reset(static_cast<T *>(malloc(count * sizeof(T))));
+    return out ? 0 : KORL_ERR_NO_MEMORY;
 }
 
 // UTF-8 to UTF-16 in a buffer of 2 x strlen(src) + 1 code units; *len is the UTF-16 length.
 inline int utf8ToUtf16(const char *src, MallocPtr<UChar> &out, int32_t *len)
 {
     size_t cap = 2 * strlen(src) + 1;
-    if (cap > INT32_MAX)
-        return KORL_ERR_OTHER;
-    out = allocUnits<UChar>(cap);
-    if (!out)
-        return KORL_ERR_NO_MEMORY;
+    if (int err = allocUnits(cap, out))
+        return err;
     UErrorCode st = U_ZERO_ERROR;
     u_strFromUTF8(out.get(), static_cast<int32_t>(cap), len, src, -1, &st);
     // The capacity always leaves room for the NUL, so any status above zero is a real failure.
@@ -40,24 +41,23 @@ inline int utf8ToUtf16(const char *src, MallocPtr<UChar> &out, int32_t *len)
     return 0;
 }
 
-// Upper-cases UTF-16 text into a fresh buffer of 2 x len + 1 code units (regrown when needed).
-// Returns the length, or -1 with the code already recorded by KORLUnicodeUTF16StrUpper.
-inline int32_t upperUtf16(const UChar *src, int32_t len, MallocPtr<UChar> &out, int *err)
+// UTF-8 to UTF-16, upper-cased into a fresh buffer of 2 x its length + 1 code units (regrown when
+// needed). The upper-cased length, or -1 with *err the code to record (0 when
+// KORLUnicodeUTF16StrUpper has recorded its own).
+inline int32_t utf8ToUpperUtf16(const char *src, MallocPtr<UChar> &upper, int *err)
 {
-    size_t cap = 2 * static_cast<size_t>(len) + 1;
-    *err = 0;
-    if (cap > INT32_MAX) {
-        *err = KORL_ERR_OTHER;
+    MallocPtr<UChar> wide;
+    int32_t wideLen = 0;
+    if ((*err = utf8ToUtf16(src, wide, &wideLen)) != 0)
         return -1;
-    }
-    UChar *buf = static_cast<UChar *>(malloc(cap * sizeof(UChar)));
-    if (!buf) {
-        *err = KORL_ERR_NO_MEMORY;
+    size_t cap = 2 * static_cast<size_t>(wideLen) + 1;
+    MallocPtr<UChar> first;
+    if ((*err = allocUnits(cap, first)) != 0)
         return -1;
-    }
     // The buffer may come back reallocated; on failure it is still the one to free.
-    int32_t n = KORLUnicodeUTF16StrUpper(src, &buf, static_cast<int>(cap));
-    out.reset(buf);
+    UChar *buf = first.release();
+    int32_t n = KORLUnicodeUTF16StrUpper(wide.get(), &buf, static_cast<int>(cap));
+    upper.reset(buf);
     return n;
 }
 

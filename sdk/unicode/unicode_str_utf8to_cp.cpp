@@ -26,13 +26,9 @@ extern "C" int KORLUnicodeStrUTF8ToCP(int index, const char *src, char *out, int
         return -1;
     }
     size_t cap = static_cast<size_t>(wideLen) * static_cast<size_t>(ucnv_getMaxCharSize(cnv)) + 1;
-    if (cap > INT32_MAX) {
-        KORV_ERR(KORL_ERR_OTHER);
-        return -1;
-    }
-    auto bytes = korv::unicode::allocUnits<char>(cap);
-    if (!bytes) {
-        KORV_ERR(KORL_ERR_NO_MEMORY);
+    MallocPtr<char> bytes;
+    if (int e = korv::unicode::allocUnits(cap, bytes)) {
+        KORV_ERR(e);
         return -1;
     }
     UErrorCode st = U_ZERO_ERROR;

@@ -10,14 +10,8 @@ namespace {
 // UTF-8 to upper-cased UTF-16; -1 with the code recorded.
 int32_t upperOf(const char *text, MallocPtr<UChar> &upper)
 {
-    MallocPtr<UChar> wide;
-    int32_t wideLen = 0;
-    if (int err = korv::unicode::utf8ToUtf16(text, wide, &wideLen)) {
-        KORV_ERR(err);
-        return -1;
-    }
     int err = 0;
-    int32_t len = korv::unicode::upperUtf16(wide.get(), wideLen, upper, &err);
+    int32_t len = korv::unicode::utf8ToUpperUtf16(text, upper, &err);
     if (len < 0 && err)
         KORV_ERR(err);
     return len;

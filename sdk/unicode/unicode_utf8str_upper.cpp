@@ -17,15 +17,9 @@ extern "C" int KORLUnicodeUTF8StrUpper(const char *src, char *out, int outSize)
         return 0;
     }
 
-    MallocPtr<UChar> wide;
-    int32_t wideLen = 0;
-    if (int err = korv::unicode::utf8ToUtf16(src, wide, &wideLen)) {
-        KORV_ERR(err);
-        return -1;
-    }
     MallocPtr<UChar> upper;
     int err = 0;
-    int32_t upperLen = korv::unicode::upperUtf16(wide.get(), wideLen, upper, &err);
+    int32_t upperLen = korv::unicode::utf8ToUpperUtf16(src, upper, &err);
     if (upperLen < 0) {
         if (err)
             KORV_ERR(err);
@@ -33,13 +27,9 @@ extern "C" int KORLUnicodeUTF8StrUpper(const char *src, char *out, int outSize)
     }
 
     size_t cap = 6 * static_cast<size_t>(upperLen) + 1;
-    if (cap > INT32_MAX) {
-        KORV_ERR(KORL_ERR_OTHER);
-        return -1;
-    }
-    auto utf8 = korv::unicode::allocUnits<char>(cap);
-    if (!utf8) {
-        KORV_ERR(KORL_ERR_NO_MEMORY);
+    MallocPtr<char> utf8;
+    if (int e = korv::unicode::allocUnits(cap, utf8)) {
+        KORV_ERR(e);
         return -1;
     }
     UErrorCode st = U_ZERO_ERROR;

@@ -105,6 +105,7 @@ TEST(AddLineErrors, NoMatchAndBadArguments)
     mark_error();
     EXPECT_EQ(0, KORLFileAddLine(kConf, "no such text", "NEW", 0));
     EXPECT_EQ(KORL_ERR_NOT_FOUND, KORLErrGet());
+    EXPECT_STREQ("file_add_line.cpp", KORLErrFileGet());
     EXPECT_EQ(kRsyncd, read_file(kConf));
     EXPECT_EQ(ino, stat_of(kConf).st_ino);
     EXPECT_TRUE(temp_files("/etc", "rsyncd.conf").empty());
@@ -158,6 +159,7 @@ TEST_P(SetLine, ReplacesOrDeletesOneLine)
     if (!c.after) {
         EXPECT_EQ(0, KORLFileSetLine(kConf, c.pattern, c.newLine, c.flags));
         EXPECT_EQ(KORL_ERR_NOT_FOUND, KORLErrGet());
+        EXPECT_STREQ("file_set_line.cpp", KORLErrFileGet());
         EXPECT_EQ(kRsyncd, read_file(kConf));
     } else {
         EXPECT_EQ(1, KORLFileSetLine(kConf, c.pattern, c.newLine, c.flags));

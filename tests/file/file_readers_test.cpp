@@ -4,6 +4,7 @@
 #include <syslog.h>
 
 #include <string>
+#include <vector>
 
 #include "file_test.h"
 
@@ -95,18 +96,35 @@ TEST(GetKeyValueSize, LastValueTooLongAfterAShortOne)
     EXPECT_EQ(KORL_ERR_BUF_SMALL, KORLErrGet());
 }
 
-TEST(GetKeyValueErrors, BadArgumentsAndUnreadableFiles)
+TEST(GetKeyValueSize, NegativeSizeFitsNothing)
+{
+    write_file(kConf, "k=hello\n");
+    char buf[8] = "keep";
+    mark_error();
+    EXPECT_EQ(-1, KORLFileGetKeyValue(kConf, "k", buf, -1, 0));
+    EXPECT_EQ(KORL_ERR_BUF_SMALL, KORLErrGet());
+    EXPECT_STREQ("keep", buf);
+    EXPECT_EQ(0, KORLFileGetKeyValue(kConf, "absent", buf, -1, 0));
+    EXPECT_EQ(KORL_ERR_NOT_FOUND, KORLErrGet());
+    EXPECT_STREQ("keep", buf);
+}
+
+// KORLFileGetKeyValue and KORLFileGetLine take the same arguments: path, key or pattern, buffer,
+// its size and flags.
+using BufferReader = int (*)(const char *, const char *, char *, int, int);
+
+TEST(BufferReaders, BadArgumentsAndUnreadableFiles)
 {
     write_file(kConf, "k=v\n");
     char buf[8] = "keep";
     struct Case {
         const char *path;
-        const char *key;
+        const char *text;
         char *buf;
         int size;
         int flags;
         int code;
-    } cases[] = {
+    } common[] = {
         {nullptr, "k", buf, 8, 0, KORL_ERR_BAD_PARAM},
         {kConf, nullptr, buf, 8, 0, KORL_ERR_BAD_PARAM},
         {kConf, "k", buf, 8, -1, KORL_ERR_BAD_PARAM},
@@ -114,11 +132,28 @@ TEST(GetKeyValueErrors, BadArgumentsAndUnreadableFiles)
         {"/etc/missing.conf", "k", buf, 8, 0, KORL_ERR_OPEN},
         {"/etc", "k", buf, 8, 0, KORL_ERR_OPEN},
     };
-    for (const Case &c : cases) {
-        mark_error();
-        EXPECT_EQ(-1, KORLFileGetKeyValue(c.path, c.key, c.buf, c.size, c.flags));
-        EXPECT_EQ(c.code, KORLErrGet());
-        EXPECT_STREQ("keep", buf);
+    struct Reader {
+        const char *name;
+        const char *source;
+        BufferReader fn;
+        std::vector<Case> own;  // what only this reader refuses
+    } readers[] = {
+        {"KORLFileGetKeyValue", "file_get_key_value.cpp", KORLFileGetKeyValue, {}},
+        {"KORLFileGetLine", "file_get_line.cpp", KORLFileGetLine, {{kConf, "k", buf, 0, 0, KORL_ERR_BAD_PARAM},
+                                              {kConf, "k", buf, -3, 0, KORL_ERR_BAD_PARAM},
+                                              {kConf, "k", nullptr, 0, 0, KORL_ERR_BAD_PARAM}}},
+    };
+    for (const Reader &r : readers) {
+        std::vector<Case> cases(std::begin(common), std::end(common));
+        cases.insert(cases.end(), r.own.begin(), r.own.end());
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(r.name) + " " + (c.path ? c.path : "null") + " size " + std::to_string(c.size));
+            mark_error();
+            EXPECT_EQ(-1, r.fn(c.path, c.text, c.buf, c.size, c.flags));
+            EXPECT_EQ(c.code, KORLErrGet());
+            EXPECT_STREQ(r.source, KORLErrFileGet());
+            EXPECT_STREQ("keep", buf);
+        }
     }
 }
 
@@ -308,30 +343,6 @@ TEST(GetLine, LastLineWithoutNewline)
     char buf[16];
     EXPECT_EQ(6, KORLFileGetLine(kConf, "abc", buf, sizeof buf, OP_MATCH_SUFFIX));
     EXPECT_STREQ("xxabc", buf);
-}
-
-TEST(GetLine, Errors)
-{
-    write_file(kConf, "abc\n");
-    char buf[8] = "keep";
-    struct Case {
-        const char *path;
-        const char *pattern;
-        char *buf;
-        int size;
-        int flags;
-        int code;
-    } cases[] = {
-        {nullptr, "a", buf, 8, 0, KORL_ERR_BAD_PARAM}, {kConf, nullptr, buf, 8, 0, KORL_ERR_BAD_PARAM},
-        {kConf, "a", nullptr, 8, 0, KORL_ERR_BAD_PARAM}, {kConf, "a", buf, 0, 0, KORL_ERR_BAD_PARAM},
-        {kConf, "a", buf, 8, -2, KORL_ERR_BAD_PARAM},  {"/etc/missing.conf", "a", buf, 8, 0, KORL_ERR_OPEN},
-    };
-    for (const Case &c : cases) {
-        mark_error();
-        EXPECT_EQ(-1, KORLFileGetLine(c.path, c.pattern, c.buf, c.size, c.flags));
-        EXPECT_EQ(c.code, KORLErrGet());
-        EXPECT_STREQ("keep", buf);
-    }
 }
 
 const char *const kSections =

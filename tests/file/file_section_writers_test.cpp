@@ -184,11 +184,13 @@ TEST(ModifySection, DeleteKeepsCommentLines)
 TEST(ModifySection, AbsentSectionGivesZero)
 {
     write_file(kConf, kSets);
+    ino_t ino = stat_of(kConf).st_ino;
     Hash h({{"a", "1"}});
     mark_error();
     EXPECT_EQ(0, KORLFileModifySection(kConf, "nosuch", "x", h.get(), 1, kTab));
     EXPECT_EQ(KORL_ERR_NOT_FOUND, KORLErrGet());
     EXPECT_EQ(kSets, read_file(kConf));
+    EXPECT_NE(ino, stat_of(kConf).st_ino);  // rewritten all the same, with the same lines
     EXPECT_TRUE(temp_files("/etc", "korvnetbkp.conf").empty());
 }
 

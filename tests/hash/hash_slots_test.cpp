@@ -145,6 +145,49 @@ TEST(HashGrowth, TheSettingThatGrowsReturnsTheNewTablesSlotAndMovesTheBlock)
     EXPECT_EQ(slotOf(h.ptr, "admin"), slot);
 }
 
+// A value that is not longer never grows the table; a longer one runs the whole growth check.
+TEST(HashGrowth, LongerValueWhileFewerThanAQuarterAreFreeGrowsTheTable)
+{
+    Hash h(PshKORLSzHashAlloc(1 << 16));
+    for (int i = 0; i < 24; i++)
+        ASSERT_GE(KORLSzHashSetValue(h.addr(), nth(i).c_str(), "v"), 0);
+    EXPECT_EQ(KORLSzHashSetValue(h.addr(), nth(2).c_str(), "w"), slotOf(h.ptr, nth(2)));
+    ASSERT_EQ(h->nSlot, 31);
+    int slot = KORLSzHashSetValue(h.addr(), nth(3).c_str(), "vv");
+    EXPECT_EQ(h->nSlot, 119);
+    EXPECT_EQ(h->nUsed, 24);
+    EXPECT_EQ(slot, slotOf(h.ptr, nth(3)));
+    EXPECT_STREQ(SzKORLSzHashGetValue(h.ptr, nth(3).c_str()), "vv");
+    EXPECT_STREQ(SzKORLSzHashGetValue(h.ptr, nth(2).c_str()), "w");
+}
+
+// A table of 119 slots with this pool would pass what 32-bit offsets reach, so the rebuild fails;
+// the pool's pages beyond the first few are never touched.
+TEST(HashGrowth, FailedRebuildLeavesTheHashAsItWas)
+{
+    Hash h(PshKORLSzHashAllocator(31, INT_MAX - 20 - 8 * 31));
+    ASSERT_NE(h.ptr, nullptr);
+    for (int i = 0; i < 24; i++)
+        ASSERT_GE(KORLSzHashSetValue(h.addr(), nth(i).c_str(), "v"), 0);
+    PKORLSZHASH before = h.ptr;
+    int next = h->pPoolNext;
+    Keys was = keys(h.ptr);
+
+    for (auto [key, value] : std::vector<std::pair<std::string, const char *>>{{"admin", "x"}, {nth(0), "longer"}}) {
+        KORLErrSet(0);
+        EXPECT_EQ(KORLSzHashSetValue(h.addr(), key.c_str(), value), -1) << key;
+        EXPECT_EQ(KORLErrGet(), KORL_ERR_NO_MEMORY);
+        EXPECT_STREQ(KORLErrFileGet(), "hash_allocator.cpp");
+        EXPECT_EQ(h.ptr, before);
+        EXPECT_EQ(h->nSlot, 31);
+        EXPECT_EQ(h->nUsed, 24);
+        EXPECT_EQ(h->pPoolNext, next);
+        EXPECT_EQ(keys(h.ptr), was);
+    }
+    EXPECT_EQ(SzKORLSzHashGetValue(h.ptr, "admin"), nullptr);
+    EXPECT_STREQ(SzKORLSzHashGetValue(h.ptr, nth(0).c_str()), "v");
+}
+
 // The rebuild walks the old slots in index order: of two keys that share a home in the new
 // table, the one in the lower old slot comes first, whatever order they were set in.
 TEST(HashGrowth, RebuildStoresInTheOldSlotOrder)

@@ -1,6 +1,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -131,30 +132,73 @@ TEST(ListInsert, EmptyStringStoredFirstIsNoGap)
     EXPECT_EQ(items(l.ptr), (Texts{""}));
 }
 
-TEST(ListInsert, SortedListPlacesTheCopyItself)
+// An expansion that leaves no string behind puts the next copy on the block's last bytes again:
+// an empty text there must still take its own byte.
+TEST(ListInsert, EmptyTextAfterAnExpansionThatLeftNoStringIsNoGap)
 {
     List l;
-    KORLSzListSort(l.ptr, KORL_SZLIST_SORT);
-    EXPECT_EQ(KORLSzListPush(l.addr(), "b"), 0);
-    EXPECT_EQ(KORLSzListPush(l.addr(), "a"), 0);
-    EXPECT_EQ(KORLSzListPush(l.addr(), "c"), 2);
-    EXPECT_EQ(items(l.ptr), (Texts{"a", "b", "c"}));
-    // An equal string goes where the search found its equal; the caller's index is ignored.
-    EXPECT_EQ(KORLSzListInsert(l.addr(), 0, "b"), 1);
-    EXPECT_EQ(KORLSzListUnshift(l.addr(), "d"), 4);
-    EXPECT_EQ(items(l.ptr), (Texts{"a", "b", "b", "c", "d"}));
+    ASSERT_EQ(KORLSzListInsert(l.addr(), 119, "abcdefg"), 119);
+    ASSERT_EQ(l->cbFree, 0);
+    ASSERT_STREQ(SzKORLSzListRemove(l.ptr, 119), "abcdefg");
+    EXPECT_EQ(KORLSzListPush(l.addr(), ""), 119);
+    EXPECT_EQ(l->cbSize, 1024);
+    EXPECT_FALSE(isGap(l.ptr, 119));
+    EXPECT_EQ(itemOffset(l.ptr, 119), 1022);
+    EXPECT_EQ(l->cbFree, 1000 - 4 * 120 - 2);
+    EXPECT_EQ(KORLSzListFind(l.ptr, ""), 119);
+    EXPECT_TRUE(sound(l.ptr));
 }
 
-TEST(ListInsert, CaselessListPlacesByCaselessOrder)
+// One growing call on a list and the index it must return.
+struct Step {
+    enum { Push, Unshift, InsertAt0 } op;
+    const char *text;
+    int placed;
+};
+
+struct PlaceCase {
+    const char *name;
+    int mode;
+    std::vector<Step> steps;
+    Texts after;
+};
+
+void PrintTo(const PlaceCase &c, std::ostream *os) { *os << c.name; }
+
+class SortedPlacement : public testing::TestWithParam<PlaceCase> {};
+
+// A sorted list ignores the caller's index; an equal text goes where the search found its equal.
+TEST_P(SortedPlacement, ListPlacesTheCopyItself)
 {
+    const PlaceCase &c = GetParam();
     List l;
-    KORLSzListSort(l.ptr, KORL_SZLIST_CASESORT);
-    EXPECT_EQ(KORLSzListPush(l.addr(), "b"), 0);
-    EXPECT_EQ(KORLSzListPush(l.addr(), "A"), 0);
-    EXPECT_EQ(KORLSzListPush(l.addr(), "c"), 2);
-    EXPECT_EQ(KORLSzListPush(l.addr(), "B"), 1);
-    EXPECT_EQ(items(l.ptr), (Texts{"A", "B", "b", "c"}));
+    KORLSzListSort(l.ptr, c.mode);
+    for (const Step &s : c.steps) {
+        int got = s.op == Step::Push      ? KORLSzListPush(l.addr(), s.text)
+                  : s.op == Step::Unshift ? KORLSzListUnshift(l.addr(), s.text)
+                                          : KORLSzListInsert(l.addr(), 0, s.text);
+        EXPECT_EQ(got, s.placed) << s.text;
+    }
+    EXPECT_EQ(items(l.ptr), c.after);
+    EXPECT_EQ(l->sortMode, c.mode);
+    EXPECT_TRUE(sound(l.ptr));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SortedPlacement,
+    testing::Values(
+        PlaceCase{"ByteOrder", KORL_SZLIST_SORT,
+                  {{Step::Push, "b", 0}, {Step::Push, "a", 0}, {Step::Push, "c", 2}, {Step::InsertAt0, "b", 1},
+                   {Step::Unshift, "d", 4}},
+                  {"a", "b", "b", "c", "d"}},
+        PlaceCase{"Caseless", KORL_SZLIST_CASESORT,
+                  {{Step::Push, "b", 0}, {Step::Push, "A", 0}, {Step::Push, "c", 2}, {Step::Push, "B", 1}},
+                  {"A", "B", "b", "c"}},
+        // Only modes 1 and 0x10 place texts; 0x11 keeps the caller's index.
+        PlaceCase{"Mode0x11KeepsTheIndex", 0x11,
+                  {{Step::Push, "b", 0}, {Step::Push, "a", 1}, {Step::Unshift, "c", 0}},
+                  {"c", "b", "a"}}),
+    [](const testing::TestParamInfo<PlaceCase> &i) { return std::string(i.param.name); });
 
 TEST(ListInsert, RefusesBadArgumentsAndHugeIndexes)
 {
@@ -267,6 +311,31 @@ TEST(ListGrowth, TextFromTheListItselfIsReadBeforeTheOldBlockIsFreed)
     ASSERT_EQ(l->cbSize, 2048);
     EXPECT_EQ(SzKORLSzListGet(l.ptr, 1), big);
     EXPECT_TRUE(sound(l.ptr));
+}
+
+// A block past 1 GiB cannot double within 32-bit offsets, so its growth fails without touching
+// the pages of either block.
+TEST(ListGrowth, FailedExpansionLeavesTheListAsItWas)
+{
+    List l((1 << 30) + 8);
+    ASSERT_NE(l.ptr, nullptr);
+    pushAll(l, {"a", "b"});
+    PKORLSZLIST before = l.ptr;
+    int freeBefore = l->cbFree;
+    int pLowBefore = l->pLow;
+    int far = freeBefore / 4 + 2;  // its gap slots alone take more than the free bytes
+    KORLErrSet(0);
+    EXPECT_EQ(KORLSzListInsert(l.addr(), far, "x"), -1);
+    EXPECT_EQ(KORLErrGet(), KORL_ERR_NO_MEMORY);
+    EXPECT_STREQ(KORLErrFileGet(), "list_expand.cpp");
+    EXPECT_EQ(l.ptr, before);
+    EXPECT_EQ(l->cbFree, freeBefore);
+    EXPECT_EQ(l->pLow, pLowBefore);
+    EXPECT_EQ(items(l.ptr), (Texts{"a", "b"}));
+    EXPECT_TRUE(sound(l.ptr));
+    // The list still takes what fits.
+    EXPECT_EQ(KORLSzListPush(l.addr(), "c"), 2);
+    EXPECT_EQ(l.ptr, before);
 }
 
 struct SetCase {

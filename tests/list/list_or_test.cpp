@@ -10,22 +10,6 @@ using namespace listtest;
 
 namespace {
 
-// Texts in that order, then the mode set on the list (sorted modes expect sorted texts).
-void build(List &l, const Texts &texts, int mode)
-{
-    int gaps = 0;
-    for (const auto &t : texts) {
-        if (t == "<gap>") {
-            gaps++;
-            continue;
-        }
-        ASSERT_GE(KORLSzListInsert(l.addr(), l->nItem + gaps, t.c_str()), 0);
-        gaps = 0;
-    }
-    KORLSzListSort(l.ptr, mode);
-    ASSERT_EQ(items(l.ptr).size(), texts.size());
-}
-
 struct OrCase {
     const char *name;
     Texts first;

@@ -11,20 +11,6 @@ using namespace listtest;
 
 namespace {
 
-// Builds a list; "<gap>" entries become gaps before the next text.
-void build(List &l, const Texts &texts)
-{
-    int gaps = 0;
-    for (const auto &t : texts) {
-        if (t == "<gap>") {
-            gaps++;
-            continue;
-        }
-        ASSERT_GE(KORLSzListInsert(l.addr(), l->nItem + gaps, t.c_str()), 0);
-        gaps = 0;
-    }
-}
-
 struct SortCase {
     const char *name;
     Texts before;
@@ -42,9 +28,7 @@ TEST_P(Sort, SortsOnlyUnsortedListsAndRecordsTheMode)
 {
     const SortCase &c = GetParam();
     List l;
-    build(l, c.before);
-    if (c.modeBefore)
-        KORLSzListSort(l.ptr, c.modeBefore);
+    build(l, c.before, c.modeBefore);
     KORLSzListSort(l.ptr, c.mode);
     EXPECT_EQ(items(l.ptr), c.after);
     EXPECT_EQ(l->sortMode, c.modeAfter);

@@ -47,6 +47,24 @@ inline void pushAll(List &l, const std::vector<std::string> &texts)
         ASSERT_GE(KORLSzListPush(l.addr(), t.c_str()), 0) << t;
 }
 
+// Builds a list from texts in that order ("<gap>" entries become gaps before the next text), then
+// sets mode on it (sorted modes expect sorted texts, or sort them).
+inline void build(List &l, const std::vector<std::string> &texts, int mode = 0)
+{
+    int gaps = 0;
+    for (const auto &t : texts) {
+        if (t == "<gap>") {
+            gaps++;
+            continue;
+        }
+        ASSERT_GE(KORLSzListInsert(l.addr(), l->nItem + gaps, t.c_str()), 0) << t;
+        gaps = 0;
+    }
+    ASSERT_EQ(l->nItem, static_cast<int>(texts.size()));
+    if (mode)
+        KORLSzListSort(l.ptr, mode);
+}
+
 // The block's accounting: 24 + 4 x nItem + cbFree + (end - pLow) = cbSize, the last byte NUL,
 // and every item inside the string area or a gap.
 inline ::testing::AssertionResult sound(PKORLSZLIST l)

@@ -66,6 +66,9 @@ TEST(ErrorLog, Failures)
         EXPECT_EQ(c.code, KORLErrGet());
         EXPECT_STREQ("error_log_set.cpp", KORLErrFileGet());
     }
+    // A successful call after a failure leaves the failure's code in place.
+    EXPECT_EQ(0, KORLErrorLogSet(kLog, "x"));
+    EXPECT_EQ(KORL_ERR_OPEN, KORLErrGet());
 }
 
 // On a full disk the line never reaches the file, and the caller must hear of it.

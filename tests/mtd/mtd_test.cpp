@@ -17,18 +17,17 @@
 
 namespace ctl = korvsim::ctl;
 using korvtest::syslog_dump;
-using korvtest::syslog_has;
 
 namespace {
 
 // True when a message equal to `expected` was logged at LOG_ERR, "<L>" standing for the source
-// line that the function printed; the line found is then checked back exactly.
+// line that the function printed. Exact to the byte: a trailing "\n" is part of the message.
 testing::AssertionResult logged(const std::string &expected)
 {
     std::string pattern;
     for (size_t i = 0; i < expected.size(); ++i) {
         if (expected.compare(i, 3, "<L>") == 0) {
-            pattern += "([0-9]+)";
+            pattern += "[0-9]+";
             i += 2;
         } else if (strchr("\\^$.|?*+()[]{}", expected[i])) {
             pattern += std::string("\\") + expected[i];
@@ -36,19 +35,10 @@ testing::AssertionResult logged(const std::string &expected)
             pattern += expected[i];
         }
     }
-    std::regex re(pattern + "\n?");
-    for (const auto &line : korvtest::syslog_lines()) {
-        std::smatch m;
-        if (!std::regex_match(line.message, m, re))
-            continue;
-        std::string exact = expected;
-        if (m.size() > 1) {
-            size_t at = exact.find("<L>");
-            exact.replace(at, 3, m[1].str());
-        }
-        if (syslog_has(exact, LOG_ERR))
+    std::regex re(pattern);
+    for (const auto &line : korvtest::syslog_lines())
+        if (line.severity() == LOG_ERR && std::regex_match(line.message, re))
             return testing::AssertionSuccess();
-    }
     return testing::AssertionFailure() << "no message \"" << expected << "\" in:\n" << syslog_dump();
 }
 
@@ -230,7 +220,7 @@ TEST_F(Mtd, LockedPartitionRefusesEraseAndWrite)
     EXPECT_TRUE(ctl::window(1)->locked);
     auto before = ctl::read_window(1);
     EXPECT_EQ(KORVMTDErasePartition("/dev/mtd1"), -1);
-    EXPECT_TRUE(logged("Could not erase MTD device: /dev/mtd1, errno = 30"));
+    EXPECT_TRUE(logged("Could not erase MTD device: /dev/mtd1, errno = 30\n"));
     EXPECT_EQ(ctl::read_window(1), before);
 
     ASSERT_EQ(KORVMTDUnlockPartition("/dev/mtd1"), 0);
@@ -260,7 +250,35 @@ TEST_F(Mtd, LockModes)
     EXPECT_EQ(unlocks[0].args, "start=0x00000000,length=0x00010000");
 }
 
-TEST_F(Mtd, LockEraseFailuresAreReportedWithTheDevice)
+// Calls of each device function that succeed on "/dev/mtd3" (AllLib.tgz) of the built flash.
+int modify_size(const char *device)
+{
+    return KORVMTDModifyPartitionSize(device, 0xFF800000 + 80 * 0x10000, 40 * 0x10000);
+}
+
+int modify_entry(const char *device)
+{
+    KORVMTDFISMOD mod = {};
+    strcpy(mod.name, "AllLib.tgz");
+    mod.flash_base = 0xFF800000 + 80 * 0x10000;
+    mod.size = 40 * 0x10000;
+    mod.data_length = 0x100;
+    return KORVMTDModifyFISEntry(device, &mod);
+}
+
+int device_info(const char *device)
+{
+    uint8_t info[32];
+    return KORVMTDGetDeviceInfo(device, info, sizeof info);
+}
+
+int directory_count(const char *device)
+{
+    int freeOffset = 0;
+    return KORVMTDGetPartitionInfo(device, nullptr, 0, &freeOffset) < 0 ? -1 : 0;
+}
+
+TEST_F(Mtd, DeviceFailuresAreReportedWithTheDevice)
 {
     struct {
         const char *request;
@@ -271,23 +289,66 @@ TEST_F(Mtd, LockEraseFailuresAreReportedWithTheDevice)
         {"OPEN", ENXIO, KORVMTDLockPartition, "KORVMTDILock(<L>): fail to open mtd device /dev/mtd3, errno = 6"},
         {"MEMGETINFO", EIO, KORVMTDUnlockPartition,
          "KORVMTDILock(<L>): Could not get MTD device info for /dev/mtd3, errno = 5"},
-        {"MEMLOCK", EPERM, KORVMTDLockPartition, "Could not lock/unlock MTD device: /dev/mtd3, errno = 1"},
-        {"MEMUNLOCK", EIO, KORVMTDUnlockPartition, "Could not lock/unlock MTD device: /dev/mtd3, errno = 5"},
+        {"MEMLOCK", EPERM, KORVMTDLockPartition, "Could not lock/unlock MTD device: /dev/mtd3, errno = 1\n"},
+        {"MEMUNLOCK", EIO, KORVMTDUnlockPartition, "Could not lock/unlock MTD device: /dev/mtd3, errno = 5\n"},
         {"OPEN", EACCES, KORVMTDErasePartition,
          "KORVMTDErasePartition(<L>): fail to open mtd device /dev/mtd3, errno = 13"},
         {"MEMGETINFO", EIO, KORVMTDErasePartition,
          "KORVMTDErasePartition(<L>): Could not get MTD device info for /dev/mtd3, errno = 5"},
-        {"MEMERASE", EIO, KORVMTDErasePartition, "Could not erase MTD device: /dev/mtd3, errno = 5"},
+        {"MEMERASE", EIO, KORVMTDErasePartition, "Could not erase MTD device: /dev/mtd3, errno = 5\n"},
+        {"OPEN", EBUSY, modify_size,
+         "KORVMTDModifyPartitionSize(<L>): fail to open mtd device /dev/mtd3, errno = 16"},
+        {"MTD_SET_PARTITION", EIO, modify_size, "Failed to set the mtd info of /dev/mtd3 by ioctl, errno = 5\n"},
+        {"OPEN", EBUSY, modify_entry, "KORVMTDModifyFISEntry(<L>): fail to open mtd device /dev/mtd3, errno = 16"},
+        {"MTD_SET_FIS_ENTRY", EPERM, modify_entry,
+         "KORVMTDModifyFISEntry: Failed to set the mtd info of /dev/mtd3 by ioctl, errno = 1\n"},
+        {"OPEN", EBUSY, device_info, "KORVMTDGetDeviceInfo(<L>): fail to open mtd device, errno = 16"},
+        {"OPEN", EBUSY, directory_count, "KORVMTDGetPartitionInfo(<L>): fail to open mtd device, errno = 16"},
     };
+    size_t openFailures = 0;
     for (const auto &c : cases) {
         korvtest::syslog_clear();
         ctl::fail_request("/dev/mtd3", c.request, c.err, true);
         EXPECT_EQ(c.call("/dev/mtd3"), -1) << c.message;
         EXPECT_TRUE(logged(c.message));
         EXPECT_EQ(korvtest::syslog_lines().size(), 1u) << syslog_dump();
+        openFailures += strcmp(c.request, "OPEN") == 0;
     }
     // Every descriptor opened was closed again.
-    EXPECT_EQ(ctl::requests("/dev/mtd3", "OPEN").size() - 2, ctl::requests("/dev/mtd3", "CLOSE").size());
+    EXPECT_EQ(ctl::requests("/dev/mtd3", "OPEN").size() - openFailures, ctl::requests("/dev/mtd3", "CLOSE").size());
+}
+
+TEST_F(Mtd, EachCallOpensItsDeviceOnceInItsModeAndClosesIt)
+{
+    struct {
+        const char *function;
+        int (*call)(const char *);
+        const char *mode;
+    } cases[] = {
+        {"KORVMTDLockPartition", KORVMTDLockPartition, "O_RDWR"},
+        {"KORVMTDUnlockPartition", KORVMTDUnlockPartition, "O_RDWR"},
+        {"KORVMTDModifyPartitionSize", modify_size, "O_RDWR"},
+        {"KORVMTDModifyFISEntry", modify_entry, "O_RDWR"},
+        {"KORVMTDGetDeviceInfo", device_info, "O_RDONLY"},
+        {"KORVMTDGetPartitionInfo", directory_count, "O_RDONLY"},
+        {"KORVMTDErasePartition", KORVMTDErasePartition, "O_RDWR"},
+    };
+    // /dev/mtd3 is AllLib.tgz; give it a directory of its own so that every call succeeds there.
+    ASSERT_EQ(part(3).flash_base, 0xFF800000 + 80 * 0x10000);
+    ASSERT_EQ(part(3).size, 40u * 0x10000);
+    ASSERT_TRUE(ctl::write_fis(3, {{"AllLib.tgz", 0xFF800000 + 80 * 0x10000, 0, 40 * 0x10000, 0, 0x1000}}));
+    for (const auto &c : cases) {
+        ctl::clear_requests();
+        ASSERT_EQ(c.call("/dev/mtd3"), 0) << c.function << "\n" << syslog_dump();
+        auto opens = ctl::requests("/dev/mtd3", "OPEN");
+        ASSERT_EQ(opens.size(), 1u) << c.function;
+        EXPECT_EQ(opens[0].args, c.mode) << c.function;
+        auto all = ctl::requests();
+        ASSERT_FALSE(all.empty());
+        EXPECT_EQ(all.back().name, "CLOSE") << c.function;
+        EXPECT_EQ(ctl::requests("/dev/mtd3", "CLOSE").size(), 1u) << c.function;
+    }
+    EXPECT_TRUE(korvtest::syslog_lines().empty()) << syslog_dump();
 }
 
 TEST_F(Mtd, ModifyPartitionSizeMovesTheDevice)
@@ -304,7 +365,7 @@ TEST_F(Mtd, ModifyPartitionSizeMovesTheDevice)
     EXPECT_EQ(size, rd.size - 0x10000);
 
     EXPECT_EQ(KORVMTDModifyPartitionSize("/dev/mtd2", rd.flash_base + 1, rd.size), -1);
-    EXPECT_TRUE(logged("Failed to set the mtd info of /dev/mtd2 by ioctl, errno = 22"));
+    EXPECT_TRUE(logged("Failed to set the mtd info of /dev/mtd2 by ioctl, errno = 22\n"));
     EXPECT_EQ(KORVMTDModifyPartitionSize("/dev/mtd9", rd.flash_base, rd.size), -1);
     EXPECT_TRUE(logged("KORVMTDModifyPartitionSize(<L>): fail to open mtd device /dev/mtd9, errno = 2"));
 }
@@ -329,7 +390,7 @@ TEST_F(Mtd, ModifyFisEntryRewritesTheNamedEntry)
 
     strcpy(mod.name, "kernel");
     EXPECT_EQ(KORVMTDModifyFISEntry("/dev/mtd7", &mod), -1);
-    EXPECT_TRUE(logged("KORVMTDModifyFISEntry: Failed to set the mtd info of /dev/mtd7 by ioctl, errno = 2"));
+    EXPECT_TRUE(logged("KORVMTDModifyFISEntry: Failed to set the mtd info of /dev/mtd7 by ioctl, errno = 2\n"));
     EXPECT_EQ(KORVMTDModifyFISEntry("/dev/mtd8", &mod), -1);
     EXPECT_TRUE(logged("KORVMTDModifyFISEntry(<L>): fail to open mtd device /dev/mtd8, errno = 2"));
 }

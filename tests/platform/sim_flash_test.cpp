@@ -164,11 +164,19 @@ TEST_F(SimFlash, WindowEndCutsWritesAndEndsReads)
 
 TEST_F(SimFlash, DescriptorModesAreEnforced)
 {
+    ASSERT_TRUE(ctl::fill_window(0, 0, 16, 0x00));
     int fd = open_dev("/dev/mtd0", O_RDONLY);
     uint8_t b = 0;
     errno = 0;
     EXPECT_EQ(korv_plat_write(fd, &b, 1), -1);
     EXPECT_EQ(errno, EBADF);
+    // An erase needs write access; the lock requests and MEMGETINFO do not.
+    errno = 0;
+    EXPECT_EQ(request(fd, KORV_MEMERASE, 0, 4 * kBlock), -1);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(ctl::read_window(0)[0], 0x00);
+    EXPECT_EQ(request(fd, KORV_MEMLOCK, 0, 4 * kBlock), 0);
+    EXPECT_EQ(request(fd, KORV_MEMUNLOCK, 0, 4 * kBlock), 0);
     korv_plat_close(fd);
     fd = open_dev("/dev/mtd0", O_WRONLY);
     errno = 0;
@@ -267,6 +275,17 @@ TEST_F(SimFlash, DirectoryEntryRequestRewritesTheNamedEntry)
         EXPECT_EQ(korv_plat_ioctl(fd, KORV_MTD_SET_FIS_ENTRY, &mod), -1) << name;
         EXPECT_EQ(errno, ENOENT) << name;
     }
+    // The driver rewrites its directory block itself: a locked directory still takes the update.
+    ASSERT_TRUE(ctl::set_locked(2, true));
+    memset(&mod, 0, sizeof mod);
+    strcpy(mod.name, "zImage");
+    mod.base = kChipBase;
+    mod.size = 3 * kBlock;
+    mod.length = 0x20;
+    ASSERT_EQ(korv_plat_ioctl(fd, KORV_MTD_SET_FIS_ENTRY, &mod), 0);
+    EXPECT_EQ(ctl::read_fis(2)[0].size, 3 * kBlock);
+    EXPECT_EQ(ctl::read_fis(2)[0].data_length, 0x20u);
+
     memset(mod.name, 'x', sizeof mod.name);  // no terminating NUL
     errno = 0;
     EXPECT_EQ(korv_plat_ioctl(fd, KORV_MTD_SET_FIS_ENTRY, &mod), -1);
@@ -326,17 +345,38 @@ TEST_F(SimFlash, ShellWriteToLockedWindowIsRefused)
     EXPECT_EQ(read_file("/dev/mtd0"), std::string(4 * kBlock, '\xFF'));
 }
 
-TEST_F(SimFlash, ShellWriteLongerThanWindowStopsAtItsEnd)
+TEST_F(SimFlash, ShellWriteLongerThanWindowFailsAtItsEnd)
 {
     write_file("/image", std::string(kBlock + 10, '\0'));
-    ASSERT_EQ(run_shell("dd if=/image of=/dev/mtd2 bs=4096 2>/dev/null"), 0);
+    std::string out;
+    // As on the device, the program itself sees the device end: dd fails with ENOSPC.
+    EXPECT_NE(run_shell("dd if=/image of=/dev/mtd2 bs=4096 2>&1", &out), 0);
+    EXPECT_NE(out.find("No space left on device"), std::string::npos) << out;
     auto bytes = ctl::read_window(2);
     EXPECT_EQ(bytes.size(), kBlock);
     EXPECT_EQ(bytes[kBlock - 1], 0x00);
+    EXPECT_EQ(read_file("/dev/mtd2").size(), kBlock);
     EXPECT_EQ(ctl::read_window(0)[0], 0xFF);  // nothing spilled anywhere else
     auto log = ctl::requests("/dev/mtd2", "IMPORT");
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].err, ENOSPC);
+    EXPECT_EQ(log[0].result, static_cast<long long>(kBlock));
+}
+
+TEST_F(SimFlash, ShellWriteFollowsTheWindowSize)
+{
+    write_file("/image", std::string(4 * kBlock, '\0'));
+    int fd = open_dev("/dev/mtd0");
+    ASSERT_EQ(request(fd, KORV_MTD_SET_PARTITION, kChipBase, 3 * kBlock), 0);
+    EXPECT_NE(run_shell("dd if=/image of=/dev/mtd0 bs=16384 2>/dev/null"), 0);  // now one block short
+    ASSERT_EQ(request(fd, KORV_MTD_SET_PARTITION, kChipBase, 5 * kBlock), 0);
+    ASSERT_EQ(request(fd, KORV_MEMERASE, 0, 5 * kBlock), 0);
+    korv_plat_close(fd);
+    EXPECT_EQ(run_shell("dd if=/image of=/dev/mtd0 bs=16384 2>/dev/null"), 0);
+    auto bytes = ctl::read_window(0);
+    ASSERT_EQ(bytes.size(), 5u * kBlock);
+    EXPECT_EQ(bytes[4 * kBlock - 1], 0x00);
+    EXPECT_EQ(bytes[4 * kBlock], 0xFF);
+    EXPECT_EQ(ctl::read_window(1)[0], 0xFF);  // the shared block, erased through mtd0
 }
 
 TEST_F(SimFlash, RemovedMirrorIsRestored)

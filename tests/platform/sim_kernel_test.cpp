@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "korv/platform.h"
@@ -216,6 +217,61 @@ TEST_F(SimFaults, ShortWriteThenError)
     EXPECT_EQ(log[2].result, -1);
     EXPECT_EQ(log[2].err, EIO);
     EXPECT_EQ(log[1].args, "offset=0x00004000,count=16384");
+}
+
+TEST_F(SimFaults, ShortWriteWithoutErrorTakesNothing)
+{
+    ctl::short_write("/dev/mtd3", 10, 0, true);
+    int fd = korv_plat_open("/dev/mtd3", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<uint8_t> chunk(64, 0x00);
+    EXPECT_EQ(korv_plat_write(fd, chunk.data(), chunk.size()), 10);
+    errno = 0;
+    EXPECT_EQ(korv_plat_write(fd, chunk.data(), chunk.size()), 0);
+    EXPECT_EQ(errno, 0);
+    EXPECT_EQ(korv_plat_write(fd, chunk.data(), chunk.size()), 64);  // once: the device takes bytes again
+    korv_plat_close(fd);
+    auto bytes = ctl::read_window(3);
+    EXPECT_EQ(bytes[10 + 63], 0x00);
+    EXPECT_EQ(bytes[10 + 64], 0xFF);
+
+    ctl::short_write("/dev/mtd3", 0, 0, false);
+    fd = korv_plat_open("/dev/mtd3", O_WRONLY);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(korv_plat_write(fd, chunk.data(), chunk.size()), 0);
+    korv_plat_close(fd);
+}
+
+TEST_F(SimFaults, SuccessfulCallsLeaveErrnoAlone)
+{
+    ctl::set_flag_word(1u);
+    // Each call below succeeds; callers may clear errno before a call and test it after.
+    int fd = -1;
+    uint32_t range[2] = {0, 0x10000};
+    uint8_t info[32], byte = 0x00;
+    uint32_t word = 0;
+    long up = 0;
+    struct {
+        const char *call;
+        std::function<long long()> run;
+    } cases[] = {
+        {"open", [&] { return fd = korv_plat_open("/dev/mtd3", O_RDWR); }},
+        {"MEMGETINFO", [&] { return korv_plat_ioctl(fd, KORV_MEMGETINFO, info); }},
+        {"MEMERASE", [&] { return korv_plat_ioctl(fd, KORV_MEMERASE, range); }},
+        {"write", [&] { return korv_plat_write(fd, &byte, 1); }},
+        {"lseek", [&] { return korv_plat_lseek(fd, 0, SEEK_SET); }},
+        {"read", [&] { return korv_plat_read(fd, &byte, 1); }},
+        {"close", [&] { return korv_plat_close(fd); }},
+        {"401", [&] { return korv_plat_flag_get(&word); }},
+        {"405", [&] { return korv_plat_driver_buffer(1); }},
+        {"uptime", [&] { return korv_plat_uptime(&up); }},
+    };
+    for (auto &c : cases) {
+        errno = EDOM;
+        EXPECT_GE(c.run(), 0) << c.call;
+        EXPECT_EQ(errno, EDOM) << c.call;
+    }
+    EXPECT_EQ(ctl::requests("/dev/mtd3", "WRITE").at(0).result, 1);
 }
 
 TEST_F(SimFaults, RequestLogRecordsEveryRequest)

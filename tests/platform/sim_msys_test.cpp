@@ -107,9 +107,12 @@ TEST_F(SimMSys, PartitionCreatesEightErasedPartitions)
 TEST_F(SimMSys, PartitionRefusesMoreThanTheFlash)
 {
     ASSERT_EQ(format(967), 0);
-    errno = 0;
-    EXPECT_EQ(partition({20, 100, 300, 528, 5, 5, 5, 5}), -1);  // 968
-    EXPECT_EQ(errno, EINVAL);
+    for (auto units : {std::vector<uint32_t>{20, 100, 300, 528, 5, 5, 5, 5},  // 968
+                       std::vector<uint32_t>{20, 100, 300, 0, 5, 5, 5, 5}}) {  // an empty partition
+        errno = 0;
+        EXPECT_EQ(partition(units), -1);
+        EXPECT_EQ(errno, EINVAL);
+    }
     // Nothing changed.
     EXPECT_EQ(table()[2], parts_[1].size);
     EXPECT_EQ(ctl::read_window(1), [&] {
@@ -130,6 +133,41 @@ TEST_F(SimMSys, DdWriteOverwritesAndSetsTheDataLength)
     EXPECT_EQ(bytes[0], 0x7E);  // plain overwrite, not AND-ed with the old 0x00
     EXPECT_EQ(bytes[39999], 0x7E);
     EXPECT_EQ(bytes[40000], korvtest::image_bytes("rd.gz", 40001)[40000]);
+}
+
+TEST_F(SimMSys, DdOfAnOldBackupIntoASmallerPartitionFails)
+{
+    ASSERT_EQ(korvtest::run_shell("/bin/dd if=/dev/mtd3 of=/mtd_AllLib.tgz bs=16384 2>/dev/null"), 0);
+    ASSERT_EQ(format(967), 0);
+    ASSERT_EQ(partition({16, 129, 256, 399, 4, 4, 4, 4}), 0);  // AllLib.tgz gave one unit away
+    EXPECT_NE(korvtest::run_shell("/bin/dd if=/mtd_AllLib.tgz of=/dev/mtd3 bs=16384 2>/dev/null"), 0);
+    auto words = table();
+    EXPECT_EQ(words[6], 399u * 16384);
+    EXPECT_EQ(words[7], 399u * 16384);  // what fitted was written
+    EXPECT_EQ(ctl::window(4)->data_length, 0u);  // and nothing ran over into the next partition
+}
+
+TEST_F(SimMSys, EraseCutsTheDataLengthAndRedBootRequestsAreRefused)
+{
+    int fd = korv_plat_open("/dev/mtd1", O_RDWR);
+    ASSERT_GE(fd, 0);
+    uint32_t range[2] = {0x10000, 0x4000};  // one unit inside the data
+    ASSERT_EQ(korv_plat_ioctl(fd, KORV_MEMERASE, range), 0);
+    EXPECT_EQ(table()[3], 0x10000u);
+    EXPECT_EQ(ctl::read_window(1)[0x10000], 0xFF);
+    EXPECT_NE(ctl::read_window(1)[0], 0xFF);
+
+    // The RedBoot driver's requests belong to NOR flash.
+    uint32_t size[2] = {0x4000, 0x8000};
+    errno = 0;
+    EXPECT_EQ(korv_plat_ioctl(fd, KORV_MTD_SET_PARTITION, size), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    uint8_t mod[28] = {'z', 'I', 'm', 'a', 'g', 'e'};
+    errno = 0;
+    EXPECT_EQ(korv_plat_ioctl(fd, KORV_MTD_SET_FIS_ENTRY, mod), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    korv_plat_close(fd);
+    EXPECT_EQ(ctl::window(1)->size, parts_[1].size);
 }
 
 }  // namespace

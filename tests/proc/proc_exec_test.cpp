@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -58,9 +59,10 @@ TEST(ProcExec, ExitStatusIsTheResult)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.program) + " " + (c.a2 ? c.a2 : ""));
-        KORLErrSet(0);
+        KORLErrSet(KORL_ERR_NOT_FOUND);
         EXPECT_EQ(c.expected, KORLProcExec(c.program, c.a1, c.a2, nullptr, nullptr));
-        EXPECT_EQ(0, KORLErrGet());  // a child's own failure is not an error of the call
+        // A child's own failure is not an error of the call: the earlier code stays.
+        EXPECT_EQ(KORL_ERR_NOT_FOUND, KORLErrGet());
     }
 }
 
@@ -85,12 +87,21 @@ TEST(ProcExec, ArgumentsEndAtTheFirstNull)
     }
 }
 
-TEST(ProcExec, KilledChildIsAFailure)
+TEST(ProcExec, FailuresOfTheCall)
 {
-    KORLErrSet(0);
-    EXPECT_EQ(-1, KORLProcExec("/bin/sh", "-c", "kill -9 $$", nullptr, nullptr));
-    EXPECT_EQ(KORL_ERR_CHILD, KORLErrGet());
-    EXPECT_STREQ("proc_exec.cpp", KORLErrFileGet());
+    struct Case {
+        const char *program, *a1, *a2;
+        int code;
+    };
+    for (const Case &c : {Case{"/bin/sh", "-c", "kill -9 $$", KORL_ERR_CHILD},
+                          Case{"/bin/sh", "-c", "kill -TERM $$", KORL_ERR_CHILD},
+                          Case{nullptr, "-c", "exit 0", KORL_ERR_BAD_PARAM}}) {
+        SCOPED_TRACE(c.program ? c.a2 : "null program");
+        KORLErrSet(0);
+        EXPECT_EQ(-1, KORLProcExec(c.program, c.a1, c.a2, nullptr, nullptr));
+        EXPECT_EQ(c.code, KORLErrGet());
+        EXPECT_STREQ("proc_exec.cpp", KORLErrFileGet());
+    }
 }
 
 // The child runs from "/", with nothing of the caller's environment or standard descriptors.
@@ -100,6 +111,7 @@ TEST(ProcExec, ChildStartsDetachedAndClean)
                "#!/bin/sh\n"
                "/usr/bin/env > /tmp/env.out\n"
                "echo \"$PWD\" > /tmp/pwd.out\n"
+               "/bin/cat /proc/$$/stat > /tmp/stat.out\n"
                "/bin/cat > /tmp/stdin.out\n"
                "echo to-stdout\n"
                "echo to-stderr >&2\n",
@@ -132,6 +144,18 @@ TEST(ProcExec, ChildStartsDetachedAndClean)
         at = end == std::string::npos ? env.size() : end + 1;
     }
     EXPECT_EQ("/\n", read_file("/tmp/pwd.out"));
+    // A session of its own: session id and process group are the child's pid.
+    std::string stat = read_file("/tmp/stat.out");
+    size_t comm_end = stat.rfind(')');
+    ASSERT_NE(std::string::npos, comm_end) << stat;
+    int pid = 0, ppid = 0, pgrp = 0, session = 0;
+    char state = 0;
+    ASSERT_EQ(5, sscanf(stat.c_str(), "%d", &pid) +
+                     sscanf(stat.c_str() + comm_end + 1, " %c %d %d %d", &state, &ppid, &pgrp,
+                            &session))
+        << stat;
+    EXPECT_EQ(pid, session) << stat;
+    EXPECT_EQ(pid, pgrp) << stat;
     EXPECT_TRUE(file_exists("/tmp/stdin.out"));
     EXPECT_EQ("", read_file("/tmp/stdin.out"));
     std::string caller = read_file("/tmp/caller.out");
@@ -148,6 +172,23 @@ TEST(ProcExec, ClosedStandardDescriptorsBecomeDevNull)
         return KORLProcExec("/bin/sh", "-c", "cat && echo out && echo err >&2", nullptr, nullptr);
     });
     EXPECT_EQ(0, status);
+}
+
+// A child whose program cannot run ends without flushing the caller's stdio buffers, which it
+// holds copies of: the caller's pending output reaches its file once.
+TEST(ProcExec, FailedExecLeavesCallersBuffersAlone)
+{
+    int status = in_child([] {
+        FILE *out = fopen("/tmp/buffered.out", "w");
+        if (!out)
+            return 90;
+        fputs("pending line\n", out);
+        int result = KORLProcExec("/bin/no-such-program", nullptr, nullptr, nullptr, nullptr);
+        fclose(out);
+        return result;
+    });
+    EXPECT_EQ(255, status);
+    EXPECT_EQ("pending line\n", read_file("/tmp/buffered.out"));
 }
 
 void on_signal(int) {}

@@ -148,6 +148,10 @@ TEST(Base64Decode, WithoutOutputBufferOnlyChecks)
     cap = 16;
     EXPECT_EQ(Base64Decode(nullptr, 4, nullptr, &cap), 0);
     EXPECT_EQ(cap, 0);
+    // No text and no length: nothing is left over.
+    cap = 16;
+    EXPECT_EQ(Base64Decode(nullptr, 0, nullptr, &cap), 1);
+    EXPECT_EQ(cap, 0);
     unsigned char out[4];
     EXPECT_EQ(Base64Decode("YWJj", 4, out, nullptr), 0);
 }

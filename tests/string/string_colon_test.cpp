@@ -69,7 +69,8 @@ TEST(KORLStrEncodeColon, EveryByteRoundTrips)
     EXPECT_EQ(std::string(dec), all);
 }
 
-// A text that does not fit leaves the part that did, terminated, and nothing past cap.
+// A text that does not fit leaves the bytes that did, terminated, and nothing past cap. Each byte
+// is checked as it is written, so the first byte of an escape may be kept without the second.
 TEST(KORLStrEncodeColon, TooSmallBufferTerminatesWhatFitted)
 {
     const struct {
@@ -77,11 +78,13 @@ TEST(KORLStrEncodeColon, TooSmallBufferTerminatesWhatFitted)
         int cap;
         const char *kept;
     } cases[] = {
-        {"a:b", 3, "a"},   // the escape needs two bytes and the NUL
+        {"a:b", 2, "a"},
+        {"a:b", 3, "a;"},
         {"a:b", 4, "a;,"},
         {"abc", 1, ""},
         {"abc", 3, "ab"},
-        {";", 2, ""},
+        {";", 2, ";"},
+        {"x;;", 4, "x;;"},
     };
     for (const auto &c : cases) {
         char out[16];

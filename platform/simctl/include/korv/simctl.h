@@ -80,7 +80,8 @@ void set_md_rebuild(int md, uint32_t due, uint32_t done, uint32_t total);
 void fail_request(const std::string &device, const std::string &request, int err, bool once = true);
 // Reads of `device` return the byte at `offset` XOR `mask`.
 void corrupt_read(const std::string &device, uint64_t offset, uint8_t mask = 0x01, bool once = false);
-// Writes to `device` pass `bytes` bytes in all (the last one cut short), then fail with `err`.
+// Writes to `device` pass `bytes` bytes in all (the last one cut short), then fail with `err`
+// (0: return 0 without an error); `once` ends the fault with that write.
 void short_write(const std::string &device, uint64_t bytes, int err, bool once = true);
 void clear_faults();
 
