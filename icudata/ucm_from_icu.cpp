@@ -275,7 +275,7 @@ int main(int argc, char **argv)
             ucnv_reset(plain.get());
             int32_t n = ucnv_toUChars(plain.get(), u, 4, &in, 1, &e);
             if (U_SUCCESS(e) && n == 1 && u[0] == 0x1A)
-                sub1 = "\x1A";
+                sub1.assign(1, '\x1A');
         }
     }
 

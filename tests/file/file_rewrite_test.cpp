@@ -20,8 +20,7 @@ const std::string kFullDir = "/volume1/full";
 // A 16 KiB file system; the caller fills it.
 void mount_small_disk()
 {
-    make_dirs(kFullDir);
-    ASSERT_EQ(0, mount("tmpfs", kFullDir.c_str(), "tmpfs", 0, "size=16k")) << strerror(errno);
+    ASSERT_TRUE(korvtest::mount_small_disk(kFullDir)) << strerror(errno);
 }
 
 std::string big_conf(size_t bytes)

@@ -96,8 +96,7 @@ TEST(AddSection, FullDiskIsReported)
 {
     // The file fills the whole file system; the small section stays in the stream's buffer
     // until the flush, which is where the disk refuses it.
-    make_dirs("/volume1/full");
-    ASSERT_EQ(0, mount("tmpfs", "/volume1/full", "tmpfs", 0, "size=16k")) << strerror(errno);
+    ASSERT_TRUE(korvtest::mount_small_disk("/volume1/full")) << strerror(errno);
     const std::string path = "/volume1/full/bkp.conf";
     const std::string before = std::string(16383, '#') + "\n";
     write_file(path, before);

@@ -74,8 +74,7 @@ TEST(ErrorLog, Failures)
 // On a full disk the line never reaches the file, and the caller must hear of it.
 TEST(ErrorLog, FullDiskIsAWriteError)
 {
-    make_dirs("/mnt/full");
-    ASSERT_EQ(0, run_shell("mount -t tmpfs -o size=16k tmpfs /mnt/full"));
+    ASSERT_TRUE(korvtest::mount_small_disk("/mnt/full"));
     run_shell("dd if=/dev/zero of=/mnt/full/fill bs=4096 2>/dev/null");
     write_file("/mnt/full/update.log", "");
     KORLErrSet(0);

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -75,6 +76,13 @@ static int remove_entry(const char *path, const struct stat *, int, struct FTW *
 void remove_tree(const std::string &path)
 {
     nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+}
+
+bool mount_small_disk(const std::string &path, size_t bytes)
+{
+    make_dirs(path);
+    std::string options = "size=" + std::to_string(bytes);
+    return mount("tmpfs", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
 }
 
 namespace {

@@ -14,6 +14,9 @@ std::string read_file(const std::string &path);  // "" when missing; see file_ex
 bool file_exists(const std::string &path);
 void make_dirs(const std::string &path, mode_t mode = 0755);
 void remove_tree(const std::string &path);
+// Mounts a tmpfs of `bytes` at path (created when missing), for disk-full cases; true when mounted.
+// The sandbox's mount namespace ends with the test, so it needs no unmounting.
+bool mount_small_disk(const std::string &path, size_t bytes = 16 * 1024);
 
 // One message that a program of the sandbox sent to /dev/log.
 struct SyslogLine {

@@ -1,0 +1,76 @@
+/* The library as the device's C programs see it: every public header compiles as C, and the
+ * plain records and functions can be used without any C++. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "korv/error.h"
+#include "korv/file.h"
+#include "korv/file_lock.h"
+#include "korv/hash.h"
+#include "korv/list.h"
+#include "korv/log.h"
+#include "korv/mtd.h"
+#include "korv/proc.h"
+#include "korv/string.h"
+#include "korv/unicode.h"
+
+#include "c_api.h"
+
+int c_api_lists_and_hashes(void)
+{
+    PKORLSZLIST list = PslKORLSzListAlloc(KORL_SZLIST_MIN_SIZE);
+    PKORLSZHASH hash = PshKORLSzHashAlloc(0);
+    int ok = list && hash;
+    ok = ok && KORLSzListPush(&list, "beta") >= 0 && KORLSzListPush(&list, "alpha") >= 0;
+    ok = ok && strcmp(SzKORLSzListGet(list, 1), "alpha") == 0;
+    ok = ok && KORLSzHashSetValue(&hash, "key", "value") >= 0;
+    ok = ok && strcmp(SzKORLSzHashGetValue(hash, "key"), "value") == 0;
+    KORLSzListFree(list);
+    KORLSzHashFree(hash);
+    return ok ? 0 : -1;
+}
+
+int c_api_strings(void)
+{
+    char trimmed[32];
+    char upper[32];
+    const char *items[] = {"a", "b", "c"};
+    char *joined = NULL;
+    int cb = 0;
+    int ok = KORLStrTrimSpace("  x y \t", trimmed) >= 0 && strcmp(trimmed, "x y") == 0;
+    ok = ok && KORLStrJoin(items, 3, ",", &joined, &cb) == 0 && strcmp(joined, "a,b,c") == 0;
+    free(joined);
+    ok = ok && strcmp(SzBase64EncodeOneLine("abc", 3), "YWJj") == 0;
+    ok = ok && KORLUnicodeUTF8StrUpper("stra\xc3\x9f" "e", upper, sizeof upper) >= 0 &&
+         strcmp(upper, "STRASSE") == 0;
+    return ok ? 0 : -1;
+}
+
+int c_api_files_and_locks(void)
+{
+    char value[64];
+    int set = KORLFileSetKeyValue("/etc/capi.conf", "name", "vault", KORL_KEY_FORMAT_QUOTED);
+    int got = KORLFileGetKeyValue("/etc/capi.conf", "name", value, sizeof value, 0);
+    int absent = KORLFileGetKeyValue("/etc/capi.conf", "absent", value, sizeof value, 0);
+    int absentCode = KORLErrGet();
+    int locked = ErrKORLFileLock(KORL_LOCK_KORVINFO | LOCK_EX | LOCK_NB, 5);
+    int unlocked = ErrKORLFileUnlock(KORL_LOCK_KORVINFO);
+    if (set < 0 || got != 6 || absent != 0 || absentCode != KORL_ERR_NOT_FOUND || locked != 0 || unlocked != 0) {
+        fprintf(stderr, "set %d got %d absent %d code 0x%04X lock %d unlock %d\n", set, got, absent, absentCode,
+                locked, unlocked);
+        return -1;
+    }
+    return 0;
+}
+
+int c_api_records(void)
+{
+    KORVMTDFISMOD mod;
+    memset(&mod, 0, sizeof mod);
+    strncpy(mod.name, "zImage", sizeof mod.name - 1);
+    return sizeof(KORVMTDFISENTRY) == 256 && sizeof(KORVMTDFISMOD) == 28 &&
+                   KORVMTDModifyFISEntry(NULL, &mod) == -1
+               ? 0
+               : -1;
+}
