@@ -1,0 +1,60 @@
+// Which configuration migrations the run makes, from the build number of the installed firmware.
+#include "updater.h"
+
+void UPDTSetUpgradeFlags(int b)
+{
+    if (401 <= b && b <= 424)
+        gfPhotoDbUpgrade |= UPDT_PHOTO_DB_TABLES;
+    if (401 <= b && b <= 481)
+        gfPhotoDbUpgrade |= UPDT_PHOTO_DB_VIDEO;
+    if (b < 868)
+        gfDropMediaServerDb = 1;
+    if (b <= 882)
+        gfDumpPgsqlDbs = 1;
+    if (b <= 107)
+        gfRemoveRcAtalk = 1;
+    if (b <= 210)
+        gfRemovePapdConf = 1;
+    if (b <= 229)
+        gfFtpSystemAccounts = 1;
+    if (b <= 250)
+        gfRemoveProfile = 1;
+    if (b <= 251)
+        gfRemoveJumboFrameRc = 1;
+    if (b <= 308)
+        gfMtuValueCap = 1;
+    if (b < 548)
+        gfMtuValueToEth0 = 1;
+    if (b <= 770)
+        gfPasswdHomes = 1;
+    if (b <= 770)
+        gfUserConfFile = 1;
+    if (b < 776)
+        gfMailAccounts = 1;
+    if (b < 868)
+        gfFtpWriteOnly = 1;
+    if (b <= 886)
+        gfBondAlbToActiveBackup = 1;
+    if (b <= 886)
+        gfFtpDenyToAutoBlock = 1;
+    if (b < 888)
+        gfSqueezeErrmsgLinks = 1;
+    if (b <= 902)
+        gfRemoveEventTest = 1;
+    if (b < 660)
+        gfFtpPassiveRange = 1;
+    if (b < 484)
+        gfRsyncdConf = 1;
+    if (b <= 552)
+        gfRsyncdSecrets = 1;
+    if (b < 556)
+        gfSmmspGroup = 1;
+    if (b <= 681)
+        gfUsbBackup = 1;
+    if (b <= 702)
+        gfPhotoEaDir = 1;
+    if (b <= 770)
+        gfNetBackupSets = 1;
+    if (b < 808)
+        gfCodepage = 1;
+}
