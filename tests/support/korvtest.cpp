@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -190,12 +191,40 @@ bool syslog_contains(const std::string &fragment)
     return false;
 }
 
+bool syslog_has_pattern(const std::string &expected, int severity)
+{
+    std::string pattern;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected.compare(i, 3, "<L>") == 0) {
+            pattern += "[0-9]+";
+            i += 2;
+        } else if (strchr("\\^$.|?*+()[]{}", expected[i])) {
+            pattern += std::string("\\") + expected[i];
+        } else {
+            pattern += expected[i];
+        }
+    }
+    std::regex re(pattern);
+    for (const SyslogLine &line : syslog_lines())
+        if ((severity < 0 || line.severity() == severity) && std::regex_match(line.message, re))
+            return true;
+    return false;
+}
+
 std::string syslog_dump()
 {
     std::string out;
     for (const SyslogLine &line : syslog_lines())
         out += "<" + std::to_string(line.priority) + "> " + line.message + "\n";
     return out;
+}
+
+void install_updater(const std::string &path)
+{
+    std::string program = read_file(std::string(KORV_BINARY_DIR) + "/bin/updater");
+    if (program.empty())
+        throw std::runtime_error("no updater in " KORV_BINARY_DIR "/bin");
+    write_file(path, program, 0755);
 }
 
 int run_shell(const std::string &command, std::string *output)

@@ -35,8 +35,15 @@ void syslog_clear();
 bool syslog_has(const std::string &message, int severity = -1);
 // True when a recorded message contains this text.
 bool syslog_contains(const std::string &fragment);
+// True when a message equal to `expected` was recorded (at the given severity, or any when -1),
+// "<L>" in `expected` standing for a source line number. Exact to the byte, a trailing newline
+// included.
+bool syslog_has_pattern(const std::string &expected, int severity = -1);
 // The recorded messages joined by newlines, for assertion output.
 std::string syslog_dump();
+
+// Copies the built program `updater` into the tree at path (mode 0755), where a run needs it.
+void install_updater(const std::string &path = "/volume1/upd@te/updater");
 
 // Runs a command through /bin/sh inside the sandbox; returns its exit status (or -1).
 int run_shell(const std::string &command, std::string *output = nullptr);
