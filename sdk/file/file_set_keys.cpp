@@ -81,9 +81,12 @@ extern "C" int KORLFileSetKeys(const char *path, PKORLSZHASH setHash, PKORLSZHAS
     bool missing = false;
     korv::UniqueFile target(file.Open(path, "r", &missing));
     korv::FileRewrite rw(file.path());
-    if (target ? rw.Begin(fileno(target.get())) < 0
-               : !(missing && rw.BeginNew(0644, getuid(), getgid()) == 0))  // written from nothing, as the caller's own
-        return -1;
+    if (target) {
+        if (rw.Begin(fileno(target.get())) < 0)
+            return -1;
+    } else if (!missing || rw.BeginNew(0644, getuid(), getgid()) < 0) {
+        return -1;  // a missing file is written from nothing, as the caller's own
+    }
 
     int changed = 0;
     if (target) {

@@ -22,7 +22,7 @@ bool Sound(const unsigned char *v, int32_t size, KORLSZLIST &h)
         return false;
     h = ReadHeader(v);
     // Any sort mode is taken: KORLSzListSort records whatever mode it is given, and the list
-    // functions treat every mode but the two sorted ones as unsorted.
+    // functions handle a list in any mode (only modes 1 and 0x10 are searched by bisection).
     if (h.cbSize != size || h.pEmpty != size - 1 || v[size - 1] != 0)
         return false;
     int64_t itemsEnd = kHeader + static_cast<int64_t>(kSlot) * h.nItem;
