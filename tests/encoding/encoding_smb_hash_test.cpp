@@ -96,6 +96,7 @@ TEST(SmbLmHash, FailsWithZeroedOutput)
         {"no codepage key", "language=\"enu\"\n", "secret", KORL_ERR_NOT_FOUND},
         {"no settings file", nullptr, "secret", KORL_ERR_OPEN},
         {"null password", "codepage=\"enu\"\n", nullptr, KORL_ERR_BAD_PARAM},
+        {"not UTF-8", "codepage=\"enu\"\n", "ab\xFF", KORL_ERR_OTHER},
         // 128 bytes do not fit the 128-byte buffer with their NUL.
         {"too long to upper-case", "codepage=\"enu\"\n", tooLong.c_str(), KORL_ERR_BUF_SMALL},
     };
