@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -26,6 +27,15 @@ static int sim_open(const char *path, int flags)
     return open(path, flags | O_CLOEXEC, 0666);
 }
 
+static int sim_socket(int domain, int type, int protocol)
+{
+    bool claimed = false;
+    int fd = net_socket(domain, type, protocol, &claimed);
+    if (claimed)
+        return fd;
+    return socket(domain, type | SOCK_CLOEXEC, protocol);
+}
+
 static int sim_close(int fd)
 {
     if (SimFd *sfd = find_fd(fd)) {
@@ -44,7 +54,7 @@ static int sim_close(int fd)
 static ssize_t sim_read(int fd, void *buf, size_t count)
 {
     SimFd *sfd = find_fd(fd);
-    if (!sfd)
+    if (!sfd || sfd->kind == DevKind::Net)
         return read(fd, buf, count);
     if (sfd->kind == DevKind::Md)
         return md_transfer(*sfd, "READ", count);
@@ -54,7 +64,7 @@ static ssize_t sim_read(int fd, void *buf, size_t count)
 static ssize_t sim_write(int fd, const void *buf, size_t count)
 {
     SimFd *sfd = find_fd(fd);
-    if (!sfd)
+    if (!sfd || sfd->kind == DevKind::Net)
         return write(fd, buf, count);
     if (sfd->kind == DevKind::Md)
         return md_transfer(*sfd, "WRITE", count);
@@ -64,7 +74,7 @@ static ssize_t sim_write(int fd, const void *buf, size_t count)
 static off_t sim_lseek(int fd, off_t offset, int whence)
 {
     SimFd *sfd = find_fd(fd);
-    if (!sfd)
+    if (!sfd || sfd->kind == DevKind::Net)
         return lseek(fd, offset, whence);
     // md nodes keep a position like flash nodes, against the window of their number.
     return flash_lseek(*sfd, offset, whence);
@@ -77,6 +87,7 @@ static int sim_ioctl(int fd, unsigned long request, void *arg)
         return ioctl(fd, request, arg);
     switch (sfd->kind) {
     case DevKind::Md: return md_ioctl(*sfd, request, arg);
+    case DevKind::Net: return net_ioctl(*sfd, request, arg);
     case DevKind::Flash: break;
     }
     return flash_ioctl(*sfd, request, arg);
@@ -116,6 +127,11 @@ extern "C" int korv_plat_uptime(long *seconds)
 extern "C" int korv_plat_open(const char *path, int flags)
 {
     return keep_errno([&] { return sim_open(path, flags); });
+}
+
+extern "C" int korv_plat_socket(int domain, int type, int protocol)
+{
+    return keep_errno([&] { return sim_socket(domain, type, protocol); });
 }
 
 extern "C" int korv_plat_close(int fd)

@@ -1,5 +1,5 @@
 // What the simulator's device handlers share: the descriptors it answers for, and one entry per
-// device kind (flash, MSys, md, the kernel's own calls). sim_calls.cpp routes the
+// device kind (flash, MSys, md, the kernel's own calls, the network). sim_calls.cpp routes the
 // platform calls to them.
 #pragma once
 
@@ -13,10 +13,10 @@
 
 namespace korvsim {
 
-enum class DevKind { Flash, Md };
+enum class DevKind { Flash, Md, Net };
 
 // A descriptor that the simulator answers for. The real descriptor is the tree's file
-// (the mirror or the md node); its identity guards against a number reused after a
+// (the mirror or the md node) or a socket; its identity guards against a number reused after a
 // bare close.
 struct SimFd {
     DevKind kind;
@@ -25,7 +25,7 @@ struct SimFd {
     uint64_t pos = 0;
     dev_t dev;
     ino_t ino;
-    std::string path;
+    std::string path;  // as logged: the device's path, or "net" for a socket
 };
 
 // The simulator's descriptor for fd, or null (also once fd no longer is the file it was).
@@ -67,5 +67,10 @@ int md_ioctl(SimFd &sfd, unsigned long request, void *arg);
 int kernel_flag_get(uint32_t *word);
 int kernel_driver_buffer(int allocate);
 int kernel_uptime(long *seconds);
+
+// The network (sim_net.cpp): an AF_INET datagram socket claimed by net_socket answers the
+// interface requests from net.conf.
+int net_socket(int domain, int type, int protocol, bool *claimed);
+int net_ioctl(SimFd &sfd, unsigned long request, void *arg);
 
 }  // namespace korvsim

@@ -1,6 +1,7 @@
 // The descriptors the simulator answers for, and what its device handlers share.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -104,6 +105,13 @@ std::string request_name(unsigned long request)
     case KORV_MD_GET_ARRAY_INFO: return "GET_ARRAY_INFO";
     case KORV_BLKGETSIZE64: return "BLKGETSIZE64";
     case KORV_MD_REBUILD_STATUS: return "MD_REBUILD_STATUS";
+    case SIOCGIFFLAGS: return "SIOCGIFFLAGS";
+    case SIOCGIFHWADDR: return "SIOCGIFHWADDR";
+    case SIOCGIFADDR: return "SIOCGIFADDR";
+    case SIOCGIFNETMASK: return "SIOCGIFNETMASK";
+    case SIOCGIFMTU: return "SIOCGIFMTU";
+    case SIOCSIFMTU: return "SIOCSIFMTU";
+    case SIOCETHTOOL: return "SIOCETHTOOL";
     default: {
         char buf[32];
         snprintf(buf, sizeof buf, "IOCTL_0x%08lX", request);
