@@ -22,3 +22,8 @@ TEST(CApi, FlashRecords)
 {
     EXPECT_EQ(c_api_records(), 0);
 }
+
+TEST(CApi, NetworkRecords)
+{
+    EXPECT_EQ(c_api_net(), 0);
+}
