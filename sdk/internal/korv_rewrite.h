@@ -72,6 +72,12 @@ private:
     bool pending_ = false;   // a temporary file exists that is not renamed yet
 };
 
+// Replaces dst by a copy of src's bytes through a FileRewrite, as "cp -f" would without a shell:
+// an existing dst keeps its owner and mode, a new one gets src's permission bits under the umask.
+// Until the rename dst is untouched. 0, or -1 (0x0900 when src cannot be opened or is a
+// directory, 0x0A00 when it cannot be read, else the rewrite's codes), recorded at loc.
+int CopyFile(const char *src, const char *dst, std::source_location loc = std::source_location::current());
+
 // Records code with the source file (base name) and line of loc.
 void ErrAt(int code, const std::source_location &loc);
 

@@ -13,6 +13,7 @@
 #include "korv/list.h"
 #include "korv/log.h"
 #include "korv/mtd.h"
+#include "korv/net.h"
 #include "korv/proc.h"
 #include "korv/raid.h"
 #include "korv/string.h"
@@ -89,5 +90,21 @@ int c_api_hashes_and_cipher(void)
                                                                  0xAD, 0x06, 0xBD, 0xD8, 0x30, 0xB7, 0x58, 0x6C};
     int ok = KORLEncodingSmbMd4Hash("password", nt, sizeof nt) == 0 && memcmp(nt, ntPassword, sizeof nt) == 0;
     ok = ok && KORVStrCrypt("password", scrambled, sizeof scrambled) == 0 && memcmp(scrambled, "password", 8) != 0;
+    return ok ? 0 : -1;
+}
+
+int c_api_net(void)
+{
+    KORVNETLINKAGGR bond;
+    KORVNETIFINFO ifs[8];
+    int numbers[4];
+    int ok;
+    memset(&bond, 0, sizeof bond);
+    strncpy(bond.szBond, "bond0", sizeof bond.szBond - 1);
+    bond.mode = 3;
+    ok = KORVNetLinkAggrOptSlaveAdd(&bond, "eth1") == 0 && KORVNetLinkAggrOptSlaveAdd(&bond, "eth0") == 0;
+    ok = ok && bond.nSlave == 2 && strcmp(bond.szSlave[0], "eth0") == 0;
+    ok = ok && KORVNetSepIP("10.0.0.1", numbers) == 4 && numbers[3] == 1 && KORVNetIsIPAddr("10.0.0.1") == 1;
+    ok = ok && KORVNetGetInterfaceInfo(ifs, 8, 0) == -1 && KORLErrGet() == KORL_ERR_BAD_PARAM;
     return ok ? 0 : -1;
 }

@@ -1,0 +1,57 @@
+// Copying a file over another through the temporary-file rewrite.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "korv/error.h"
+#include "korv_rewrite.h"
+#include "korv_unique.h"
+
+namespace korv {
+
+int CopyFile(const char *src, const char *dst, std::source_location loc)
+{
+    if (!src || !dst) {
+        ErrAt(KORL_ERR_BAD_PARAM, loc);
+        return -1;
+    }
+    UniqueFd in(open(src, O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (!in || fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        ErrAt(KORL_ERR_OPEN, loc);
+        return -1;
+    }
+    FileRewrite rw(dst);
+    UniqueFd target(open(dst, O_RDONLY | O_CLOEXEC));
+    if (target) {
+        if (rw.Begin(target.get(), loc) < 0)
+            return -1;
+    } else {
+        if (errno != ENOENT) {
+            ErrAt(KORL_ERR_OPEN, loc);
+            return -1;
+        }
+        mode_t mask = umask(0);
+        umask(mask);
+        if (rw.BeginNew(st.st_mode & 0777 & ~mask, static_cast<uid_t>(-1), static_cast<gid_t>(-1), loc) < 0)
+            return -1;
+    }
+    char buf[8192];
+    for (;;) {
+        ssize_t n = read(in.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ErrAt(KORL_ERR_READ, loc);
+            return -1;
+        }
+        if (n == 0)
+            break;
+        if (rw.Put(buf, static_cast<size_t>(n), loc) < 0)
+            return -1;
+    }
+    return rw.Commit(loc);
+}
+
+}  // namespace korv
