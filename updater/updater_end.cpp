@@ -27,6 +27,7 @@ int UPDTEndPath(UPDTMAINSTATE *m, bool skipCallerDir)
         syslog(LOG_ERR, "%s", text);
         UPDTLog(text);
     }
+    UPDTRestoreMtu(m);
     UPDTSetProgress(m->stage, -m->code);
     return m->code;
 }

@@ -1,5 +1,24 @@
 // Which configuration migrations the run makes, from the build number of the installed firmware.
+#include <string.h>
+
+#include "korv/file.h"
+#include "korv/net.h"
 #include "updater.h"
+
+namespace {
+
+// "bond0" is the only interface up and carries no MTU setting of its own yet.
+bool Bond0NeedsMtu()
+{
+    KORVNETIFINFO interfaces[8];
+    memset(interfaces, 0, sizeof interfaces);
+    if (KORVNetGetInterfaceInfo(interfaces, 8, 2) != 1 || strcmp(interfaces[0].szIfName, "bond0") != 0)
+        return false;
+    char mtu[16] = {};
+    return KORLFileGetKeyValue(KORV_INFO_CONF, "bond0_mtu", mtu, sizeof mtu, 0) == 0;
+}
+
+}  // namespace
 
 void UPDTSetUpgradeFlags(int b)
 {
@@ -31,6 +50,8 @@ void UPDTSetUpgradeFlags(int b)
         gfUserConfFile = 1;
     if (b < 776)
         gfMailAccounts = 1;
+    if (b <= 865 && Bond0NeedsMtu())
+        gfBond0Mtu = 1;
     if (b < 868)
         gfFtpWriteOnly = 1;
     if (b <= 886)

@@ -22,6 +22,8 @@ struct UPDTMAINSTATE {
 
 // Guards before the flash: the MTU and the driver buffer, or a fresh boot. 0 or the code.
 int UPDTGuardFlash(UPDTMAINSTATE *m);
+// Puts eth0's saved MTU back when the guard lowered it.
+void UPDTRestoreMtu(UPDTMAINSTATE *m);
 // The flash road chosen by system call 401, up to its flash directory. The code.
 int UPDTFlashRoad(UPDTMAINSTATE *m);
 // Driver buffer, directory buffer, the caller's directory (unless skipCallerDir), the failure

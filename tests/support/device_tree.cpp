@@ -396,6 +396,8 @@ void build_update_tree(const UpdateTree &tree)
     if (tree.raid)
         install_raid_array(*tree.raid);
     install_accounts();
+    set_network(tree.network);
+    install_rc_network();
     if (tree.flash == UpdateTree::Flash::RedBoot) {
         RedBootOptions options = tree.redboot;
         options.junior = options.junior || tree.junior_hw;

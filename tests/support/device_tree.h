@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "device_net.h"
+
 namespace korvtest {
 
 // "/etc.defaults/VERSION", "/etc.defaults/korvinfo.conf" and "/etc/korvinfo.conf".
@@ -151,7 +153,8 @@ void install_accounts();
 
 // Everything an update run needs, each part as a passing run has it; a test changes only what
 // differs. The installed unit is build 351 of the 8-partition RedBoot model without RAID, up for
-// 100 seconds, with a package of build 400 in "/volume1/upd@te".
+// 100 seconds, with eth0 at 1000 Mbit/s and its MTU of 1500 stored, and a package of build 400
+// in "/volume1/upd@te".
 struct UpdateTree {
     Identity identity = default_identity();
     bool installer = false;            // "/initrd" absent
@@ -163,6 +166,7 @@ struct UpdateTree {
     Package package{};
     std::vector<Disk> disks = {Disk{}};
     std::optional<RaidArray> raid;     // also sets "supportraid" to yes
+    std::vector<NetInterface> network = {loopback(), ethernet("eth0", "192.168.1.20")};
     static Identity default_identity();
 };
 void build_update_tree(const UpdateTree &tree = {});

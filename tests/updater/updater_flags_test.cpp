@@ -1,7 +1,10 @@
 // The migration flags chosen by the installed build number, each at its threshold, and the flags
 // that the analysis decides itself.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,6 +100,46 @@ TEST(UpgradeFlags, WholeSetsAtKeyBuilds)
         updatertest::reset_run_state();
         UPDTSetUpgradeFlags(c.build);
         EXPECT_EQ(flags_set(), c.set) << "build " << c.build;
+    }
+}
+
+// gfBond0Mtu also needs bond0 to be the one interface up, without a "bond0_mtu" of its own.
+TEST(UpgradeFlags, Bond0MtuFollowsTheInterfaces)
+{
+    struct Case {
+        const char *name;
+        std::function<void()> network;
+        const char *bond0Mtu;  // nullptr: no key
+        int build;
+        int expected;
+    };
+    auto bonded = [] { korvtest::build_bonded_network(); };
+    const Case cases[] = {
+        {"BondedAt865", bonded, nullptr, 865, 1},
+        {"BondedAt866", bonded, nullptr, 866, 0},
+        {"BondedWithItsOwnMtu", bonded, "9000", 865, 0},
+        {"BondAndAPlainPort",
+         [] {
+             korvtest::build_bonded_network();
+             auto net = std::vector<korvtest::NetInterface>{korvtest::loopback()};
+             korvtest::NetInterface bond = korvtest::ethernet("bond0", "192.168.1.20");
+             bond.flags |= korvtest::kIfMaster;
+             net.push_back(bond);
+             net.push_back(korvtest::ethernet("eth2", "10.0.0.2"));
+             korvtest::set_network(net);
+         },
+         nullptr, 865, 0},
+        {"PlainPortOnly", [] { korvtest::set_network({korvtest::loopback(), korvtest::ethernet("eth0")}); }, nullptr,
+         865, 0},
+        {"NoInterfaceList", [] { unlink("/proc/net/dev"); }, nullptr, 865, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.network();
+        korvtest::write_file("/etc/korvinfo.conf", c.bond0Mtu ? std::string("bond0_mtu=\"") + c.bond0Mtu + "\"\n" : "");
+        updatertest::reset_run_state();
+        UPDTSetUpgradeFlags(c.build);
+        EXPECT_EQ(gfBond0Mtu, c.expected);
     }
 }
 
