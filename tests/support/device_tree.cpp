@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -258,9 +259,14 @@ const char kProgramsLog[] = "/.korvsim/programs.log";
 
 namespace {
 
-// A fixture program: a shell script that first records how it was called.
+// A fixture program: a shell script that first records how it was called. It replaces what the
+// tree has at path, a host tool the sandbox put there included.
 void put_program(const std::string &path, const std::string &name, const std::string &body)
 {
+    if (unlink(path.c_str()) != 0 && errno == EBUSY) {
+        require(umount2(path.c_str(), MNT_DETACH) == 0, "umount " + path);
+        unlink(path.c_str());
+    }
     std::string script = "#!/bin/sh\n"
                          "# The device's " + name + ", as a fixture of the device tree.\n"
                          "echo \"" + name + " $*\" >> " + kProgramsLog + "\n" + body;
@@ -289,6 +295,11 @@ std::vector<std::string> program_runs(const std::string &name)
     free(line);
     fclose(f);
     return lines;
+}
+
+void install_mount(int status)
+{
+    put_program("/bin/mount", "mount", "exit " + std::to_string(status) + "\n");
 }
 
 void install_get_key_value()

@@ -109,6 +109,9 @@ void build_package(const Package &package);
 extern const char kProgramsLog[];  // "/.korvsim/programs.log"
 std::vector<std::string> program_runs(const std::string &name = "");  // lines of kProgramsLog
 
+// "/bin/mount": records its arguments, mounts nothing and exits with status.
+void install_mount(int status = 0);
+
 // "/bin/get_key_value FILE KEY": prints the first value of KEY in FILE without its quotes, or
 // nothing (status 1) when FILE or KEY is missing.
 void install_get_key_value();
