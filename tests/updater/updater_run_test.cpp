@@ -197,6 +197,8 @@ std::vector<RunCase> Cases()
     c.push_back({"PathWithAQuote", [](UpdateTree &t) { t.package.dir = "/volume1/it's \"new\" $(x)"; },
                  [](auto &s) { s.program = "/volume1/it's \"new\" $(x)/updater"; }, 19, progress('P', -19), "",
                  stopped(), {kStopped}});
+    c.push_back({"ProgramAtTheRootWorksThere", [](UpdateTree &t) { t.package.dir = "/"; },
+                 [](auto &s) { s.program = "/updater"; }, 19, progress('P', -19), "", stopped(), {kStopped}});
     c.push_back({"WorkingDirectoryMissing", [](UpdateTree &) {}, [](auto &s) { s.argv0 = "/no/such/dir/updater"; },
                  3, progress('A', -3), "", refused(3), {"main(<L>): fail to chdir, errno = 2", failed(3)}, kFreeOnly});
     c.push_back({"ProgramPathTooLong", [](UpdateTree &) {},
