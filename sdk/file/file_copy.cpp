@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "file_internal.h"
 #include "korv/error.h"
 #include "korv_rewrite.h"
 #include "korv_unique.h"
@@ -16,22 +17,23 @@ int CopyFile(const char *src, const char *dst, std::source_location loc)
         ErrAt(KORL_ERR_BAD_PARAM, loc);
         return -1;
     }
-    UniqueFd in(open(src, O_RDONLY | O_CLOEXEC));
+    // Only a regular file is copied: a FIFO would be waited on, a device read without end.
+    UniqueFd in(open(src, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
-    if (!in || fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (!in || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         ErrAt(KORL_ERR_OPEN, loc);
         return -1;
     }
-    FileRewrite rw(dst);
-    UniqueFd target(open(dst, O_RDONLY | O_CLOEXEC));
-    if (target) {
-        if (rw.Begin(target.get(), loc) < 0)
+    file::Target target;
+    bool missing = false;
+    UniqueFile old(target.Open(dst, "r", &missing, false, loc));
+    FileRewrite rw(target.path());
+    if (old) {
+        if (rw.Begin(fileno(old.get()), loc) < 0)
             return -1;
     } else {
-        if (errno != ENOENT) {
-            ErrAt(KORL_ERR_OPEN, loc);
+        if (!missing)
             return -1;
-        }
         mode_t mask = umask(0);
         umask(mask);
         if (rw.BeginNew(st.st_mode & 0777 & ~mask, static_cast<uid_t>(-1), static_cast<gid_t>(-1), loc) < 0)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "file/file_internal.h"
 #include "korv/error.h"
 #include "korv_rewrite.h"
 #include "net_internal.h"
@@ -98,8 +99,12 @@ void IfcfgUndo::Restore()
         } else if (!it->inMemory) {
             rename(SavedPath(it->name.c_str()).c_str(), path.c_str());
         } else {
-            FileRewrite rw(path.c_str());
-            if (rw.BeginNew(it->mode, it->uid, it->gid) < 0 || rw.Put(it->bytes.data(), it->bytes.size()) < 0 || rw.Commit() < 0)
+            // Back where the name leads, as the writers found it.
+            file::Target target;
+            bool missing = false;
+            UniqueFile now(target.Open(path.c_str(), "r", &missing, true));
+            FileRewrite rw(target.path());
+            if ((!now && !missing) || rw.BeginNew(it->mode, it->uid, it->gid) < 0 || rw.Put(it->bytes.data(), it->bytes.size()) < 0 || rw.Commit() < 0)
                 touched = true;
         }
     }

@@ -82,17 +82,6 @@ int c_api_records(void)
                : -1;
 }
 
-int c_api_hashes_and_cipher(void)
-{
-    unsigned char nt[KORL_SMB_HASH_SIZE];
-    unsigned char scrambled[16];
-    static const unsigned char ntPassword[KORL_SMB_HASH_SIZE] = {0x88, 0x46, 0xF7, 0xEA, 0xEE, 0x8F, 0xB1, 0x17,
-                                                                 0xAD, 0x06, 0xBD, 0xD8, 0x30, 0xB7, 0x58, 0x6C};
-    int ok = KORLEncodingSmbMd4Hash("password", nt, sizeof nt) == 0 && memcmp(nt, ntPassword, sizeof nt) == 0;
-    ok = ok && KORVStrCrypt("password", scrambled, sizeof scrambled) == 0 && memcmp(scrambled, "password", 8) != 0;
-    return ok ? 0 : -1;
-}
-
 int c_api_net(void)
 {
     KORVNETLINKAGGR bond;
@@ -106,5 +95,16 @@ int c_api_net(void)
     ok = ok && bond.nSlave == 2 && strcmp(bond.szSlave[0], "eth0") == 0;
     ok = ok && KORVNetSepIP("10.0.0.1", numbers) == 4 && numbers[3] == 1 && KORVNetIsIPAddr("10.0.0.1") == 1;
     ok = ok && KORVNetGetInterfaceInfo(ifs, 8, 0) == -1 && KORLErrGet() == KORL_ERR_BAD_PARAM;
+    return ok ? 0 : -1;
+}
+
+int c_api_hashes_and_cipher(void)
+{
+    unsigned char nt[KORL_SMB_HASH_SIZE];
+    unsigned char scrambled[16];
+    static const unsigned char ntPassword[KORL_SMB_HASH_SIZE] = {0x88, 0x46, 0xF7, 0xEA, 0xEE, 0x8F, 0xB1, 0x17,
+                                                                 0xAD, 0x06, 0xBD, 0xD8, 0x30, 0xB7, 0x58, 0x6C};
+    int ok = KORLEncodingSmbMd4Hash("password", nt, sizeof nt) == 0 && memcmp(nt, ntPassword, sizeof nt) == 0;
+    ok = ok && KORVStrCrypt("password", scrambled, sizeof scrambled) == 0 && memcmp(scrambled, "password", 8) != 0;
     return ok ? 0 : -1;
 }

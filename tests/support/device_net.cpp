@@ -88,6 +88,7 @@ NetInterface loopback()
     lo.addr = "127.0.0.1";
     lo.netmask = "255.0.0.0";
     lo.mtu = 16436;
+    lo.mtu_max = 65536;
     lo.speed = std::nullopt;
     return lo;
 }
@@ -123,6 +124,7 @@ void set_network(const std::vector<NetInterface> &interfaces)
         c.addr = nif.addr;
         c.netmask = nif.netmask;
         c.mtu = nif.mtu;
+        c.mtu_max = nif.mtu_max;
         c.speed = nif.speed;
         c.duplex = nif.duplex;
         if (!ctl::set_interface(c))

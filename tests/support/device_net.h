@@ -31,12 +31,13 @@ struct NetInterface {
     std::string addr;           // dotted IPv4; "" : none
     std::string netmask;        // "" : none
     int mtu = 1500;
+    int mtu_max = 9000;         // the largest MTU the interface takes
     std::optional<int> speed = 1000;  // ethtool's link speed; nullopt: no ethtool (EOPNOTSUPP)
     int duplex = 1;
     bool listed = true;         // named in "/proc/net/dev"
 };
 
-// The loopback interface, up, 127.0.0.1/8, MTU 16436, no ethtool.
+// The loopback interface, up, 127.0.0.1/8, MTU 16436 (up to 65536), no ethtool.
 NetInterface loopback();
 // An Ethernet port, up, at 1000 Mbit/s full duplex; with an address when addr is given (/24).
 NetInterface ethernet(const std::string &name, const std::string &addr = "");
