@@ -1,0 +1,70 @@
+// Keys and stored lines of the user stores.
+#include <stdio.h>
+#include <string.h>
+
+#include "korv/unicode.h"
+#include "korv_bdb.h"
+#include "korv_internal.h"
+#include "user_internal.h"
+
+namespace korv::user {
+
+int UpperKey(const char *name, std::string &key)
+{
+    char small[256];
+    int n = KORLUnicodeUTF8StrUpper(name, small, sizeof small);
+    if (n < 0)
+        return -1;
+    if (n < static_cast<int>(sizeof small)) {
+        key.assign(small, static_cast<size_t>(n));
+    } else {
+        key.assign(static_cast<size_t>(n) + 1, '\0');
+        if (KORLUnicodeUTF8StrUpper(name, key.data(), n + 1) != n)
+            return -1;
+        key.resize(static_cast<size_t>(n));
+    }
+    // A record under an empty key could never be found or removed by name.
+    if (key.empty() || key.find('\0') != std::string::npos) {
+        KORV_ERR(KORL_ERR_OTHER);
+        return -1;
+    }
+    return 0;
+}
+
+std::string UidKey(int uid)
+{
+    char buf[16];
+    snprintf(buf, sizeof buf, "%06d", uid);
+    return buf;
+}
+
+int ReadLine(KORVBDB *store, const std::string &key, std::string &text)
+{
+    const void *data;
+    int len;
+    int r = korv::bdb::Lookup(store, key.c_str(), static_cast<int>(key.size()) + 1, &data, &len);
+    if (r != 0)
+        return r;
+    // Lines are stored with their NUL and hold no other.
+    const char *s = static_cast<const char *>(data);
+    if (len <= 0 || s[len - 1] != '\0' || memchr(s, '\0', static_cast<size_t>(len) - 1)) {
+        KORV_ERR(KORL_ERR_MALFORMED);
+        return -1;
+    }
+    text.assign(s, static_cast<size_t>(len) - 1);
+    return 0;
+}
+
+int StoreLine(KORVBDB *store, const std::string &key, const std::string &text)
+{
+    return KORVBDbSet(store, key.c_str(), static_cast<int>(key.size()) + 1, text.c_str(),
+                      static_cast<int>(text.size()) + 1);
+}
+
+bool IsSystemUid(int uid)
+{
+    unsigned limit = KORVGuestSupport() ? KORV_USER_UID_GUEST : KORV_USER_UID_FIRST;
+    return static_cast<unsigned>(uid) <= limit;
+}
+
+}  // namespace korv::user
