@@ -139,16 +139,14 @@ int OpenAll(const SetSpec &spec, const std::string &prefix, void *set, const Loc
     return 0;
 }
 
-// The live stores that exist, opened so that the files they name now can be marked once they are
-// replaced. Best effort: a store that does not open is left out.
+// The live first store, opened so that the file it names now can be marked once it is replaced:
+// a check reads that store's marker first. Best effort: a store that does not open is left out.
 void OpenOld(const SetSpec &spec, const std::string &prefix, void *old)
 {
-    for (int i = 0; i < spec.count; i++) {
-        const StoreSpec &s = spec.stores[i];
-        std::string path = LivePath(prefix, s);
-        if (access(path.c_str(), F_OK) == 0)
-            Store(spec, old, i) = OpenStore(path.c_str(), O_RDWR, s.dup ? 1 : 0, spec.mode);
-    }
+    const StoreSpec &s = spec.stores[0];
+    std::string path = LivePath(prefix, s);
+    if (access(path.c_str(), F_OK) == 0)
+        Store(spec, old, 0) = OpenStore(path.c_str(), O_RDWR, s.dup ? 1 : 0, spec.mode);
 }
 
 // Tells every process that still has a replaced file open to reopen by name. Best effort.

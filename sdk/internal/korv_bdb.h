@@ -17,6 +17,11 @@ KORVBDB *OpenStore(const char *path, int openFlags, int allowDup, mode_t mode);
 // (recorded as KORVBDbGet records it). For hot paths where absence is the normal answer.
 int Lookup(KORVBDB *h, const void *key, int keyLen, const void **data, int *len);
 
+// Stores a record only when its key has none yet (a store without duplicates): 0 stored, 1 when
+// the key already has a record (nothing changed, nothing recorded), -1 on a failure (recorded as
+// KORVBDbSet records it). Lets a builder learn of a repeated key within the put itself.
+int PutNew(KORVBDB *h, const void *key, int keyLen, const void *data, int dataLen);
+
 // Removes the records of key whose value is exactly the len bytes of value, leaving the key's
 // other records (a store with duplicates). Moves the store's cursor. The number removed, or -1.
 int DeleteValue(KORVBDB *h, const void *key, int keyLen, const void *value, int len);

@@ -15,32 +15,51 @@ using namespace korv::user;
 
 namespace {
 
-// The line of a reader without its newline, cut at a NUL as a C text would be.
-std::string Text(const korv::LineReader &lr)
+// The line of a reader as a C text: cut at its newline (or a NUL before it), in place.
+char *Text(korv::LineReader &lr, size_t *len)
 {
-    return std::string(lr.data(), strnlen(lr.data(), lr.TextSize()));
+    char *line = lr.data();
+    *len = strnlen(line, lr.TextSize());
+    line[*len] = '\0';
+    return line;
+}
+
+// The upper-cased key of the text before cut (a delimiter of line, put back afterwards).
+int KeyBefore(char *line, char *cut, std::string &key)
+{
+    char saved = *cut;
+    *cut = '\0';
+    int r = UpperKey(line, key);
+    if (r != 0)
+        KORV_LOG("KORLUnicodeUTF8StrUpper failed [%s]", line);
+    *cut = saved;
+    return r;
 }
 
 // The uid field of a passwd line (the text after its second ":").
-int UidOf(const std::string &line)
+int UidOf(const char *line)
 {
-    size_t a = line.find(':');
-    size_t b = a == std::string::npos ? a : line.find(':', a + 1);
-    return b == std::string::npos ? -1 : atoi(line.c_str() + b + 1);
+    const char *a = strchr(line, ':');
+    const char *b = a ? strchr(a + 1, ':') : nullptr;
+    return b ? atoi(b + 1) : -1;
 }
 
-// Adds the record under uid in the uid store. A name met again replaces its earlier line, so the
-// uid record of that earlier line goes first: each user is listed once.
-int StoreUid(KORVUSERDB *set, const std::string &key, int uid)
+// Stores a passwd line and its uid record. A name met again replaces its earlier line, and the
+// uid record of that earlier line goes: each user is listed once.
+int StorePasswd(KORVUSERDB *set, const std::string &key, const char *line, size_t len, int uid)
 {
-    std::string before;
-    int r = ReadLine(set->pPWDName, key, before);
+    int r = korv::bdb::PutNew(set->pPWDName, key.c_str(), static_cast<int>(key.size()) + 1, line,
+                              static_cast<int>(len) + 1);
     if (r < 0)
         return -1;
-    if (r == 0) {
+    if (r == 1) {
+        const char *before;
+        if (LookupLine(set->pPWDName, key, &before) != 0)
+            return -1;
         std::string old = UidKey(UidOf(before));
         if (korv::bdb::DeleteValue(set->pPWDUID, old.c_str(), static_cast<int>(old.size()) + 1, key.c_str(),
-                                   static_cast<int>(key.size()) + 1) < 0)
+                                   static_cast<int>(key.size()) + 1) < 0 ||
+            StoreLine(set->pPWDName, key, line, len) != 0)
             return -1;
     }
     std::string id = UidKey(uid);
@@ -64,25 +83,22 @@ int UserDBPasswdBuild(KORVUSERDB *set)
     while (lr.Next()) {
         if (lr.data()[0] == '#')
             continue;
-        std::string line = Text(lr);
+        size_t len;
+        char *line = Text(lr, &len);
         // name ":" password ":" uid ":" ...; anything shorter is no account line.
-        size_t c1 = line.find(':');
-        size_t c2 = c1 == std::string::npos ? c1 : line.find(':', c1 + 1);
-        size_t c3 = c2 == std::string::npos ? c2 : line.find(':', c2 + 1);
-        if (c3 == std::string::npos)
+        char *c1 = strchr(line, ':');
+        char *c2 = c1 ? strchr(c1 + 1, ':') : nullptr;
+        char *c3 = c2 ? strchr(c2 + 1, ':') : nullptr;
+        if (!c3)
             continue;
-        const char *uidField = line.c_str() + c2 + 1;
-        int uid = atoi(uidField);
-        if (uid == 0 && uidField[0] != '0') {
+        int uid = atoi(c2 + 1);
+        if (uid == 0 && c2[1] != '0') {
             KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
         }
-        std::string name = line.substr(0, c1);
-        if (UpperKey(name.c_str(), key) != 0) {
-            KORV_LOG("KORLUnicodeUTF8StrUpper failed [%s]", name.c_str());
+        if (KeyBefore(line, c1, key) != 0)
             continue;
-        }
-        if (StoreUid(set, key, uid) != 0 || StoreLine(set->pPWDName, key, line) != 0) {
+        if (len >= 0x7fffffff || StorePasswd(set, key, line, len, uid) != 0) {
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
             return -1;
         }
@@ -112,12 +128,13 @@ int UserDBNextUidBuild(KORVUSERDB *set)
     long n = -1;
     korv::LineReader lr(fp.get());
     while (lr.Next()) {
-        std::string line = Text(lr);
-        size_t hash = line.find('#');
-        if (hash == std::string::npos || line.compare(hash, markerLen, marker) != 0)
+        size_t len;
+        char *line = Text(lr, &len);
+        char *hash = strchr(line, '#');
+        if (!hash || strncmp(hash, marker, markerLen) != 0)
             continue;
         char *end;
-        n = strtol(line.c_str() + hash + markerLen, &end, 10);
+        n = strtol(hash + markerLen, &end, 10);
         if (*end == '$')
             break;
     }
@@ -167,18 +184,16 @@ int UserDBGetLineBuild(KORVBDB *store, const char *path, const char *delimiters)
     while (lr.Next()) {
         if (lr.data()[0] == '#')
             continue;
-        std::string line = Text(lr);
-        size_t cut = line.find_first_of(delimiters);
-        if (cut == std::string::npos) {
-            KORV_LOG("%s format error, user name = %s", path, line.c_str());
+        size_t len;
+        char *line = Text(lr, &len);
+        char *cut = line + strcspn(line, delimiters);
+        if (!*cut) {
+            KORV_LOG("%s format error, user name = %s", path, line);
             continue;
         }
-        std::string name = line.substr(0, cut);
-        if (UpperKey(name.c_str(), key) != 0) {
-            KORV_LOG("KORLUnicodeUTF8StrUpper failed [%s]", name.c_str());
+        if (KeyBefore(line, cut, key) != 0)
             continue;
-        }
-        if (StoreLine(store, key, line) != 0)
+        if (StoreLine(store, key, line, len) != 0)
             return -1;
     }
     if (lr.Failed()) {

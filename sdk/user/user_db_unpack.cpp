@@ -17,13 +17,6 @@ int Split(const char *line, size_t hdr, int n, void **ppBuf, int *pcbBuf, char *
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    int colons = 0;
-    for (const char *p = line; *p; ++p)
-        colons += *p == ':';
-    if (colons != n - 1) {
-        KORV_ERR(KORL_ERR_MALFORMED);
-        return -1;
-    }
     size_t len = strlen(line);
     if (hdr + len + 1 > 0x7fffffff) {
         KORV_ERR(KORL_ERR_MALFORMED);
@@ -33,11 +26,19 @@ int Split(const char *line, size_t hdr, int n, void **ppBuf, int *pcbBuf, char *
         return -1;
     char *text = static_cast<char *>(*ppBuf) + hdr;
     memcpy(text, line, len + 1);
+    int count = 1;
     fields[0] = text;
-    for (int i = 1; i < n; i++) {
-        char *colon = strchr(fields[i - 1], ':');
-        *colon = '\0';
-        fields[i] = colon + 1;
+    for (char *p = text; (p = static_cast<char *>(memchr(p, ':', static_cast<size_t>(text + len - p)))); ++p) {
+        if (count == n) {
+            count++;
+            break;
+        }
+        *p = '\0';
+        fields[count++] = p + 1;
+    }
+    if (count != n) {
+        KORV_ERR(KORL_ERR_MALFORMED);
+        return -1;
     }
     return 0;
 }

@@ -36,8 +36,12 @@ std::string UidKey(int uid);
 // A stored text line read without a library copy: 0 with the text (its NUL dropped), 1 when the
 // key is absent (nothing recorded), -1 on a failure, or 0x4000 for a value that is no text.
 int ReadLine(KORVBDB *store, const std::string &key, std::string &text);
+// The same without a copy: *text is the record's NUL-terminated line (*len its length when len is
+// not null), valid until the next call on that store.
+int LookupLine(KORVBDB *store, const std::string &key, const char **text, size_t *len = nullptr);
 // Stores text with its NUL under key (its NUL included): 0, or -1.
 int StoreLine(KORVBDB *store, const std::string &key, const std::string &text);
+int StoreLine(KORVBDB *store, const std::string &key, const char *text, size_t len);
 
 // Whether a system account: its uid, taken as unsigned, is at most 1024 (1025 with guest support).
 bool IsSystemUid(int uid);
