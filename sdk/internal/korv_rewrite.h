@@ -72,6 +72,14 @@ private:
     bool pending_ = false;   // a temporary file exists that is not renamed yet
 };
 
+// Replaces dst by a copy of src's bytes through a FileRewrite, as "cp -f" would without a shell:
+// an existing dst keeps its owner and mode, a new one gets src's permission bits under the umask.
+// dst is found as every writer finds its file (a link of our own is followed, anything but a
+// regular file refused); until the rename it is untouched. 0, or -1 (0x0900 when src is not a
+// regular file that opens, or dst is refused; 0x0A00 when src cannot be read; else the
+// rewrite's codes), recorded at loc.
+int CopyFile(const char *src, const char *dst, std::source_location loc = std::source_location::current());
+
 // Records code with the source file (base name) and line of loc.
 void ErrAt(int code, const std::source_location &loc);
 
@@ -106,9 +114,14 @@ private:
     ssize_t len_ = -1;
 };
 
-// True when format holds exactly two "%s" conversions and no other (a "%%" is allowed): a
-// caller's key-line format never reaches printf with arguments it does not match.
+// True when format is a key line that ends its line: "%s", "=", "%s", then a newline, and no
+// other conversion (a "%%" is allowed), as the hash-to-file writer asks of its formats. Anything
+// less would glue the next line onto the value and lose its key.
 bool KeyLineFormatOk(const char *format);
+
+// True when key can be found again by the key readers as it is written: not empty, no "=", no
+// comment mark first, no CR or LF, and unchanged by trimming (white space, enclosing quotes).
+bool KeyLineKeyOk(const char *key);
 
 // True when text holds CR or LF (or, with brackets, "[" or "]"): it cannot stand on one line.
 bool BreaksLine(const char *text, bool brackets = false);

@@ -15,6 +15,7 @@
 #include "korv/list.h"
 #include "korv/log.h"
 #include "korv/mtd.h"
+#include "korv/net.h"
 #include "korv/proc.h"
 #include "korv/string.h"
 #include "korv/unicode.h"
@@ -79,6 +80,22 @@ int c_api_records(void)
                    KORVMTDModifyFISEntry(NULL, &mod) == -1
                ? 0
                : -1;
+}
+
+int c_api_net(void)
+{
+    KORVNETLINKAGGR bond;
+    KORVNETIFINFO ifs[8];
+    int numbers[4];
+    int ok;
+    memset(&bond, 0, sizeof bond);
+    strncpy(bond.szBond, "bond0", sizeof bond.szBond - 1);
+    bond.mode = 3;
+    ok = KORVNetLinkAggrOptSlaveAdd(&bond, "eth1") == 0 && KORVNetLinkAggrOptSlaveAdd(&bond, "eth0") == 0;
+    ok = ok && bond.nSlave == 2 && strcmp(bond.szSlave[0], "eth0") == 0;
+    ok = ok && KORVNetSepIP("10.0.0.1", numbers) == 4 && numbers[3] == 1 && KORVNetIsIPAddr("10.0.0.1") == 1;
+    ok = ok && KORVNetGetInterfaceInfo(ifs, 8, 0) == -1 && KORLErrGet() == KORL_ERR_BAD_PARAM;
+    return ok ? 0 : -1;
 }
 
 int c_api_hashes_and_cipher(void)
