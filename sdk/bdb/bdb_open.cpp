@@ -78,6 +78,10 @@ KORVBDB *OpenStore(const char *path, int openFlags, int allowDup, mode_t mode)
                 return Fail(errno);
             if (int err = NotRegular(before))
                 return Fail(err);
+            // A store of another user than root or this process could hold records of its own
+            // making: it is no store of this library, and its set is built anew over it.
+            if (before.st_uid != 0 && before.st_uid != geteuid())
+                return Fail(EINVAL);
             // An empty file is no B-tree; Berkeley DB would say so on stderr.
             if (before.st_size == 0 && !(openFlags & O_CREAT))
                 return Fail(EINVAL);

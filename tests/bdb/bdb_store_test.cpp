@@ -92,6 +92,23 @@ TEST(BDbOpen, OnlyRegularFilesWithoutLinks)
     EXPECT_TRUE(syslog_contains("dbopen failed."));
 }
 
+TEST(BDbOpen, StoreOfAnotherUserIsNoStore)
+{
+    {
+        Store s(kPath);
+        ASSERT_TRUE(s);
+        set(s.get(), "ALICE", "forged");
+    }
+    ASSERT_EQ(0, chown(kPath, 1000, 1000));
+    mark_error();
+    EXPECT_EQ(nullptr, KORVBDbOpen(kPath, O_RDWR, 0));
+    EXPECT_EQ(KORL_ERR_BDB_INVALID, KORLErrGet());
+    // Root's own stores serve every process.
+    ASSERT_EQ(0, chown(kPath, 0, 0));
+    Store again(kPath, O_RDWR);
+    EXPECT_TRUE(again);
+}
+
 TEST(BDbOpen, BadArguments)
 {
     for (const char *path : {static_cast<const char *>(nullptr), ""}) {

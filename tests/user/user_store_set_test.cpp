@@ -73,6 +73,7 @@ const DamageCase kDamage[] = {
     {"TornShadowStore", 2, "torn"},
     {"EmptyMiscStore", 1, "empty"},
     {"TextInSmbStore", 3, "text"},
+    {"MiscStoreOfAnotherUser", 1, "foreign"},
 };
 
 class UserStoreDamage : public testing::TestWithParam<DamageCase> {};
@@ -95,6 +96,8 @@ TEST_P(UserStoreDamage, WholeSetRebuiltFromTheFiles)
         ASSERT_EQ(0, truncate(path.c_str(), 100));
     } else if (std::string(c.kind) == "empty") {
         ASSERT_EQ(0, truncate(path.c_str(), 0));
+    } else if (std::string(c.kind) == "foreign") {
+        ASSERT_EQ(0, chown(path.c_str(), 1000, 1000));
     } else {
         write_file(path, std::string(9000, 'x'));
     }
@@ -104,6 +107,7 @@ TEST_P(UserStoreDamage, WholeSetRebuiltFromTheFiles)
     expect_whole(set, 6);
     EXPECT_EQ(0, KORVUserDBCheckAndRebuild(&set));
     KORVUserDBClose(set);
+    EXPECT_EQ(0u, stat_of(path).st_uid);
     for (const std::string &f : store_files(std::string(KORV_USER_DB_PREFIX) + ".tmp"))
         EXPECT_FALSE(file_exists(f)) << f;
 }
