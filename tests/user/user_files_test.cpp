@@ -163,6 +163,23 @@ TEST(UserFilesBuild, UidIndexAndUpperCasedKeys)
     }
 }
 
+TEST(UserFilesBuild, NameThatCannotBeUpperCasedIsSkipped)
+{
+    Accounts a;
+    a.passwd += "\xff\xfe:x:1060:100:::\n";
+    a.shadow += "\xff\xfe:*:1:0:99999:7:::\n";
+    install(a);
+    Db db;
+    ASSERT_TRUE(db);
+    EXPECT_TRUE(syslog_contains("KORLUnicodeUTF8StrUpper failed [\xff\xfe]"));
+    // Never stored under an empty key, nor listed under its uid.
+    EXPECT_EQ("<absent>", stored(db->pPWDUID, "001060"));
+    EXPECT_EQ(6u, records(db->pPWDName).size());
+    EXPECT_EQ(6u, records(db->pPWDShadow).size());
+    ASSERT_EQ(0, KORVUserDBDump(db.get()));
+    EXPECT_EQ(Accounts(), installed());
+}
+
 TEST(UserFilesBuild, BadUidFailsTheOpen)
 {
     Accounts a;
