@@ -3,7 +3,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
 
+#include "korv/bdb.h"
 #include "korv/crypt.h"
 #include "korv/encoding.h"
 #include "korv/error.h"
@@ -18,6 +20,8 @@
 #include "korv/raid.h"
 #include "korv/string.h"
 #include "korv/unicode.h"
+#include "korv/user.h"
+#include "korv/wins.h"
 
 #include "c_api.h"
 
@@ -106,5 +110,23 @@ int c_api_hashes_and_cipher(void)
                                                                  0xAD, 0x06, 0xBD, 0xD8, 0x30, 0xB7, 0x58, 0x6C};
     int ok = KORLEncodingSmbMd4Hash("password", nt, sizeof nt) == 0 && memcmp(nt, ntPassword, sizeof nt) == 0;
     ok = ok && KORVStrCrypt("password", scrambled, sizeof scrambled) == 0 && memcmp(scrambled, "password", 8) != 0;
+    return ok ? 0 : -1;
+}
+
+int c_api_store_and_users(void)
+{
+    KORVBDB *store = KORVBDbOpen("/tmp/.db.c_api", O_RDWR | O_CREAT, 1);
+    KORVUSER *user = NULL;
+    void *value = NULL;
+    int cb = 0;
+    int ok = store != NULL && KORVBDbSet(store, "001030", 7, "ALICE", 6) == 0;
+    ok = ok && KORVBDbGet(store, "001030", 7, &value, &cb) == 0 && cb == 6 && strcmp((char *)value, "ALICE") == 0;
+    ok = ok && KORVUserAlloc(&user, "alice", NULL, 1030, 100, "Alice", NULL, NULL, -1, 0, NULL, 0) == 0;
+    ok = ok && strcmp(user->szName, "alice") == 0 && user->szPasswd[0] == '\0' && user->userType == KORV_USER_TYPE_LOCAL;
+    ok = ok && KORVUserIsValidName("alice") == 1 && KORVUserIsValidName("-alice") == 0;
+    KORVBDbFree(value);
+    KORVUserFree(user);
+    if (store)
+        KORVBDbClose(store);
     return ok ? 0 : -1;
 }

@@ -32,3 +32,8 @@ TEST(CApi, HashesAndCipher)
 {
     EXPECT_EQ(c_api_hashes_and_cipher(), 0);
 }
+
+TEST(CApi, RecordStoreAndUsers)
+{
+    EXPECT_EQ(c_api_store_and_users(), 0);
+}
