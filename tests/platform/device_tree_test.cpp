@@ -7,6 +7,7 @@
 #include "device_tree.h"
 #include "korv/platform.h"
 #include "korv/simctl.h"
+#include "korv/user.h"
 #include "korvtest.h"
 
 namespace ctl = korvsim::ctl;
@@ -151,14 +152,22 @@ TEST(DeviceTree, FixtureProgramsRecordTheirArguments)
 TEST(DeviceTree, UpdateTreeHasWhatARunReads)
 {
     korvtest::build_update_tree();
-    for (const char *path : {"/etc/passwd", "/etc/group", "/etc/shadow", "/etc/nsswitch.conf", "/etc/crontab",
-                             "/initrd", "/volume1/upd@te/VERSION", "/proc/net/dev", "/etc/rc.network"})
+    for (const char *path : {"/etc/passwd", "/etc/group", "/etc/shadow", "/etc/korvuser.conf",
+                             "/usr/korv/etc/private/smbpasswd", "/etc/nsswitch.conf", "/etc/crontab", "/initrd",
+                             "/volume1/upd@te/VERSION", "/proc/net/dev", "/etc/rc.network"})
         EXPECT_TRUE(korvtest::file_exists(path)) << path;
     EXPECT_NE(read_file("/etc/passwd").find("admin:x:1024:100:"), std::string::npos);
     struct stat st {};
     ASSERT_EQ(stat("/etc/shadow", &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(ctl::read_fis(7).size(), 8u);
+    // The account files are a set the user database builds its stores from.
+    KORVUSERDB *users = KORVUserDBOpen();
+    ASSERT_TRUE(users) << korvtest::syslog_dump();
+    KORVUSER *admin = nullptr;
+    EXPECT_EQ(KORVUserDBGet(users, "ADMIN", &admin), 0);
+    KORVUserFree(admin);
+    KORVUserDBClose(users);
 
     korvtest::UpdateTree raid;
     raid.raid = korvtest::RaidArray{};

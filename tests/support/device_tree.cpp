@@ -376,6 +376,13 @@ void install_accounts()
              "admin:$1$Vaultm01$eD2mZqgH7PbI9h0b7y3Zp/:14000:0:99999:7:::\n"
              "guest:*:14000:0:99999:7:::\n");
     require(chmod("/etc/shadow", 0600) == 0, "chmod /etc/shadow");
+    put_text("/etc/korvuser.conf",
+             "#$_@UID__INDEX@_$1025$\n"
+             "# record user misc, format \"user_name:user_privilege:user_mail\"\n"
+             "admin:7:\n");
+    put_text("/usr/korv/etc/private/smbpasswd",
+             "admin:1024:XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX:XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX:[U          ]:LCT-5F000000:\n");
+    require(chmod("/usr/korv/etc/private/smbpasswd", 0600) == 0, "chmod smbpasswd");
     put_text("/etc/nsswitch.conf",
              "passwd: files\n"
              "group: files\n"

@@ -150,8 +150,9 @@ struct RaidArray {
 };
 void install_raid_array(const RaidArray &array);
 
-// Account and system files a run reads: "/etc/passwd", "/etc/group", "/etc/shadow",
-// "/etc/nsswitch.conf" and "/etc/crontab" of a unit with root, admin and guest.
+// Account and system files a run reads, of a unit with root, admin and guest: "/etc/passwd",
+// "/etc/shadow", "/etc/korvuser.conf" and the SMB password file (docs/accounts.md),
+// "/etc/group", "/etc/nsswitch.conf" and "/etc/crontab".
 void install_accounts();
 
 // Everything an update run needs, each part as a passing run has it; a test changes only what
