@@ -85,6 +85,13 @@ bool mount_small_disk(const std::string &path, size_t bytes)
     return mount("tmpfs", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
 }
 
+bool mount_read_only(const std::string &path)
+{
+    constexpr unsigned long kKept = MS_NOSUID | MS_NODEV;
+    return mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           mount(nullptr, path.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | kKept, nullptr) == 0;
+}
+
 namespace {
 
 const char kSyslogFile[] = "/.korvsim/syslog";

@@ -17,6 +17,9 @@ void remove_tree(const std::string &path);
 // Mounts a tmpfs of `bytes` at path (created when missing), for disk-full cases; true when mounted.
 // The sandbox's mount namespace ends with the test, so it needs no unmounting.
 bool mount_small_disk(const std::string &path, size_t bytes = 16 * 1024);
+// Makes the folder at path read-only (binds it onto itself); true when done. The tree is mounted
+// nosuid and nodev, and a user namespace keeps those flags on every bind of it.
+bool mount_read_only(const std::string &path);
 
 // One message that a program of the sandbox sent to /dev/log.
 struct SyslogLine {
