@@ -224,4 +224,24 @@ int run_shell(const std::string &command, std::string *output)
     return WEXITSTATUS(status);
 }
 
+std::string shell_quote(const std::string &word)
+{
+    bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                         "0123456789@%+=:,./_-") == std::string::npos;
+    if (plain)
+        return word;
+    std::string out = "'";
+    for (char c : word)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+void install_program(const std::string &path, const std::string &script)
+{
+    // The sandbox's /bin/NAME is a link to the read-only tool: replace the link, not its target.
+    if (unlink(path.c_str()) != 0 && errno != ENOENT)
+        throw std::runtime_error("unlink " + path + ": " + strerror(errno));
+    write_file(path, script, 0755);
+}
+
 }  // namespace korvtest

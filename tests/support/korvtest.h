@@ -43,5 +43,11 @@ std::string syslog_dump();
 
 // Runs a command through /bin/sh inside the sandbox; returns its exit status (or -1).
 int run_shell(const std::string &command, std::string *output = nullptr);
+// One word of a shell command: the text in single quotes when it needs any.
+std::string shell_quote(const std::string &word);
+
+// Puts the tree's own program at path ("/bin/dd", "/sbin/mount") in place of the host's tool,
+// which stays reachable at "/.korvsim/tools/NAME". `script` is the whole file ("#!/bin/sh\n...").
+void install_program(const std::string &path, const std::string &script);
 
 }  // namespace korvtest

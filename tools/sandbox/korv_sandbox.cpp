@@ -161,8 +161,12 @@ void build_env(Options &opt, const std::vector<std::string> &named)
 void check_kept_tree(const std::string &tree)
 {
     struct stat st {};
-    if (lstat((tree + "/.korvsim").c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return;
+    if (lstat((tree + "/.korvsim").c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode))
+            sandbox::refuse_link(tree + "/.korvsim");
+        if (S_ISDIR(st.st_mode))
+            return;
+    }
     DIR *dir = opendir(tree.c_str());
     if (!dir)
         die("open the tree " + tree);

@@ -24,6 +24,7 @@ struct Options {
 
 [[noreturn]] void die(const std::string &what);           // with strerror(errno)
 [[noreturn]] void refuse(const std::string &message);     // a plain message
+[[noreturn]] void refuse_link(const std::string &shown);  // a link where the tree needs a folder
 
 // The tools found on the host: name and resolved host path.
 std::vector<std::pair<std::string, std::string>> host_tools();

@@ -63,11 +63,6 @@ private:
     int fd_;
 };
 
-[[noreturn]] void refuse_link(const std::string &shown)
-{
-    refuse(shown + " is a link; the sandbox follows no links in a tree (remove it, or use another tree)");
-}
-
 // Opens TREE/rel as a folder, one component at a time and never through a link; creates the
 // missing components when asked. An invalid Fd when it is missing and not created.
 Fd open_dir(int root, const std::string &tree, const std::string &rel, bool create)
@@ -341,6 +336,11 @@ void write_id_maps(const std::string &procDir, const std::string &uidMap, const 
 }
 
 }  // namespace
+
+[[noreturn]] void refuse_link(const std::string &shown)
+{
+    refuse(shown + " is a link; the sandbox follows no links in a tree (remove it, or use another tree)");
+}
 
 [[noreturn]] void run_sandbox(const Options &opt)
 {
