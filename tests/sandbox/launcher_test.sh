@@ -29,21 +29,21 @@ KeptTreeLinksAreRefused)
   victim=$scratch/victim
   mkdir -m 0755 "$victim" && echo keep >"$victim/file"
   before=$(snapshot "$victim")
+  tree=$scratch/tree
+  "$sandbox" "$tree" -- /bin/sh -c "rm -rf /tmp && ln -s '$victim' /tmp" || fail "planting /tmp"
   for dir in tmp proc dev usr bin sbin etc var sys root volume1 .korvsim usr/lib .korvsim/tools .korvsim/proc dev/null; do
-    tree=$scratch/tree
-    rm -rf "$tree"
-    if [ "$dir" = tmp ]; then
-      "$sandbox" "$tree" -- /bin/sh -c "rm -rf /tmp && ln -s '$victim' /tmp" || fail "planting /tmp"
-    else
-      "$sandbox" "$tree" -- /bin/true || fail "first session ($dir)"
-      rm -rf "${tree:?}/$dir" && ln -s "$victim" "$tree/$dir"
+    if [ "$dir" != tmp ]; then
+      mv "$tree/$dir" "$scratch/aside" && ln -s "$victim" "$tree/$dir"
     fi
     out=$("$sandbox" "$tree" -- /bin/sh -c 'echo ran' 2>&1)
     rc=$?
     [ $rc -eq 125 ] || fail "$dir: the session ran (rc $rc): $out"
     case $out in *"$tree/$dir is a link"*) ;; *) fail "$dir: message: $out" ;; esac
     [ "$(snapshot "$victim")" = "$before" ] || fail "$dir: the host folder changed"
+    rm "$tree/$dir"
+    if [ "$dir" = tmp ]; then mkdir -m 1777 "$tree/tmp"; else mv "$scratch/aside" "$tree/$dir"; fi
   done
+  "$sandbox" "$tree" -- /bin/true || fail "the tree no longer works"
   ;;
 
 KeptTreeKeepsItsOwnPrograms)
