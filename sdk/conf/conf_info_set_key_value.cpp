@@ -2,10 +2,12 @@
 #include "korv/file.h"
 #include "korv/file_lock.h"
 #include "korv_internal.h"
+#include "korv_rewrite.h"
 
 extern "C" int KORVINFOSetKeyValue(const char *key, const char *value)
 {
-    if (!key || !value) {
+    // A key no reader would find again is refused before the lock is waited for.
+    if (!key || !value || !korv::KeyLineKeyOk(key)) {
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }

@@ -36,14 +36,16 @@ int AppendInPlace(korv::UniqueFile &target, const char *line)
 
 extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char *line, int flags)
 {
-    if (!path || !line || flags < 0) {
+    // One call writes one line.
+    if (!path || !line || flags < 0 || korv::BreaksLine(line)) {
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
+    korv::file::Target file;
     bool missing = false;
-    korv::UniqueFile target(korv::file::OpenTarget(path, "r+", &missing));
+    korv::UniqueFile target(file.Open(path, "r+", &missing));
     if (missing)
-        return korv::file::CreateWithLine(path, line);
+        return korv::file::CreateWithLine(file.path(), line);
     if (!target)
         return -1;
 
@@ -60,7 +62,7 @@ extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char
         position = after ? match + 1 : match;
     }
 
-    korv::FileRewrite rw(path);
+    korv::FileRewrite rw(file.path());
     if (rw.Begin(fileno(target.get())) < 0)
         return -1;
     long number = 0;

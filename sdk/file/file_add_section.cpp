@@ -16,7 +16,8 @@ extern "C" int ErrKORLFileAddSection(const char *path, const char *section, PKOR
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::UniqueFile target(korv::file::OpenTarget(path, "r+"));
+    korv::file::Target file;
+    korv::UniqueFile target(file.Open(path, "r+"));
     if (!target)
         return -1;
 

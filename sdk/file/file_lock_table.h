@@ -14,7 +14,8 @@ struct KORLLOCKFILE {
 // In the order locks are taken, ended by an entry whose bit is 0.
 extern KORLLOCKFILE gKORLLockFiles[];
 
-#define KORL_LOCK_DIR "/tmp/lock/"
+#define KORL_LOCK_DIR_NAME "/tmp/lock"
+#define KORL_LOCK_DIR KORL_LOCK_DIR_NAME "/"
 
 // Closes a held entry's stream and forgets the hold; fclose's result (0 or EOF).
 inline int korl_lock_entry_close(KORLLOCKFILE *entry)

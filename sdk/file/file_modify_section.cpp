@@ -16,9 +16,12 @@ extern "C" int KORLFileModifySection(const char *path, const char *section, cons
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::FileRewrite rw(path);
-    korv::UniqueFile target(korv::file::BeginRewrite(rw, path));
+    korv::file::Target file;
+    korv::UniqueFile target(file.Open(path, "r"));
     if (!target)
+        return -1;
+    korv::FileRewrite rw(file.path());
+    if (rw.Begin(fileno(target.get())) < 0)
         return -1;
 
     bool met = false, inside = false;

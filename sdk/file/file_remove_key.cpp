@@ -12,10 +12,11 @@ extern "C" int KORLFileRemoveKey(const char *path, const char *key)
         return -1;
     }
     // Callers remove keys from files that may never have been written: no code for that.
-    korv::UniqueFile target(fopen(path, "r"));
+    korv::file::Target file;
+    korv::UniqueFile target(file.Open(path, "r", nullptr, true));
     if (!target)
         return -1;
-    korv::FileRewrite rw(path);
+    korv::FileRewrite rw(file.path());
     if (rw.Begin(fileno(target.get())) < 0)
         return -1;
 

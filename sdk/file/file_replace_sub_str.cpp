@@ -7,13 +7,17 @@
 
 extern "C" int KORLFileReplaceSubStr(const char *path, const char *find, const char *repl)
 {
-    if (!path || !find || !repl || !*find) {
+    // One replacement never makes two lines of one.
+    if (!path || !find || !repl || !*find || korv::BreaksLine(repl)) {
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::FileRewrite rw(path);
-    korv::UniqueFile target(korv::file::BeginRewrite(rw, path));
+    korv::file::Target file;
+    korv::UniqueFile target(file.Open(path, "r"));
     if (!target)
+        return -1;
+    korv::FileRewrite rw(file.path());
+    if (rw.Begin(fileno(target.get())) < 0)
         return -1;
 
     const size_t findLen = strlen(find), replLen = strlen(repl);

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include "korv/error.h"
+#include "korv/hash.h"
+#include "korv/string.h"
 #include "korv_malloc_ptr.h"
 
 namespace korv {
@@ -175,22 +177,19 @@ void FileRewrite::Abandon()
 
 bool KeyLineFormatOk(const char *format)
 {
-    if (!format)
+    return format && HashFileFormatCheck(format) == 1;
+}
+
+bool KeyLineKeyOk(const char *key)
+{
+    if (!key || !*key || strchr(key, '=') || key[0] == '#' || key[0] == ';' || BreaksLine(key))
         return false;
-    int strings = 0;
-    for (const char *p = format; *p; ++p) {
-        if (*p != '%')
-            continue;
-        if (p[1] == '%') {
-            ++p;
-        } else if (p[1] == 's') {
-            ++strings;
-            ++p;
-        } else {
-            return false;
-        }
-    }
-    return strings == 2;
+    // What KORLStrTrimSpace would take away: white space at either end, then enclosing quotes.
+    size_t len = strlen(key);
+    auto first = static_cast<unsigned char>(key[0]), last = static_cast<unsigned char>(key[len - 1]);
+    if (StrIsSpace(first) || StrIsSpace(last))
+        return false;
+    return !(len >= 2 && first == '"' && last == '"');
 }
 
 bool BreaksLine(const char *text, bool brackets)

@@ -11,20 +11,21 @@ extern "C" int KORLFileSetKeyValue(const char *path, const char *key, const char
     }
     if (!format)
         format = KORL_KEY_FORMAT_DEFAULT;
-    // One call writes one line.
-    if (korv::BreaksLine(key) || korv::BreaksLine(value) || !korv::KeyLineFormatOk(format)) {
+    // One call writes one line, under a key that the readers find again.
+    if (!korv::KeyLineKeyOk(key) || korv::BreaksLine(value) || !korv::KeyLineFormatOk(format)) {
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
 
-    korv::FileRewrite rw(path);
+    korv::file::Target file;
     bool missing = false;
-    korv::UniqueFile target(korv::file::BeginRewrite(rw, path, &missing));
+    korv::UniqueFile target(file.Open(path, "r", &missing));
+    korv::FileRewrite rw(file.path());
     if (missing) {
         bool written = rw.BeginNew(korv::CreationMode()) == 0 && rw.PutKeyLine(format, key, value) == 0;
         return written && rw.Commit() == 0 ? 1 : -1;
     }
-    if (!target)
+    if (!target || rw.Begin(fileno(target.get())) < 0)
         return -1;
 
     bool done = false;

@@ -51,6 +51,17 @@ int KORLILineKeyMoveHash2File(korv::FileRewrite &rw, const char *line, size_t le
     return rw.Put(line, len);
 }
 
+// Whether every key to set would be found again by the readers; empty keys are skipped anyway.
+bool KeysReadable(PKORLSZHASH setHash)
+{
+    for (int i = 0; i < setHash->nSlot; ++i) {
+        const char *key = SzKORLSzHashSlotKey(setHash, i);
+        if (key && *key && !korv::KeyLineKeyOk(key))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" int KORLFileSetKeys(const char *path, PKORLSZHASH setHash, PKORLSZHASH delHash, const char *format)
@@ -61,17 +72,21 @@ extern "C" int KORLFileSetKeys(const char *path, PKORLSZHASH setHash, PKORLSZHAS
     }
     if (!format)
         format = KORL_KEY_FORMAT_DEFAULT;
-    if (!korv::KeyLineFormatOk(format) || !korv::file::HashOnOneLine(setHash)) {
+    if (!korv::KeyLineFormatOk(format) || !korv::file::HashOnOneLine(setHash) || !KeysReadable(setHash)) {
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
 
-    korv::FileRewrite rw(path);
+    korv::file::Target file;
     bool missing = false;
-    korv::UniqueFile target(korv::file::BeginRewrite(rw, path, &missing));
-    // A missing file is written from nothing, as the caller's own.
-    if (!target && !(missing && rw.BeginNew(0644, getuid(), getgid()) == 0))
-        return -1;
+    korv::UniqueFile target(file.Open(path, "r", &missing));
+    korv::FileRewrite rw(file.path());
+    if (target) {
+        if (rw.Begin(fileno(target.get())) < 0)
+            return -1;
+    } else if (!missing || rw.BeginNew(0644, getuid(), getgid()) < 0) {
+        return -1;  // a missing file is written from nothing, as the caller's own
+    }
 
     int changed = 0;
     if (target) {

@@ -7,21 +7,23 @@
 
 extern "C" int KORLFileSetLine(const char *path, const char *pattern, const char *newLine, int flags)
 {
-    if (!path || !pattern || flags < 0) {
+    // One call writes one line.
+    if (!path || !pattern || flags < 0 || korv::BreaksLine(newLine)) {
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
+    korv::file::Target file;
     bool missing = false;
-    korv::UniqueFile target(korv::file::OpenTarget(path, "r", &missing));
+    korv::UniqueFile target(file.Open(path, "r", &missing));
     if (missing)
-        return korv::file::CreateWithLine(path, newLine);
+        return korv::file::CreateWithLine(file.path(), newLine);
     if (!target)
         return -1;
     long match = korv::file::FindLine(target.get(), pattern, flags);
     if (match <= 0)
         return match < 0 ? -1 : 0;  // nothing matches: the file stays as it is
 
-    korv::FileRewrite rw(path);
+    korv::FileRewrite rw(file.path());
     if (rw.Begin(fileno(target.get())) < 0)
         return -1;
     long number = 0;

@@ -1,7 +1,10 @@
 // Opening the file that a reader reads or a writer rewrites, and the ends of a rewrite that the
 // writers share.
 #include <errno.h>
+#include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "file_internal.h"
 #include "korv/error.h"
@@ -10,6 +13,7 @@ namespace korv::file {
 
 FILE *OpenTarget(const char *path, const char *mode, bool *missing, std::source_location loc)
 {
+    // Readers go where the path leads, as any program reading the file would.
     FILE *fp = fopen(path, mode);
     if (!fp) {
         // Only a file that is not there may be made; one that cannot be opened is left alone.
@@ -28,12 +32,71 @@ FILE *OpenTarget(const char *path, const char *mode, bool *missing, std::source_
     return fp;
 }
 
-FILE *BeginRewrite(FileRewrite &rw, const char *path, bool *missing, std::source_location loc)
+namespace {
+
+// Links followed before a chain counts as a loop, as the kernel's own limit.
+constexpr int kMaxLinks = 40;
+
+// Where the link at path leads, relative to its folder when it is not absolute.
+bool LinkDestination(const std::string &path, std::string &out)
 {
-    UniqueFile target(OpenTarget(path, "r", missing, loc));
-    if (!target || rw.Begin(fileno(target.get()), loc) < 0)
+    char to[4096];
+    ssize_t n = readlink(path.c_str(), to, sizeof to);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof to)
+        return false;
+    std::string dest(to, static_cast<size_t>(n));
+    size_t slash = path.rfind('/');
+    out = dest[0] == '/' || slash == std::string::npos ? dest : path.substr(0, slash + 1) + dest;
+    return true;
+}
+
+}  // namespace
+
+FILE *Target::Open(const char *path, const char *mode, bool *missing, bool quiet, std::source_location loc)
+{
+    path_ = path;
+    auto unopenable = [&](int err) -> FILE * {
+        if (missing && err == ENOENT)
+            *missing = true;
+        else if (!quiet)
+            ErrAt(KORL_ERR_OPEN, loc);
         return nullptr;
-    return target.release();
+    };
+    auto refused = [&]() -> FILE * {
+        ErrAt(KORL_ERR_OPEN, loc);
+        return nullptr;
+    };
+
+    struct stat st;
+    for (int links = 0;; ++links) {
+        if (lstat(path_.c_str(), &st) != 0)
+            return unopenable(errno);
+        if (!S_ISLNK(st.st_mode))
+            break;
+        if (st.st_uid != geteuid() || links == kMaxLinks || !LinkDestination(path_, path_))
+            return refused();
+    }
+    // A directory, a FIFO, a device node or a socket: nothing a rewrite could replace.
+    if (!S_ISREG(st.st_mode))
+        return refused();
+
+    int flags = (strchr(mode, '+') ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    UniqueFd fd(open(path_.c_str(), flags));
+    if (!fd)
+        return errno == ELOOP ? refused() : unopenable(errno);
+    // What was opened must be what was checked: the name may have been replaced in between.
+    struct stat opened;
+    if (fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != st.st_dev ||
+        opened.st_ino != st.st_ino)
+        return refused();
+    int fl = fcntl(fd.get(), F_GETFL);
+    if (fl < 0 || fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK) != 0)
+        return refused();
+    FILE *fp = fdopen(fd.get(), mode);
+    if (!fp)
+        return refused();
+    fd.release();
+    return fp;
 }
 
 int CreateWithLine(const char *path, const char *line, std::source_location loc)

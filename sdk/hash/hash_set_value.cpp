@@ -54,11 +54,21 @@ int KORLSzHashInsert(PKORLSZHASH *phash, int slot, const char *key, const char *
     if (target != hash)
         slot = KORLSzHashFindSlot(target, key);
     if (slot < 0) {
-        // Only a tiny table whose one keyless slot is a tombstone at the key's home gets here.
+        // Only a table of 2 to 4 slots gets here, its one keyless slot a tombstone on the key's
+        // home: the growth test keeps it while a slot is free. A rebuild of the same figures drops
+        // the tombstone, and the freed slot is then an empty one the key can take.
+        PKORLSZHASH rebuilt = KORLSzHashRealloc(target, target->nSlot, target->cbPool);
         if (target != hash)
             free(target);
-        KORV_ERR(KORL_ERR_OTHER);
-        return -1;
+        if (!rebuilt)
+            return -1;
+        target = rebuilt;
+        slot = KORLSzHashFindSlot(target, key);
+        if (slot < 0) {
+            free(target);
+            KORV_ERR(KORL_ERR_OTHER);
+            return -1;
+        }
     }
     KORLSzHashStore(target, slot, key, value);
     Adopt(phash, target);

@@ -106,9 +106,14 @@ private:
     ssize_t len_ = -1;
 };
 
-// True when format holds exactly two "%s" conversions and no other (a "%%" is allowed): a
-// caller's key-line format never reaches printf with arguments it does not match.
+// True when format is a key line that ends its line: "%s", "=", "%s", then a newline, and no
+// other conversion (a "%%" is allowed), as the hash-to-file writer asks of its formats. Anything
+// less would glue the next line onto the value and lose its key.
 bool KeyLineFormatOk(const char *format);
+
+// True when key can be found again by the key readers as it is written: not empty, no "=", no
+// comment mark first, no CR or LF, and unchanged by trimming (white space, enclosing quotes).
+bool KeyLineKeyOk(const char *key);
 
 // True when text holds CR or LF (or, with brackets, "[" or "]"): it cannot stand on one line.
 bool BreaksLine(const char *text, bool brackets = false);

@@ -13,7 +13,9 @@ extern "C" void *KORVListDBPack(PKORLSZLIST list, int size)
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return nullptr;
     }
-    auto *out = static_cast<unsigned char *>(malloc(static_cast<size_t>(size)));
+    // Zero-filled: only the live strings are copied in, so the bytes of removed and replaced
+    // items (and anything else in the free area) are not stored.
+    auto *out = static_cast<unsigned char *>(calloc(1, static_cast<size_t>(size)));
     if (!out) {
         KORV_ERR(KORL_ERR_NO_MEMORY);
         return nullptr;
@@ -24,9 +26,13 @@ extern "C" void *KORVListDBPack(PKORLSZLIST list, int size)
     for (int i = 0; i < 6; i++)
         korv::Le32Put(out + 4 * i, static_cast<uint32_t>(header[i]));
     const int32_t *items = Items(list);
-    for (int i = 0; i < list->nItem; i++)
+    for (int i = 0; i < list->nItem; i++) {
         korv::Le32Put(out + kHeader + kSlot * i, static_cast<uint32_t>(items[i]));
-    size_t tail = kHeader + static_cast<size_t>(kSlot) * list->nItem;
-    memcpy(out + tail, Base(list) + tail, static_cast<size_t>(size) - tail);
+        int32_t at = items[i];
+        if (at == list->pEmpty || at < list->pLow || at >= size)
+            continue;
+        size_t n = strnlen(Base(list) + at, static_cast<size_t>(size - at));
+        memcpy(out + at, Base(list) + at, n);
+    }
     return out;
 }

@@ -8,12 +8,6 @@ using namespace korv::list;
 
 namespace {
 
-bool KnownMode(int32_t mode)
-{
-    return mode == KORL_SZLIST_UNSORTED || mode == KORL_SZLIST_SORT || mode == KORL_SZLIST_CASESORT ||
-           mode == (KORL_SZLIST_SORT | KORL_SZLIST_CASESORT);
-}
-
 KORLSZLIST ReadHeader(const unsigned char *v)
 {
     auto word = [v](int i) { return static_cast<int32_t>(korv::Le32Get(v + 4 * i)); };
@@ -27,7 +21,9 @@ bool Sound(const unsigned char *v, int32_t size, KORLSZLIST &h)
     if (size < KORL_SZLIST_MIN_SIZE)
         return false;
     h = ReadHeader(v);
-    if (h.cbSize != size || h.pEmpty != size - 1 || v[size - 1] != 0 || !KnownMode(h.sortMode))
+    // Any sort mode is taken: KORLSzListSort records whatever mode it is given, and the list
+    // functions handle a list in any mode (only modes 1 and 0x10 are searched by bisection).
+    if (h.cbSize != size || h.pEmpty != size - 1 || v[size - 1] != 0)
         return false;
     int64_t itemsEnd = kHeader + static_cast<int64_t>(kSlot) * h.nItem;
     if (h.nItem < 0 || itemsEnd > size || h.pLow < itemsEnd || h.pLow > size)

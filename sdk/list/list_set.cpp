@@ -20,9 +20,12 @@ extern "C" int KORLSzListSet(PKORLSZLIST *plist, int index, const char *s)
 
     size_t len = strlen(s);
     char *cur = Item(list, index);
-    if (len <= strlen(cur)) {
-        // s may overlap the item (a suffix of itself).
+    size_t oldLen = strlen(cur);
+    if (len <= oldLen) {
+        // s may overlap the item (a suffix of itself). What is left of the old text is zeroed:
+        // it would live on in the stored list (an old password, say).
         memmove(cur, s, len + 1);
+        memset(cur + len + 1, 0, oldLen - len);
     } else {
         int64_t need = static_cast<int64_t>(len) + 1;
         if (need > INT32_MAX - kHeader - static_cast<int64_t>(kSlot) * list->nItem) {
@@ -36,6 +39,10 @@ extern "C" int KORLSzListSet(PKORLSZLIST *plist, int index, const char *s)
         list->pLow -= static_cast<int32_t>(need);
         memcpy(Base(list) + list->pLow, s, static_cast<size_t>(need));
         list->cbFree -= static_cast<int32_t>(need);
+        // The old copy stays counted as used, but holds nothing any more (a gap's is the shared
+        // empty string: nothing to clear).
+        char *old = Item(list, index);
+        memset(old, 0, strlen(old));
         Items(list)[index] = list->pLow;
     }
 

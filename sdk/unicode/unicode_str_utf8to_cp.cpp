@@ -25,7 +25,9 @@ extern "C" int KORLUnicodeStrUTF8ToCP(int index, const char *src, char *out, int
         KORV_ERR(err);
         return -1;
     }
-    size_t cap = static_cast<size_t>(wideLen) * static_cast<size_t>(ucnv_getMaxCharSize(cnv)) + 1;
+    // One character more than the text: a Unicode converter (UTF-16) writes its byte-order mark
+    // first, which the maximum character size does not count.
+    size_t cap = (static_cast<size_t>(wideLen) + 1) * static_cast<size_t>(ucnv_getMaxCharSize(cnv)) + 1;
     MallocPtr<char> bytes;
     if (int e = korv::unicode::allocUnits(cap, bytes)) {
         KORV_ERR(e);

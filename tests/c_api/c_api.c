@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "korv/crypt.h"
+#include "korv/encoding.h"
 #include "korv/error.h"
 #include "korv/file.h"
 #include "korv/file_lock.h"
@@ -73,4 +75,15 @@ int c_api_records(void)
                    KORVMTDModifyFISEntry(NULL, &mod) == -1
                ? 0
                : -1;
+}
+
+int c_api_hashes_and_cipher(void)
+{
+    unsigned char nt[KORL_SMB_HASH_SIZE];
+    unsigned char scrambled[16];
+    static const unsigned char ntPassword[KORL_SMB_HASH_SIZE] = {0x88, 0x46, 0xF7, 0xEA, 0xEE, 0x8F, 0xB1, 0x17,
+                                                                 0xAD, 0x06, 0xBD, 0xD8, 0x30, 0xB7, 0x58, 0x6C};
+    int ok = KORLEncodingSmbMd4Hash("password", nt, sizeof nt) == 0 && memcmp(nt, ntPassword, sizeof nt) == 0;
+    ok = ok && KORVStrCrypt("password", scrambled, sizeof scrambled) == 0 && memcmp(scrambled, "password", 8) != 0;
+    return ok ? 0 : -1;
 }

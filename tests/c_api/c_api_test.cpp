@@ -22,3 +22,8 @@ TEST(CApi, FlashRecords)
 {
     EXPECT_EQ(c_api_records(), 0);
 }
+
+TEST(CApi, HashesAndCipher)
+{
+    EXPECT_EQ(c_api_hashes_and_cipher(), 0);
+}

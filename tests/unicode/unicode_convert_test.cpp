@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unicode/putil.h>
 #include <unicode/ucnv.h>
+#include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
 #include "korv/error.h"
@@ -141,6 +142,48 @@ TEST(UnicodeStrUTF8ToCP, Failures)
         EXPECT_STREQ(KORLErrFileGet(), c.file);
     }
     EXPECT_STREQ(out, "keep");
+}
+
+// Index 1 writes UTF-16 with its byte-order mark first: two bytes more than the text's own.
+TEST(UnicodeStrUTF8ToCP, UTF16CarriesItsByteOrderMark)
+{
+    // An empty text gives no bytes at all, not even the mark.
+    EXPECT_EQ(KORLUnicodeStrUTF8ToCP(1, "", nullptr, 0), 0);
+
+    UErrorCode st = U_ZERO_ERROR;
+    UConverter *utf16 = ucnv_open("UTF-16", &st);
+    ASSERT_TRUE(U_SUCCESS(st));
+    const struct {
+        const char *src;
+        size_t units;
+    } cases[] = {{"a", 1}, {"abc", 3}, {"Gr\xC3\xB6\xC3\x9F" "e", 5}, {"\xE4\xB8\xAD", 1}, {"\xF0\x9F\x98\x80", 2}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.src);
+        const int want = static_cast<int>(2 + 2 * c.units);
+        EXPECT_EQ(KORLUnicodeStrUTF8ToCP(1, c.src, nullptr, 0), want);
+        char out[32];
+        memset(out, 'X', sizeof out);
+        ASSERT_EQ(KORLUnicodeStrUTF8ToCP(1, c.src, out, sizeof out), want);
+        EXPECT_EQ(out[want], '\0');
+        const std::string bom(out, 2);
+        EXPECT_TRUE(bom == "\xFF\xFE" || bom == "\xFE\xFF");
+        // Read back through ICU, the bytes are the text.
+        UChar back[16];
+        st = U_ZERO_ERROR;
+        int32_t n = ucnv_toUChars(utf16, back, 16, out, want, &st);
+        ASSERT_TRUE(U_SUCCESS(st));
+        char utf8[32];
+        int32_t m = 0;
+        st = U_ZERO_ERROR;
+        u_strToUTF8(utf8, sizeof utf8, &m, back, n, &st);
+        ASSERT_TRUE(U_SUCCESS(st));
+        EXPECT_EQ(std::string(utf8, m), c.src);
+        // The sized output: exactly the length does not fit.
+        memset(out, 'X', sizeof out);
+        EXPECT_EQ(KORLUnicodeStrUTF8ToCP(1, c.src, out, want), want);
+        EXPECT_EQ(out[0], '\0');
+    }
+    ucnv_close(utf16);
 }
 
 // Our converter of each index, and the ICU converter of the code page it stands for.

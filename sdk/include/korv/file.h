@@ -55,9 +55,14 @@ int KORLFileGetSection(const char *path, const char *section, PKORLSZHASH *phash
 int KORLFileGetKeys(const char *path, PKORLSZLIST wanted, PKORLSZHASH *phash, const char *delim);
 
 /*
+ * Every writer changes a regular file: a symbolic link of the caller's effective user is followed
+ * (the rewrite happens beside the file it leads to, and the link stays); a link of another user,
+ * a FIFO, a device node or a socket is refused (0x0900) and left as it is.
+ *
  * Key writers: the file is rewritten through a temporary copy renamed over it. No locking inside.
- * A key-line format has two "%s", the key and then the value; null means "%s=%s\n". A key or
- * value holding CR or LF is refused (0x0D00).
+ * A key-line format holds "%s", "=", "%s" and then a newline, and no other conversion; null means
+ * "%s=%s\n". Refused (0x0D00): a key or value holding CR or LF, and a key that the readers would
+ * not find again (empty, holding "=", beginning with "#" or ";", or changed by trimming).
  */
 /* Rewrites the key's first line, drops its later lines, or appends it: 1, or -1. */
 int KORLFileSetKeyValue(const char *path, const char *key, const char *value, const char *format);
@@ -72,7 +77,8 @@ int KORLFileRemove(const char *path);
 int KORVINFOSetKeyValue(const char *key, const char *value);
 
 /*
- * Line writers. The line is written followed by a newline.
+ * Line writers. The line is written followed by a newline; a line or replacement holding CR or LF
+ * is refused (0x0D00): one call writes one line.
  */
 /* Inserts line before the matching line (after it with OP_FIND_PREFIX), first in the file without a
  * pattern, or appended in place without a pattern and with OP_FIND_PREFIX: 1, 0 (0x2000), -1. */

@@ -32,7 +32,7 @@ typedef struct _tag_KORLSZLIST_ {
     int32_t cbSize;   /* size of the whole block in bytes */
     int32_t nItem;    /* number of item slots */
     int32_t cbFree;   /* free bytes between the item array and the lowest string byte */
-    int32_t sortMode; /* KORL_SZLIST_UNSORTED, KORL_SZLIST_SORT or KORL_SZLIST_CASESORT */
+    int32_t sortMode; /* as KORLSzListSort recorded it; kept sorted only in KORL_SZLIST_SORT or _CASESORT */
     int32_t pLow;     /* offset of the lowest string byte; cbSize while no string is stored */
     int32_t pEmpty;   /* offset of the block's last byte (cbSize - 1), always NUL: the shared "" */
 } KORLSZLIST, *PKORLSZLIST;
@@ -55,10 +55,12 @@ void KORLSzListSort(PKORLSZLIST list, int mode);
 int KORLSzListInsert(PKORLSZLIST *plist, int index, const char *s);
 int KORLSzListPush(PKORLSZLIST *plist, const char *s);
 int KORLSzListUnshift(PKORLSZLIST *plist, const char *s);
-/* Replaces item index; the item's index after the change (a sorted list is re-sorted), or -1. */
+/* Replaces item index; the item's index after the change (a sorted list is re-sorted), or -1.
+ * Nothing of the old text stays readable in the block: its unused bytes are zeroed. */
 int KORLSzListSet(PKORLSZLIST *plist, int index, const char *s);
 
-/* Remove an item and return it; its bytes stay in the block until it grows or is emptied. */
+/* Remove an item and return it; its bytes stay in the block until it grows or is emptied, but
+ * are never part of the stored form. */
 char *SzKORLSzListRemove(PKORLSZLIST list, int index);
 char *SzKORLSzListPop(PKORLSZLIST list);
 char *SzKORLSzListShift(PKORLSZLIST list);
@@ -78,9 +80,11 @@ PKORLSZLIST PslKORLSzListOr(PKORLSZLIST *plist, PKORLSZLIST other, int flags);
 PKORLSZLIST PslKORLSzListExpand(PKORLSZLIST list);
 
 /* The stored form (32-bit little-endian words and offsets); size must be the list's cbSize.
+ * Only the items' strings are stored: all other bytes of the block are stored as zeros.
  * The caller frees the result with free(). */
 void *KORVListDBPack(PKORLSZLIST list, int size);
-/* A list from a stored form, checked first (0xB100 when damaged); freed with KORLSzListFree. */
+/* A list from a stored form, checked first (0xB100 when damaged), with its sort mode whatever it
+ * is; freed with KORLSzListFree. */
 PKORLSZLIST KORVListDBUnpack(const void *value, int size);
 
 /* The two sort comparators, over pointers to item pointers (char **). */
