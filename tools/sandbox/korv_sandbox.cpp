@@ -311,13 +311,7 @@ int main(int argc, char **argv)
     sigaddset(&mask, SIGHUP);
     sigaddset(&mask, SIGCHLD);
     sigprocmask(SIG_BLOCK, &mask, &old);
-    pid_t child = fork();
-    if (child < 0)
-        die("fork");
-    if (child == 0) {
-        sigprocmask(SIG_SETMASK, &old, nullptr);
-        sandbox::run_sandbox(opt);
-    }
+    pid_t child = sandbox::start_sandbox(opt, old);
     signal(SIGINT, SIG_IGN);
 
     int rc = 125;

@@ -2,6 +2,8 @@
 // and the root switch, and pid 1 of the sandbox.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,8 +34,9 @@ std::vector<std::pair<std::string, std::string>> host_tools();
 // The inside path of a host path under one of the bound folders, or "" when it is under none.
 std::string inside_path(const Options &opt, const std::string &hostPath);
 
-// Runs the sandbox for a prepared tree and returns the command's status (the launcher's child).
-[[noreturn]] void run_sandbox(const Options &opt);
+// Starts the sandbox for a prepared tree in a child, which gets the signal mask given, and
+// returns the child's pid; its exit status is the command's.
+pid_t start_sandbox(const Options &opt, const sigset_t &childMask);
 
 // pid 1 of the sandbox, after the root switch.
 [[noreturn]] void run_init(const Options &opt, const std::vector<std::string> &tools);

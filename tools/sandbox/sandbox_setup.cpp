@@ -5,6 +5,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
+#include <spawn.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdio.h>
@@ -16,10 +18,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "sandbox.h"
+
+extern char **environ;
 
 namespace sandbox {
 namespace {
@@ -259,23 +264,37 @@ public:
         if (pipe2(ready_, O_CLOEXEC) != 0 || pipe2(mapped_, O_CLOEXEC) != 0)
             die("pipe");
     }
-    // In the process that unshared: tells the mapper, then waits until the map is written.
-    bool unshared()
+    ~Handshake()
+    {
+        for (int fd : {ready_[0], ready_[1], mapped_[0], mapped_[1]})
+            if (fd >= 0)
+                close(fd);
+    }
+    Handshake(const Handshake &) = delete;
+    Handshake &operator=(const Handshake &) = delete;
+    // In the process that unshared: tells the mapper, then waits until the maps are written
+    // and returns what the mapper answers.
+    bool unshared(uint32_t *answer = nullptr)
     {
         char byte = 0;
-        return write(ready_[1], &byte, 1) == 1 && read(mapped_[0], &byte, 1) == 1;
+        uint32_t value = 0;
+        if (write(ready_[1], &byte, 1) != 1 || read(mapped_[0], &value, sizeof value) != sizeof value)
+            return false;
+        if (answer)
+            *answer = value;
+        return true;
     }
     // In the mapper: waits for the unshare; false when the other side ended first.
     bool wait_unshared()
     {
         close(ready_[1]);
+        ready_[1] = -1;
         char byte = 0;
         return read(ready_[0], &byte, 1) == 1;
     }
-    void mapped()
+    void mapped(uint32_t answer = 0)
     {
-        char byte = 0;
-        if (write(mapped_[1], &byte, 1) != 1)
+        if (write(mapped_[1], &answer, sizeof answer) != sizeof answer)
             die("start the sandbox");
     }
 
@@ -298,7 +317,8 @@ void write_id_maps(const std::string &procDir, const std::string &uidMap, const 
 // namespaces the command lives in, under a user namespace of their own: the pid namespace
 // stays owned by the one above, so the command cannot mount a procfs of its own (the
 // sandbox's counts as visible for the kernel's check), nor a cgroup file system.
-[[noreturn]] void enter_tree(const Options &opt, const std::vector<std::string> &tools, const std::string &map)
+[[noreturn]] void enter_tree(const Options &opt, const std::vector<std::string> &tools, const std::string &uidMap,
+                             const std::string &gidMap)
 {
     // Nothing opened on the host side reaches the command, nor pid 1, which the command could
     // borrow descriptors from.
@@ -324,7 +344,7 @@ void write_id_maps(const std::string &procDir, const std::string &uidMap, const 
         die_with_parent(1);
         if (!handshake.wait_unshared())
             _exit(125);
-        write_id_maps("/.korvsim/proc/1", map, map, false);
+        write_id_maps("/.korvsim/proc/1", uidMap, gidMap, false);
         handshake.mapped();
         _exit(0);
     }
@@ -342,10 +362,69 @@ void write_id_maps(const std::string &procDir, const std::string &uidMap, const 
     refuse(shown + " is a link; the sandbox follows no links in a tree (remove it, or use another tree)");
 }
 
-[[noreturn]] void run_sandbox(const Options &opt)
+namespace {
+
+// The first range of subordinate ids that /etc/subuid or /etc/subgid grants the user.
+bool subordinate_range(const char *file, const std::string &user, uid_t uid, unsigned long &start,
+                       unsigned long &count)
 {
-    pid_t launcher = getppid();
-    die_with_parent(launcher);
+    FILE *f = fopen(file, "re");
+    if (!f)
+        return false;
+    char line[512];
+    bool found = false;
+    while (!found && fgets(line, sizeof line, f)) {
+        char name[256];
+        if (sscanf(line, "%255[^:]:%lu:%lu", name, &start, &count) == 3 && count > 0 &&
+            (name == user || name == std::to_string(uid)))
+            found = true;
+    }
+    fclose(f);
+    return found;
+}
+
+// Runs newuidmap or newgidmap quietly; true when it mapped the ids.
+bool run_quietly(const std::vector<std::string> &args)
+{
+    std::vector<char *> argv;
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 && wait_status(pid) == 0;
+}
+
+// Started by an ordinary user, the first namespace maps 0 to the caller and, when the system
+// grants the user subordinate ids, 1 up to 65535 to them, so that file owners other than root
+// behave as on the device too. Returns the number of ids mapped (uids in the low half, gids in
+// the high half), 0 when the child is to map only the caller itself.
+uint32_t map_subordinate_ids(pid_t child)
+{
+    struct passwd *pw = getpwuid(geteuid());
+    std::string user = pw ? pw->pw_name : "";
+    unsigned long uidStart = 0, uidCount = 0, gidStart = 0, gidCount = 0;
+    if (!subordinate_range("/etc/subuid", user, geteuid(), uidStart, uidCount) ||
+        !subordinate_range("/etc/subgid", user, geteuid(), gidStart, gidCount))
+        return 0;
+    uidCount = std::min(uidCount, 65535ul);
+    gidCount = std::min(gidCount, 65535ul);
+    std::string pid = std::to_string(child);
+    if (!run_quietly({"newuidmap", pid, "0", std::to_string(geteuid()), "1", "1", std::to_string(uidStart),
+                      std::to_string(uidCount)}) ||
+        !run_quietly({"newgidmap", pid, "0", std::to_string(getegid()), "1", "1", std::to_string(gidStart),
+                      std::to_string(gidCount)}))
+        return 0;
+    return static_cast<uint32_t>(uidCount + 1) | static_cast<uint32_t>(gidCount + 1) << 16;
+}
+
+[[noreturn]] void run_sandbox(const Options &opt, Handshake &first)
+{
     uid_t uid = geteuid();
     gid_t gid = getegid();
     bool root = uid == 0;
@@ -353,15 +432,29 @@ void write_id_maps(const std::string &procDir, const std::string &uidMap, const 
     // becomes root of one, which the next ones map.
     if (unshare(CLONE_NEWNS | (root ? 0 : CLONE_NEWUSER)) != 0)
         die("unshare (the sandbox needs root or unprivileged user namespaces)");
-    if (!root)
-        write_id_maps("/proc/self", "0 " + std::to_string(uid) + " 1\n", "0 " + std::to_string(gid) + " 1\n", true);
+    // As root, ids 0 to 65535 stay what they are, so the tree's file owners read as on the device.
+    uint32_t uids = 65536, gids = 65536;
+    bool setgroups = true;
+    if (!root) {
+        uint32_t mapped = 0;
+        if (!first.unshared(&mapped))
+            _exit(125);
+        uids = mapped & 0xFFFF;
+        gids = mapped >> 16;
+        if (mapped == 0) {
+            write_id_maps("/proc/self", "0 " + std::to_string(uid) + " 1\n", "0 " + std::to_string(gid) + " 1\n",
+                          true);
+            uids = gids = 1;
+            setgroups = false;
+        }
+    }
     auto tools = host_tools();
     set_up_tree(opt, tools);
     std::vector<std::string> toolNames;
     for (const auto &tool : tools)
         toolNames.push_back(tool.first);
-    // As root, ids 0 to 65535 stay what they are, so the tree's file owners read as on the device.
-    std::string map = root ? "0 0 65536\n" : "0 0 1\n";
+    std::string uidMap = "0 0 " + std::to_string(uids) + "\n";
+    std::string gidMap = "0 0 " + std::to_string(gids) + "\n";
 
     Handshake handshake;
     pid_t self = getpid();
@@ -382,15 +475,34 @@ void write_id_maps(const std::string &procDir, const std::string &uidMap, const 
             die("fork");
         if (init == 0) {
             die_with_parent(0);  // its parent is outside its pid namespace
-            enter_tree(opt, toolNames, map);
+            enter_tree(opt, toolNames, uidMap, gidMap);
         }
         _exit(wait_status(init));
     }
     if (!handshake.wait_unshared())
         _exit(wait_status(child));
-    write_id_maps("/proc/" + std::to_string(child), map, map, !root);
+    write_id_maps("/proc/" + std::to_string(child), uidMap, gidMap, !setgroups);
     handshake.mapped();
     _exit(wait_status(child));
+}
+
+}  // namespace
+
+pid_t start_sandbox(const Options &opt, const sigset_t &childMask)
+{
+    Handshake first;
+    pid_t launcher = getpid();
+    pid_t child = fork();
+    if (child < 0)
+        die("fork");
+    if (child == 0) {
+        sigprocmask(SIG_SETMASK, &childMask, nullptr);
+        die_with_parent(launcher);
+        run_sandbox(opt, first);
+    }
+    if (geteuid() != 0 && first.wait_unshared())
+        first.mapped(map_subordinate_ids(child));
+    return child;
 }
 
 }  // namespace sandbox
