@@ -256,6 +256,12 @@ int wait_status(pid_t pid)
     return 128 + WTERMSIG(status);
 }
 
+// How many user and group ids a map holds; 0 when none was written.
+struct IdCounts {
+    uint32_t uids = 0;
+    uint32_t gids = 0;
+};
+
 // Two pipes between a process that unshares a user namespace and the one that maps its ids.
 class Handshake {
 public:
@@ -274,10 +280,10 @@ public:
     Handshake &operator=(const Handshake &) = delete;
     // In the process that unshared: tells the mapper, then waits until the maps are written
     // and returns what the mapper answers.
-    bool unshared(uint32_t *answer = nullptr)
+    bool unshared(IdCounts *answer = nullptr)
     {
         char byte = 0;
-        uint32_t value = 0;
+        IdCounts value;
         if (write(ready_[1], &byte, 1) != 1 || read(mapped_[0], &value, sizeof value) != sizeof value)
             return false;
         if (answer)
@@ -292,7 +298,7 @@ public:
         char byte = 0;
         return read(ready_[0], &byte, 1) == 1;
     }
-    void mapped(uint32_t answer = 0)
+    void mapped(IdCounts answer = {})
     {
         if (write(mapped_[1], &answer, sizeof answer) != sizeof answer)
             die("start the sandbox");
@@ -402,16 +408,16 @@ bool run_quietly(const std::vector<std::string> &args)
 
 // Started by an ordinary user, the first namespace maps 0 to the caller and, when the system
 // grants the user subordinate ids, 1 up to 65535 to them, so that file owners other than root
-// behave as on the device too. Returns the number of ids mapped (uids in the low half, gids in
-// the high half), 0 when the child is to map only the caller itself.
-uint32_t map_subordinate_ids(pid_t child)
+// behave as on the device too. Returns the number of ids mapped, none when the child is to map
+// only the caller itself.
+IdCounts map_subordinate_ids(pid_t child)
 {
     struct passwd *pw = getpwuid(geteuid());
     std::string user = pw ? pw->pw_name : "";
     unsigned long uidStart = 0, uidCount = 0, gidStart = 0, gidCount = 0;
     if (!subordinate_range("/etc/subuid", user, geteuid(), uidStart, uidCount) ||
         !subordinate_range("/etc/subgid", user, geteuid(), gidStart, gidCount))
-        return 0;
+        return {};
     uidCount = std::min(uidCount, 65535ul);
     gidCount = std::min(gidCount, 65535ul);
     std::string pid = std::to_string(child);
@@ -419,8 +425,8 @@ uint32_t map_subordinate_ids(pid_t child)
                       std::to_string(uidCount)}) ||
         !run_quietly({"newgidmap", pid, "0", std::to_string(getegid()), "1", "1", std::to_string(gidStart),
                       std::to_string(gidCount)}))
-        return 0;
-    return static_cast<uint32_t>(uidCount + 1) | static_cast<uint32_t>(gidCount + 1) << 16;
+        return {};
+    return {static_cast<uint32_t>(uidCount + 1), static_cast<uint32_t>(gidCount + 1)};
 }
 
 [[noreturn]] void run_sandbox(const Options &opt, Handshake &first)
@@ -436,12 +442,12 @@ uint32_t map_subordinate_ids(pid_t child)
     uint32_t uids = 65536, gids = 65536;
     bool setgroups = true;
     if (!root) {
-        uint32_t mapped = 0;
+        IdCounts mapped;
         if (!first.unshared(&mapped))
             _exit(125);
-        uids = mapped & 0xFFFF;
-        gids = mapped >> 16;
-        if (mapped == 0) {
+        uids = mapped.uids;
+        gids = mapped.gids;
+        if (uids == 0 || gids == 0) {
             write_id_maps("/proc/self", "0 " + std::to_string(uid) + " 1\n", "0 " + std::to_string(gid) + " 1\n",
                           true);
             uids = gids = 1;
