@@ -459,8 +459,13 @@ IdCounts map_subordinate_ids(pid_t child)
     std::vector<std::string> toolNames;
     for (const auto &tool : tools)
         toolNames.push_back(tool.first);
-    std::string uidMap = "0 0 " + std::to_string(uids) + "\n";
-    std::string gidMap = "0 0 " + std::to_string(gids) + "\n";
+    // The inner namespaces map ids one to one; root on a line of its own, since each line must
+    // fall within one line of the outer map (root and the subordinate ids are two there).
+    auto one_to_one = [](uint32_t count) {
+        return count == 1 ? std::string("0 0 1\n") : "0 0 1\n1 1 " + std::to_string(count - 1) + "\n";
+    };
+    std::string uidMap = one_to_one(uids);
+    std::string gidMap = one_to_one(gids);
 
     Handshake handshake;
     pid_t self = getpid();
