@@ -63,20 +63,27 @@ KeptTreeKeepsItsOwnPrograms)
   ;;
 
 KeptTreeKeepsFileOwners)
+  # Ids 0 to 65535 inside are the host's own as root, an ordinary user's subordinate ids (from
+  # /etc/subuid and /etc/subgid) otherwise, or, without those, only the caller (as root).
   tree=$scratch/tree
+  out=$("$sandbox" "$tree" -- /bin/sh -c 'echo x >/etc/owned; chown 1234:5678 /etc/owned 2>/dev/null && echo chowned
+    /bin/stat -c "%u:%g" /etc/owned; wc -l </proc/self/uid_map') || fail "first session: $out"
   if [ "$(id -u)" -eq 0 ]; then
-    # Ids 0 to 65535 are the host's own: owners set inside are the owners on disk.
-    "$sandbox" "$tree" -- /bin/sh -c 'echo x >/etc/owned && chown 1234:5678 /etc/owned' || fail "chown inside"
-    [ "$(stat -c '%u:%g' "$tree/etc/owned")" = 1234:5678 ] || fail "owner on the host: $(stat -c '%u:%g' "$tree/etc/owned")"
-    out=$("$sandbox" "$tree" -- /bin/stat -c '%u:%g' /etc/owned) || fail "second session"
-    [ "$out" = 1234:5678 ] || fail "owner inside: $out"
+    expected_host=1234:5678
+  elif [ "$(echo "$out" | tail -1)" -gt 1 ]; then
+    uid_base=$(grep -E "^($(id -un)|$(id -u)):" /etc/subuid | head -1 | cut -d: -f2)
+    gid_base=$(grep -E "^($(id -un)|$(id -u)):" /etc/subgid | head -1 | cut -d: -f2)
+    expected_host=$((uid_base + 1233)):$((gid_base + 5677))
   else
-    # Only the caller is mapped: it is root inside, and other owners cannot be set.
-    out=$("$sandbox" "$tree" -- /bin/sh -c 'echo x >/etc/owned; chown 1234:5678 /etc/owned 2>/dev/null && echo chowned
-      /bin/stat -c "%u:%g" /etc/owned') || fail "session"
-    [ "$out" = 0:0 ] || fail "inside: $out"
+    [ "$out" = $'0:0\n1' ] || fail "caller only: $out"
     [ "$(stat -c '%u:%g' "$tree/etc/owned")" = "$(id -u):$(id -g)" ] || fail "owner on the host"
+    echo "ok: $case_name"
+    exit 0
   fi
+  [ "$out" = "$(printf 'chowned\n1234:5678\n2')" ] || fail "inside: $out"
+  [ "$(stat -c '%u:%g' "$tree/etc/owned")" = "$expected_host" ] || fail "owner on the host: $(stat -c '%u:%g' "$tree/etc/owned")"
+  out=$("$sandbox" "$tree" -- /bin/stat -c '%u:%g' /etc/owned) || fail "second session"
+  [ "$out" = 1234:5678 ] || fail "owner in the next session: $out"
   ;;
 
 UnusableTreesAreRefused)
