@@ -28,8 +28,6 @@
 
 #include "sandbox.h"
 
-extern char **environ;
-
 namespace sandbox {
 
 [[noreturn]] void die(const std::string &what)
@@ -293,8 +291,13 @@ int main(int argc, char **argv)
         lock = make_fresh_tree(opt);
     } else {
         std::string tree = opt.tree;
-        if (mkdir(tree.c_str(), 0755) != 0 && errno != EEXIST)
-            die("mkdir " + tree);
+        for (size_t pos = tree.find('/', 1);; pos = tree.find('/', pos + 1)) {
+            std::string part = tree.substr(0, pos);
+            if (!part.empty() && mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+                die("mkdir " + part);
+            if (pos == std::string::npos)
+                break;
+        }
         opt.tree = resolved(tree);
         if (opt.tree.empty())
             die("tree " + tree);
