@@ -1,6 +1,7 @@
 // The device build: the real system calls and requests of the device's kernel.
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
@@ -54,4 +55,9 @@ extern "C" off_t korv_plat_lseek(int fd, off_t offset, int whence)
 extern "C" int korv_plat_ioctl(int fd, unsigned long request, void *arg)
 {
     return ioctl(fd, request, arg);
+}
+
+extern "C" int korv_plat_socket(int domain, int type, int protocol)
+{
+    return socket(domain, type | SOCK_CLOEXEC, protocol);
 }

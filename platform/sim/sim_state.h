@@ -1,13 +1,16 @@
 // The simulated kernel's state, kept as plain files under /.korvsim/ of the device tree so
 // that every process of the tree (the updater, a test, a shell `dd`) sees the same device.
-// Shared by the simulator (korv_platform) and its control library (korv_simctl).
+// Shared by the simulator (korv_platform) and its control library (korv_simctl). The flash's
+// own state is in sim_flash.h; the device handlers meet in sim_devices.h.
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,21 +20,9 @@ namespace korvsim {
 
 inline constexpr const char *kStateDir = "/.korvsim";
 inline constexpr const char *kKernelConf = "/.korvsim/kernel.conf";
-inline constexpr const char *kFlashConf = "/.korvsim/flash.conf";
-inline constexpr const char *kChipBin = "/.korvsim/chip.bin";
 inline constexpr const char *kFaultsConf = "/.korvsim/faults.conf";
 inline constexpr const char *kRequestsLog = "/.korvsim/requests.log";
 inline constexpr const char *kLockFile = "/.korvsim/lock";
-// Mount points of the tmpfs that hold the mirrors' bytes, one per window.
-inline constexpr const char *kMirrorDir = "/.korvsim/mtd";
-
-// Mirrors carry this modification time after every export, so that any later write by
-// another program (which stamps the current time) is seen even within one clock tick.
-inline constexpr time_t kMirrorMtime = 946684800;  // 2000-01-01 00:00:00 UTC
-
-inline constexpr uint32_t kMSysUnit = 16384;
-inline constexpr uint32_t kMSysUnits = 967;
-inline constexpr int kMSysPartitions = 8;
 
 // Serialises the state files between processes for the lifetime of the guard.
 class StateLock {
@@ -45,6 +36,29 @@ private:
     int fd_ = -1;
 };
 
+// A descriptor of the simulator's own file work, closed on scope exit.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+// pwrite / pread of all `count` bytes at `offset`; EINTR is retried, 0 or an error ends it.
+bool write_all(int fd, const void *buf, size_t count, off_t offset);
+bool read_all(int fd, void *buf, size_t count, off_t offset);
+void ensure_state_dir();
+
 // key=value files: one pair per line, '#' starts a comment line; order kept by key.
 using Conf = std::map<std::string, std::string>;
 Conf conf_load(const char *path);
@@ -52,6 +66,20 @@ Conf conf_load(const char *path);
 bool conf_save(const char *path, const Conf &conf);
 bool write_file_atomic(const char *path, const std::string &content);
 bool read_whole(const char *path, std::string *out);
+// Calls `take` with every line of a state file but blank ones and '#' comments.
+template <typename Take>
+void each_line(const char *path, Take take)
+{
+    std::string text;
+    if (!read_whole(path, &text))
+        return;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#')
+            take(line);
+}
+// A number of a Conf (decimal or 0x hexadecimal), or fallback when absent or malformed.
+uint64_t conf_u64(const Conf &conf, const std::string &key, uint64_t fallback = 0);
 
 std::string hex32(uint64_t value);
 
@@ -65,58 +93,6 @@ bool parse_int(const std::string &text, long long *value);
 // Errno names as the state files and the request log write them ("EROFS"); numbers accepted.
 std::string errno_name(int err);
 int errno_parse(const std::string &text);  // -1 when unknown
-
-enum class ChipKind { Nor, MSys };
-
-struct Stamp {
-    uint64_t ino = 0;
-    uint64_t size = 0;
-    int64_t sec = 0;
-    int64_t nsec = 0;
-    bool operator==(const Stamp &) const = default;
-};
-
-struct Window {
-    uint64_t base = 0;  // flash address
-    uint64_t size = 0;
-    bool locked = false;
-    uint64_t data_length = 0;  // MSys: bytes in use
-    std::optional<Stamp> stamp;  // of the mirror as last exported
-};
-
-struct Flash {
-    bool present = false;
-    ChipKind kind = ChipKind::Nor;
-    uint64_t chip_base = 0;  // flash address of the chip's first byte
-    uint64_t chip_size = 0;
-    uint64_t erase_size = 0;
-    bool msys_prepared = false;
-    std::map<int, Window> windows;  // by N of "/dev/mtdN"
-};
-
-Flash flash_load();
-bool flash_save(const Flash &flash);
-// Saves `after` when it differs from `before` (stamps, windows, lengths).
-bool flash_save_if_changed(const Flash &before, const Flash &after);
-// "/dev/mtdN", what programs open: a symbolic link to mirror_store(N), a file on a tmpfs of
-// the window's size (or, where no tmpfs can be mounted, a plain file).
-std::string mirror_path(int index);
-std::string mirror_store(int index);
-void mirror_remove(int index);
-// Offset of a window's first byte in chip.bin; false when it lies outside the chip.
-bool window_in_chip(const Flash &flash, const Window &w);
-
-// chip.bin access; the ranges are chip offsets.
-bool chip_read(uint64_t offset, void *buf, size_t count);
-bool chip_write(uint64_t offset, const void *buf, size_t count);
-bool chip_create(uint64_t size, uint8_t fill);
-
-// Rewrites the whole mirror of a window from the chip and records its stamp in `flash`.
-bool mirror_export(Flash &flash, int index);
-// Rewrites the mirrors' bytes that overlap chip range [offset, offset+count).
-void mirrors_update(Flash &flash, uint64_t offset, size_t count);
-// Imports every mirror that another program changed; saves flash.conf when anything changed.
-void mirrors_import(Flash &flash);
 
 // One line of /.korvsim/requests.log.
 void log_request(const std::string &device, const std::string &request, const std::string &args,

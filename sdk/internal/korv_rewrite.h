@@ -72,6 +72,14 @@ private:
     bool pending_ = false;   // a temporary file exists that is not renamed yet
 };
 
+// Replaces dst by a copy of src's bytes through a FileRewrite, as "cp -f" would without a shell:
+// an existing dst keeps its owner and mode, a new one gets src's permission bits under the umask.
+// dst is found as every writer finds its file (a link of our own is followed, anything but a
+// regular file refused); until the rename it is untouched. 0, or -1 (0x0900 when src is not a
+// regular file that opens, or dst is refused; 0x0A00 when src cannot be read; else the
+// rewrite's codes), recorded at loc.
+int CopyFile(const char *src, const char *dst, std::source_location loc = std::source_location::current());
+
 // Records code with the source file (base name) and line of loc.
 void ErrAt(int code, const std::source_location &loc);
 

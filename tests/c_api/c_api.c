@@ -3,7 +3,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
 
+#include "korv/bdb.h"
 #include "korv/crypt.h"
 #include "korv/encoding.h"
 #include "korv/error.h"
@@ -13,9 +15,12 @@
 #include "korv/list.h"
 #include "korv/log.h"
 #include "korv/mtd.h"
+#include "korv/net.h"
 #include "korv/proc.h"
 #include "korv/string.h"
 #include "korv/unicode.h"
+#include "korv/user.h"
+#include "korv/wins.h"
 
 #include "c_api.h"
 
@@ -77,6 +82,22 @@ int c_api_records(void)
                : -1;
 }
 
+int c_api_net(void)
+{
+    KORVNETLINKAGGR bond;
+    KORVNETIFINFO ifs[8];
+    int numbers[4];
+    int ok;
+    memset(&bond, 0, sizeof bond);
+    strncpy(bond.szBond, "bond0", sizeof bond.szBond - 1);
+    bond.mode = 3;
+    ok = KORVNetLinkAggrOptSlaveAdd(&bond, "eth1") == 0 && KORVNetLinkAggrOptSlaveAdd(&bond, "eth0") == 0;
+    ok = ok && bond.nSlave == 2 && strcmp(bond.szSlave[0], "eth0") == 0;
+    ok = ok && KORVNetSepIP("10.0.0.1", numbers) == 4 && numbers[3] == 1 && KORVNetIsIPAddr("10.0.0.1") == 1;
+    ok = ok && KORVNetGetInterfaceInfo(ifs, 8, 0) == -1 && KORLErrGet() == KORL_ERR_BAD_PARAM;
+    return ok ? 0 : -1;
+}
+
 int c_api_hashes_and_cipher(void)
 {
     unsigned char nt[KORL_SMB_HASH_SIZE];
@@ -85,5 +106,23 @@ int c_api_hashes_and_cipher(void)
                                                                  0xAD, 0x06, 0xBD, 0xD8, 0x30, 0xB7, 0x58, 0x6C};
     int ok = KORLEncodingSmbMd4Hash("password", nt, sizeof nt) == 0 && memcmp(nt, ntPassword, sizeof nt) == 0;
     ok = ok && KORVStrCrypt("password", scrambled, sizeof scrambled) == 0 && memcmp(scrambled, "password", 8) != 0;
+    return ok ? 0 : -1;
+}
+
+int c_api_store_and_users(void)
+{
+    KORVBDB *store = KORVBDbOpen("/tmp/.db.c_api", O_RDWR | O_CREAT, 1);
+    KORVUSER *user = NULL;
+    void *value = NULL;
+    int cb = 0;
+    int ok = store != NULL && KORVBDbSet(store, "001030", 7, "ALICE", 6) == 0;
+    ok = ok && KORVBDbGet(store, "001030", 7, &value, &cb) == 0 && cb == 6 && strcmp((char *)value, "ALICE") == 0;
+    ok = ok && KORVUserAlloc(&user, "alice", NULL, 1030, 100, "Alice", NULL, NULL, -1, 0, NULL, 0) == 0;
+    ok = ok && strcmp(user->szName, "alice") == 0 && user->szPasswd[0] == '\0' && user->userType == KORV_USER_TYPE_LOCAL;
+    ok = ok && KORVUserIsValidName("alice") == 1 && KORVUserIsValidName("-alice") == 0;
+    KORVBDbFree(value);
+    KORVUserFree(user);
+    if (store)
+        KORVBDbClose(store);
     return ok ? 0 : -1;
 }

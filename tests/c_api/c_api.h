@@ -8,6 +8,8 @@ int c_api_lists_and_hashes(void);
 int c_api_strings(void);
 int c_api_files_and_locks(void);
 int c_api_records(void);
+int c_api_store_and_users(void);
+int c_api_net(void);
 int c_api_hashes_and_cipher(void);
 #ifdef __cplusplus
 }

@@ -23,7 +23,17 @@ TEST(CApi, FlashRecords)
     EXPECT_EQ(c_api_records(), 0);
 }
 
+TEST(CApi, NetworkRecords)
+{
+    EXPECT_EQ(c_api_net(), 0);
+}
+
 TEST(CApi, HashesAndCipher)
 {
     EXPECT_EQ(c_api_hashes_and_cipher(), 0);
+}
+
+TEST(CApi, RecordStoreAndUsers)
+{
+    EXPECT_EQ(c_api_store_and_users(), 0);
 }

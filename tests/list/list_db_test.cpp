@@ -1,3 +1,5 @@
+#include <fcntl.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -215,6 +217,48 @@ TEST(ListRealloc, GrowsAndFreesOnZero)
     EXPECT_EQ(static_cast<char *>(p)[15], 'x');
     EXPECT_EQ(KORLRealloc(p, 0), nullptr);  // freed: ASan reports a leak otherwise
     EXPECT_EQ(KORLRealloc(nullptr, 0), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ListDBSet, StoredUnderUpperCasedSectionAndReplaced)
+{
+    KORVBDB *store = KORVBDbOpen("/tmp/.db.list.0947", O_RDWR | O_CREAT, 1);
+    ASSERT_NE(store, nullptr);
+    List first;
+    pushAll(first, {"alice", "bob"});
+    KORLSzListSort(first.ptr, KORL_SZLIST_SORT);
+    ASSERT_EQ(0, KORVListDBSet(store, "homes-é", first.ptr));
+    List second;
+    pushAll(second, {"carol"});
+    // A marker key: even in a store with duplicates the second list replaces the first.
+    ASSERT_EQ(0, KORVListDBSet(store, "Homes-é", second.ptr));
+
+    ASSERT_EQ(0, KORVBDbCursorSetType(store, KORV_BDB_CURSOR_FIRST));
+    void *key = nullptr, *value = nullptr;
+    int cbKey = 0, cbValue = 0;
+    ASSERT_EQ(0, KORVBDbCursorGet(store, 0, &key, &cbKey, &value, &cbValue));
+    // Only a to z are upper-cased; the NUL is part of the key.
+    EXPECT_EQ(std::string("#HOMES-\xC3\xA9\0", 10), std::string(static_cast<char *>(key), cbKey));
+    EXPECT_EQ(second->cbSize, cbValue);
+    PKORLSZLIST back = KORVListDBUnpack(value, cbValue);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(std::vector<std::string>{"carol"}, items(back));
+    KORLSzListFree(back);
+    ASSERT_EQ(0, KORVBDbCursorSetType(store, KORV_BDB_CURSOR_NEXT));
+    EXPECT_EQ(-1, KORVBDbCursorGet(store, 0, &key, &cbKey, &value, &cbValue));
+    EXPECT_EQ(KORL_ERR_BDB_END, KORLErrGet());
+
+    KORLErrSet(0x7700);
+    EXPECT_EQ(-1, KORVListDBSet(nullptr, "s", second.ptr));
+    EXPECT_EQ(KORL_ERR_BAD_PARAM, KORLErrGet());
+    EXPECT_EQ(-1, KORVListDBSet(store, nullptr, second.ptr));
+    EXPECT_EQ(-1, KORVListDBSet(store, "s", nullptr));
+    KORVBDbFree(key);
+    KORVBDbFree(value);
+    KORVBDbClose(store);
 }
 
 }  // namespace

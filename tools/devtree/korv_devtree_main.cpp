@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "device_net.h"
 #include "device_tree.h"
 #include "sandbox_guard.h"
 
@@ -13,7 +14,7 @@ void usage(const char *prog)
 {
     fprintf(stderr,
             "usage: %s sample | redboot | redboot-junior | msys\n"
-            "  sample          the README's unit: identity, 8-partition RedBoot flash, package\n"
+            "  sample          the README's unit: identity, 8-partition RedBoot flash, package, eth0\n"
             "  redboot         an 8-partition RedBoot flash (directory on /dev/mtd7)\n"
             "  redboot-junior  a 6-partition RedBoot flash (directory on /dev/mtd5)\n"
             "  msys            an MSys flash of eight partitions\n",
@@ -35,6 +36,7 @@ int main(int argc, char **argv)
     try {
         if (strcmp(argv[1], "sample") == 0) {
             korvtest::build_sample_tree();
+            korvtest::build_sample_network();
         } else if (strcmp(argv[1], "redboot") == 0) {
             korvtest::build_redboot_flash();
         } else if (strcmp(argv[1], "redboot-junior") == 0) {

@@ -52,6 +52,12 @@ off_t korv_plat_lseek(int fd, off_t offset, int whence);
 /* A request with a record (or, for KORV_MSYS_FORMAT, a value cast to a pointer). */
 int korv_plat_ioctl(int fd, unsigned long request, void *arg);
 
+/* A socket (socket(2)); closed with korv_plat_close. The network interfaces are asked through
+ * korv_plat_ioctl on an AF_INET datagram socket, with the kernel's own requests and records:
+ * SIOCGIFFLAGS, SIOCGIFHWADDR, SIOCGIFADDR, SIOCGIFNETMASK, SIOCGIFMTU and SIOCSIFMTU with a
+ * struct ifreq, SIOCETHTOOL with ETHTOOL_GSET and a struct ethtool_cmd at ifr_data. */
+int korv_plat_socket(int domain, int type, int protocol);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "korv/bdb.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -86,6 +88,10 @@ void *KORVListDBPack(PKORLSZLIST list, int size);
 /* A list from a stored form, checked first (0xB100 when damaged), with its sort mode whatever it
  * is; freed with KORLSzListFree. */
 PKORLSZLIST KORVListDBUnpack(const void *value, int size);
+
+/* Writes the stored form of list into store under the key "#" + section (bytes a-z upper-cased)
+ * + NUL, replacing any earlier value: 0, or -1. */
+int KORVListDBSet(KORVBDB *store, const char *section, PKORLSZLIST list);
 
 /* The two sort comparators, over pointers to item pointers (char **). */
 int SzListCompare(const void *a, const void *b);

@@ -75,8 +75,30 @@ void remove_md_array(int md);
 void set_md_size(int md, uint64_t bytes);
 void set_md_rebuild(int md, uint32_t due, uint32_t done, uint32_t total);
 
-// Fault injection. `device` is a path, "*" for any device, "kernel" for the system calls.
-// Requests: OPEN READ WRITE LSEEK, the ioctl names of the request log, SYS401 SYS405 UPTIME.
+// Network interfaces as the interface requests of an AF_INET socket see them (net.conf). The
+// interface lister reads the names from "/proc/net/dev", a file of the tree that the device-net
+// builders (tests/support/device_net.h) write together with these settings.
+struct Interface {
+    std::string name;         // at most 15 characters
+    uint16_t flags = 0x1043;  // SIOCGIFFLAGS: IFF_UP | IFF_BROADCAST | IFF_RUNNING | IFF_MULTICAST
+    std::string hwaddr;       // "00:11:32:0a:0b:0c"; "" reads as all zero
+    std::string addr;         // dotted IPv4; "": none (SIOCGIFADDR fails with EADDRNOTAVAIL)
+    std::string netmask;      // "": none (SIOCGIFNETMASK fails with EADDRNOTAVAIL)
+    int mtu = 1500;
+    int mtu_max = 9000;       // SIOCSIFMTU takes 68 to this, else EINVAL
+    std::optional<int> speed; // ETHTOOL_GSET in Mbit/s; nullopt: EOPNOTSUPP
+    int duplex = 1;           // ETHTOOL_GSET: 0 half, 1 full, or any other byte
+};
+// Adds or replaces the interface; false for a malformed name or address.
+bool set_interface(const Interface &interface);
+bool remove_interface(const std::string &name);
+std::optional<Interface> interface(const std::string &name);
+std::vector<Interface> interfaces();  // by name
+
+// Fault injection. `device` is a path, "*" for any device, "kernel" for the system calls, "net"
+// for the network socket and "net:NAME" for the requests about interface NAME.
+// Requests: OPEN READ WRITE LSEEK, the ioctl names of the request log, SYS401 SYS405 UPTIME,
+// SOCKET.
 void fail_request(const std::string &device, const std::string &request, int err, bool once = true);
 // Reads of `device` return the byte at `offset` XOR `mask`.
 void corrupt_read(const std::string &device, uint64_t offset, uint8_t mask = 0x01, bool once = false);

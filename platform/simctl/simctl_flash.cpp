@@ -1,16 +1,10 @@
-// Control of the simulated kernel: chip and windows, kernel settings, faults and the request log.
-#include "korv/simctl.h"
-
-#include <errno.h>
-#include <stdio.h>
+// Control of the simulated flash: the chip, its windows and their bytes, RedBoot directories.
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <sstream>
 
-#include "sim_state.h"
+#include "korv/simctl.h"
+#include "sim_flash.h"
 
 namespace korvsim::ctl {
 
@@ -20,50 +14,6 @@ WindowInfo info_of(int index, const Window &w)
 {
     return WindowInfo{index, static_cast<uint32_t>(w.base), static_cast<uint32_t>(w.size), w.locked,
                       static_cast<uint32_t>(w.data_length)};
-}
-
-void kernel_set(const std::string &key, const std::string &value)
-{
-    StateLock lock;
-    Conf kernel = kernel_load();
-    kernel[key] = value;
-    kernel_save(kernel);
-}
-
-void kernel_erase(const std::string &key)
-{
-    StateLock lock;
-    Conf kernel = kernel_load();
-    kernel.erase(key);
-    kernel_save(kernel);
-}
-
-Fault new_fault(const char *kind, const std::string &device, bool once)
-{
-    Fault f;
-    f.kind = kind;
-    f.device = device;
-    f.once = once;
-    return f;
-}
-
-void fault_add(const Fault &f)
-{
-    StateLock lock;
-    auto faults = faults_load();
-    faults.push_back(f);
-    faults_save(faults);
-}
-
-// Touches a device node of the tree so that opening it works.
-void ensure_node(const std::string &path)
-{
-    mkdir("/dev", 0755);
-    if (access(path.c_str(), F_OK) != 0) {
-        FILE *f = fopen(path.c_str(), "w");
-        if (f)
-            fclose(f);
-    }
 }
 
 // Changes one setting of an existing window.
@@ -278,142 +228,6 @@ std::vector<FisEntry> read_fis(int index)
     for (size_t off = 0; off + 256 <= bytes.size() && bytes[off] != 0xFF; off += 256)
         out.push_back(*fis_unpack(&bytes[off], 256));
     return out;
-}
-
-void set_flag_word(std::optional<uint32_t> word)
-{
-    StateLock lock;
-    Conf kernel = kernel_load();
-    kernel["syscall401"] = word ? "present" : "absent";
-    if (word)
-        kernel["flag_word"] = hex32(*word);
-    else
-        kernel.erase("flag_word");
-    kernel_save(kernel);
-}
-
-void set_syscall405(int err)
-{
-    kernel_set("syscall405", err ? errno_name(err) : "0");
-}
-
-void set_uptime(long seconds)
-{
-    kernel_set("uptime", std::to_string(seconds));
-}
-
-std::string driver_buffer_state()
-{
-    StateLock lock;
-    Conf kernel = kernel_load();
-    auto it = kernel.find("driver_buffer");
-    return it == kernel.end() ? "" : it->second;
-}
-
-void set_md_array(int md, const std::vector<int32_t> &words)
-{
-    std::string text;
-    for (size_t i = 0; i < words.size() && i < 18; ++i)
-        text += (i ? "," : "") + std::to_string(words[i]);
-    kernel_set("md" + std::to_string(md) + ".array", text);
-    ensure_node("/dev/md" + std::to_string(md));
-}
-
-void remove_md_array(int md)
-{
-    kernel_erase("md" + std::to_string(md) + ".array");
-}
-
-void set_md_size(int md, uint64_t bytes)
-{
-    kernel_set("md" + std::to_string(md) + ".size", std::to_string(bytes));
-    ensure_node("/dev/md" + std::to_string(md));
-}
-
-void set_md_rebuild(int md, uint32_t due, uint32_t done, uint32_t total)
-{
-    kernel_set("md" + std::to_string(md) + ".rebuild",
-               std::to_string(due) + "," + std::to_string(done) + "," + std::to_string(total));
-    ensure_node("/dev/md" + std::to_string(md));
-}
-
-void fail_request(const std::string &device, const std::string &request, int err, bool once)
-{
-    Fault f = new_fault("fail", device, once);
-    f.request = request;
-    f.err = err;
-    fault_add(f);
-}
-
-void corrupt_read(const std::string &device, uint64_t offset, uint8_t mask, bool once)
-{
-    Fault f = new_fault("corrupt", device, once);
-    f.offset = offset;
-    f.mask = mask;
-    fault_add(f);
-}
-
-void short_write(const std::string &device, uint64_t bytes, int err, bool once)
-{
-    Fault f = new_fault("shortwrite", device, once);
-    f.offset = bytes;
-    f.err = err;
-    fault_add(f);
-}
-
-void clear_faults()
-{
-    StateLock lock;
-    unlink(kFaultsConf);
-}
-
-std::vector<Request> requests()
-{
-    StateLock lock;
-    std::vector<Request> out;
-    std::string text;
-    if (!read_whole(kRequestsLog, &text))
-        return out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        // device name args -> result [errno]; only the arguments may hold blanks (entry names).
-        size_t arrow = line.rfind(" -> ");
-        size_t sp1 = line.find(' ');
-        size_t sp2 = sp1 == std::string::npos ? sp1 : line.find(' ', sp1 + 1);
-        if (arrow == std::string::npos || sp2 == std::string::npos || sp2 > arrow)
-            continue;
-        Request r;
-        r.device = line.substr(0, sp1);
-        r.name = line.substr(sp1 + 1, sp2 - sp1 - 1);
-        r.args = line.substr(sp2 + 1, arrow - sp2 - 1);
-        if (r.args == "-")
-            r.args.clear();
-        std::istringstream tail(line.substr(arrow + 4));
-        std::string result, err;
-        tail >> result;
-        parse_int(result, &r.result);
-        if (tail >> err)
-            r.err = errno_parse(err);
-        r.line = line;
-        out.push_back(r);
-    }
-    return out;
-}
-
-std::vector<Request> requests(const std::string &device, const std::string &name)
-{
-    std::vector<Request> out;
-    for (auto &r : requests())
-        if ((device.empty() || r.device == device) && (name.empty() || r.name == name))
-            out.push_back(r);
-    return out;
-}
-
-void clear_requests()
-{
-    StateLock lock;
-    unlink(kRequestsLog);
 }
 
 }  // namespace korvsim::ctl

@@ -1,0 +1,79 @@
+// The simulated flash: the chip image (/.korvsim/chip.bin), its windows (/.korvsim/flash.conf)
+// and the mirrors that show each window to the shell programs as "/dev/mtdN".
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "sim_state.h"
+
+namespace korvsim {
+
+inline constexpr const char *kFlashConf = "/.korvsim/flash.conf";
+inline constexpr const char *kChipBin = "/.korvsim/chip.bin";
+// Mount points of the tmpfs that hold the mirrors' bytes, one per window.
+inline constexpr const char *kMirrorDir = "/.korvsim/mtd";
+
+// Mirrors carry this modification time after every export, so that any later write by
+// another program (which stamps the current time) is seen even within one clock tick.
+inline constexpr time_t kMirrorMtime = 946684800;  // 2000-01-01 00:00:00 UTC
+
+inline constexpr uint32_t kMSysUnit = 16384;
+inline constexpr uint32_t kMSysUnits = 967;
+inline constexpr int kMSysPartitions = 8;
+
+enum class ChipKind { Nor, MSys };
+
+struct Stamp {
+    uint64_t ino = 0;
+    uint64_t size = 0;
+    int64_t sec = 0;
+    int64_t nsec = 0;
+    bool operator==(const Stamp &) const = default;
+};
+
+struct Window {
+    uint64_t base = 0;  // flash address
+    uint64_t size = 0;
+    bool locked = false;
+    uint64_t data_length = 0;  // MSys: bytes in use
+    std::optional<Stamp> stamp;  // of the mirror as last exported
+};
+
+struct Flash {
+    bool present = false;
+    ChipKind kind = ChipKind::Nor;
+    uint64_t chip_base = 0;  // flash address of the chip's first byte
+    uint64_t chip_size = 0;
+    uint64_t erase_size = 0;
+    bool msys_prepared = false;
+    std::map<int, Window> windows;  // by N of "/dev/mtdN"
+};
+
+Flash flash_load();
+bool flash_save(const Flash &flash);
+// Saves `after` when it differs from `before` (stamps, windows, lengths).
+bool flash_save_if_changed(const Flash &before, const Flash &after);
+// "/dev/mtdN", what programs open: a symbolic link to mirror_store(N), a file on a tmpfs of
+// the window's size (or, where no tmpfs can be mounted, a plain file).
+std::string mirror_path(int index);
+std::string mirror_store(int index);
+void mirror_remove(int index);
+// Offset of a window's first byte in chip.bin; false when it lies outside the chip.
+bool window_in_chip(const Flash &flash, const Window &w);
+
+// chip.bin access; the ranges are chip offsets.
+bool chip_read(uint64_t offset, void *buf, size_t count);
+bool chip_write(uint64_t offset, const void *buf, size_t count);
+bool chip_create(uint64_t size, uint8_t fill);
+
+// Rewrites the whole mirror of a window from the chip and records its stamp in `flash`.
+bool mirror_export(Flash &flash, int index);
+// Rewrites the mirrors' bytes that overlap chip range [offset, offset+count).
+void mirrors_update(Flash &flash, uint64_t offset, size_t count);
+// Imports every mirror that another program changed; saves flash.conf when anything changed.
+void mirrors_import(Flash &flash);
+
+}  // namespace korvsim

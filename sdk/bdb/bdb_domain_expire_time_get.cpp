@@ -1,0 +1,8 @@
+#include "bdb_internal.h"
+#include "korv_internal.h"
+
+extern "C" int KORVBDbDomainExpireTimeGet(KORVBDB *h, void **ppValue)
+{
+    return korv::bdb::MarkerGetCopy(h, KORV_BDB_KEY_EXPIRE_TIME, KORV_BDB_KEY_EXPIRE_TIME_LEN, ppValue,
+                                    __FILE_NAME__, __LINE__);
+}

@@ -1,0 +1,73 @@
+// A reader's visit to one of the account or share databases: its named lock taken shared
+// (non-blocking, retried for 5 seconds), the database opened and checked, and on every way out the
+// database closed and the lock released.
+//
+//   korv::LockedLookup<KORVUSERDB> db(KORL_LOCK_PW, KORVUserDBOpen, KORVUserDBClose);
+//   if (db.Begin() != 0) return -1;           // 0x0400 lock, 0x0900 open
+//   ... db.get() ...
+//   return db.End() != 0 ? -1 : result;       // 0x0500 when the lock cannot be released
+//
+// Codes are recorded at the calling function.
+#pragma once
+
+#include <source_location>
+
+#include "korv/file_lock.h"
+#include "korv_rewrite.h"
+
+namespace korv {
+
+template <typename Set>
+class LockedLookup {
+public:
+    LockedLookup(unsigned lockBits, Set *(*open)(), void (*close)(Set *),
+                 std::source_location loc = std::source_location::current())
+        : bits_(lockBits), open_(open), close_(close), loc_(loc)
+    {
+    }
+    LockedLookup(const LockedLookup &) = delete;
+    LockedLookup &operator=(const LockedLookup &) = delete;
+    ~LockedLookup() { End(); }
+
+    int Begin()
+    {
+        if (ErrKORLFileLock(bits_ | LOCK_SH | LOCK_NB, kTimeout) != 0) {
+            ErrAt(KORL_ERR_LOCK, loc_);
+            return -1;
+        }
+        locked_ = true;
+        set_ = open_();
+        if (!set_) {
+            ErrAt(KORL_ERR_OPEN, loc_);
+            return -1;
+        }
+        return 0;
+    }
+    Set *get() const { return set_; }
+    // 0, or -1 when the lock could not be released.
+    int End()
+    {
+        if (set_)
+            close_(set_);
+        set_ = nullptr;
+        if (!locked_)
+            return 0;
+        locked_ = false;
+        if (ErrKORLFileUnlock(bits_) != 0) {
+            ErrAt(KORL_ERR_UNLOCK, loc_);
+            return -1;
+        }
+        return 0;
+    }
+
+private:
+    static constexpr int kTimeout = 5;
+    unsigned bits_;
+    Set *(*open_)();
+    void (*close_)(Set *);
+    std::source_location loc_;
+    Set *set_ = nullptr;
+    bool locked_ = false;
+};
+
+}  // namespace korv

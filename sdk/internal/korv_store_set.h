@@ -1,0 +1,58 @@
+// The rule by which a set of record stores (the user, group and share databases) is opened,
+// checked against its text files and rebuilt from them. Each database describes its set once in
+// a SetSpec and calls these; messages and codes are placed at the calling function.
+//
+//   Open:    every store opened; when one is missing or is no B-tree file, the whole set is built
+//            anew from the text files (under the set's rebuild lock, the need checked again once
+//            held) and put in place; 1 built, 0 opened, -1.
+//   Check:   a store file missing or below 8192 bytes, or a text file whose mtime differs from its
+//            store's sync time: rebuild and reopen (1); a store marked deprecated: reopen (1);
+//            else 0; -1 on failure.
+//   Rebuild: a fresh set under the staging names, built, flushed and renamed over the live files;
+//            the replaced files are marked deprecated for the processes that still have them open.
+#pragma once
+
+#include <stddef.h>
+#include <sys/types.h>
+
+#include <source_location>
+
+#include "korv/bdb.h"
+
+namespace korv::bdb {
+
+struct StoreSpec {
+    const char *suffix;         // after the prefix: ".name.0947"
+    bool dup;                   // duplicate keys allowed
+    size_t offset;              // of the store's KORVBDB * in the set record
+    const char *source;         // paired text file whose mtime is the store's sync time, or null
+    const char *stagingSuffix;  // after prefix + ".tmp" while building; null: the suffix
+};
+
+struct SetSpec {
+    const char *prefix;        // the live set: "/tmp/.db.user"
+    const StoreSpec *stores;   // in the order the set's functions visit them
+    int count;
+    const int *renameOrder;    // indexes of stores, the order new files replace the live ones
+    size_t recordSize;         // of the set record of store pointers
+    mode_t mode;               // of the store files
+    int (*build)(void *set);   // fills a new set's open stores from the text files: 0, or -1
+    const char *openName;      // "KORVUserDBOpenFile", for messages
+    const char *rebuildName;   // "KORVUserDBRebuild"
+};
+
+// The store i of a set record.
+inline KORVBDB *&Store(const SetSpec &spec, void *set, int i)
+{
+    return *reinterpret_cast<KORVBDB **>(static_cast<char *>(set) + spec.stores[i].offset);
+}
+
+// On success the set that *ppSet held (if any) is closed and *ppSet receives the new one.
+int SetOpen(const SetSpec &spec, void **ppSet, const char *prefix,
+            std::source_location loc = std::source_location::current());
+int SetCheck(const SetSpec &spec, void **ppSet, std::source_location loc = std::source_location::current());
+int SetRebuild(const SetSpec &spec, std::source_location loc = std::source_location::current());
+// Closes every open store and frees the record; null does nothing.
+void SetClose(const SetSpec &spec, void *set);
+
+}  // namespace korv::bdb

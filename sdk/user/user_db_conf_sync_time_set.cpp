@@ -1,0 +1,38 @@
+#include <errno.h>
+#include <sys/stat.h>
+
+#include "korv_internal.h"
+#include "user_internal.h"
+
+namespace korv::user {
+
+int UserDbConfSyncTimeSet(KORVUSERDB *set)
+{
+    if (!set || !set->pPWDName || !set->pPWDUID || !set->pPWDShadow || !set->pPWDKorvser || !set->pPWDSMB) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    const struct {
+        KORVBDB *store;
+        const char *path;
+    } pairs[] = {
+        {set->pPWDName, KORV_PASSWD_FILE},     {set->pPWDUID, KORV_PASSWD_FILE},
+        {set->pPWDShadow, KORV_SHADOW_FILE},   {set->pPWDKorvser, KORV_USER_CONF_FILE},
+        {set->pPWDSMB, KORV_SMBPASSWD_FILE},
+    };
+    for (const auto &p : pairs) {
+        struct stat st;
+        if (stat(p.path, &st) != 0) {
+            KORV_LOG("stat [%s] failed!! errno=%d/%m", p.path, errno);
+            return -1;
+        }
+        // The device's time words are 32 bits.
+        if (KORVBDbConfSyncTimeSet(p.store, static_cast<int32_t>(st.st_mtime)) != 0) {
+            KORV_LOG("KORVBDbConfSyncTimeSet() failed!! korverr=0x%04X", KORLErrGet());
+            return -1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace korv::user

@@ -1,0 +1,288 @@
+// A user stored anew or replaced: its passwd, uid, misc, shadow and SMB records.
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "korv/encoding.h"
+#include "korv/string.h"
+#include "korv_crypt.h"
+#include "korv_guard.h"
+#include "korv_internal.h"
+#include "user_internal.h"
+
+using namespace korv::user;
+
+namespace {
+
+// A text that could add a line to an account file, or a field to one, is never stored.
+bool FieldOk(const char *s, bool colonToo)
+{
+    if (!s)
+        return true;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(s); *p; ++p) {
+        if (*p < 0x20 || (colonToo && *p == ':'))
+            return false;
+    }
+    return true;
+}
+
+__attribute__((format(printf, 2, 3))) int Format(std::string &out, const char *fmt, ...)
+{
+    va_list ap, again;
+    va_start(ap, fmt);
+    va_copy(again, ap);
+    int n = vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    // A line that does not fit the device's line buffers is refused, never cut.
+    if (n < 0 || n >= kLineMax) {
+        va_end(again);
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    out.assign(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(out.data(), out.size(), fmt, again);
+    va_end(again);
+    out.resize(static_cast<size_t>(n));
+    return 0;
+}
+
+// The 16 bytes of a hash as 32 upper-case hex digits.
+std::string Hex(const unsigned char *h)
+{
+    char text[kHashText + 1];
+    for (int i = 0; i < 16; i++)
+        snprintf(text + 2 * i, 3, "%02X", h[i]);
+    return text;
+}
+
+// The LM or NT text of a password; a hash that fails gives the disabled form, logged.
+std::string HashText(int (*hash)(const char *, unsigned char *, int), const char *name, const char *password)
+{
+    unsigned char out[16];
+    if (hash(password, out, sizeof out) != 0) {
+        KORV_LOG("%s failed, the password is stored disabled. korverr=0x%04X", name, KORLErrGet());
+        return kDisabledHash;
+    }
+    return Hex(out);
+}
+
+// The LM and NT fields of an old SMB line, when it has the seven fields of one and both are
+// hash texts.
+bool OldHashes(const std::string &smb, std::string &lm, std::string &nt)
+{
+    std::vector<std::string> f;
+    size_t from = 0;
+    for (;;) {
+        size_t colon = smb.find(':', from);
+        f.push_back(smb.substr(from, colon == std::string::npos ? std::string::npos : colon - from));
+        if (colon == std::string::npos)
+            break;
+        from = colon + 1;
+    }
+    auto isHash = [](const std::string &s) {
+        return s.size() == static_cast<size_t>(kHashText) && s.find_first_not_of("0123456789ABCDEFX") == std::string::npos;
+    };
+    if (f.size() != 7 || !isHash(f[2]) || !isHash(f[3]))
+        return false;
+    lm = f[2];
+    nt = f[3];
+    return true;
+}
+
+struct Lines {
+    std::string passwd, misc, shadow, smb;
+};
+
+// Every line of the new records, made before anything stored is touched. 0, or -1.
+int MakeLines(KORVUSER *user, const KORVUSER *old, const std::string *oldSmb, Lines &out)
+{
+    std::vector<char> gecos;
+    KORVUSER packed = *user;
+    if (user->szGecos) {
+        gecos.resize(2 * strlen(user->szGecos) + 1);
+        if (KORLStrEncodeColon(user->szGecos, gecos.data(), static_cast<int>(gecos.size())) < 0)
+            return -1;
+        packed.szGecos = gecos.data();
+    }
+    char *line = nullptr;
+    int cb = 0;
+    int n = KORVUserDBPack(&packed, &line, &cb);
+    if (n > 0 && n <= kLineMax)
+        out.passwd.assign(line, static_cast<size_t>(n) - 1);
+    free(line);
+    if (n <= 0)
+        return -1;
+    if (n > kLineMax) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+
+    if (Format(out.misc, "%s:%d:%s", user->szName, user->privilege, user->szMail) != 0)
+        return -1;
+
+    // An unchanged password is the stored hash given back; a changed one keeps the old salt.
+    bool unchanged = old && strcmp(user->szPasswd, old->szPasswd) == 0;
+    std::string hash;
+    if (unchanged) {
+        hash = old->szPasswd;
+    } else {
+        const char *h = SzSDKIWrapMD5Encrypt(user->szPasswd, old ? old->szPasswd : "");
+        if (!h) {
+            KORV_LOG("SzSDKIWrapMD5Encrypt failed. korverr=0x%04X", KORLErrGet());
+            return -1;
+        }
+        hash = h;
+    }
+    if (!FieldOk(hash.c_str(), true)) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    time_t now = time(nullptr);
+    long lastChange = static_cast<long>(now / 86400);
+    long minimum = user->cannotChangePasswd == 1 ? 100000 : 0;
+    int r = user->expireDay >= 0 ? Format(out.shadow, "%s:%s:%ld:%ld:%d:7::%d:", user->szName, hash.c_str(),
+                                          lastChange, minimum, 99999, user->expireDay)
+                                 : Format(out.shadow, "%s:%s:%ld:%ld:%d:7:::", user->szName, hash.c_str(),
+                                          lastChange, minimum, 99999);
+    if (r != 0)
+        return -1;
+
+    std::string lm, nt;
+    if (unchanged) {
+        // The hashes of a crypt text would be no password's: without the old ones the SMB
+        // password stays disabled until it is set again.
+        if (!oldSmb || !OldHashes(*oldSmb, lm, nt)) {
+            KORV_LOG("no SMB hashes of [%s] to keep, stored disabled", user->szName);
+            lm = nt = kDisabledHash;
+        }
+    } else {
+        lm = HashText(KORLEncodingSmbLmHash, "KORLEncodingSmbLmHash", user->szPasswd);
+        nt = HashText(KORLEncodingSmbMd4Hash, "KORLEncodingSmbMd4Hash", user->szPasswd);
+    }
+    return Format(out.smb, "%s:%d:%s:%s:[U          ]:LCT-%08X:", user->szName, user->uid, lm.c_str(), nt.c_str(),
+                  static_cast<unsigned>(now));
+}
+
+int Store(KORVBDB *store, const std::string &key, const std::string &line, const char *what)
+{
+    if (StoreLine(store, key, line) == 0)
+        return 0;
+    KORV_LOG("KORVBDbSet %s failed. korverr=0x%04X", what, KORLErrGet());
+    return -1;
+}
+
+int Set(KORVUSERDB *set, const char *oldKey, KORVUSER *user)
+{
+    if (!set || !user) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    if (!KORVUserIsValidName(user->szName)) {
+        KORV_ERR(KORV_ERR_USER_INVALID_NAME);
+        return -1;
+    }
+    if (strchr(user->szName, '\\'))
+        return -1;
+    if (!FieldOk(user->szGecos, false) || !FieldOk(user->szMail, false) || !FieldOk(user->szHomeDir, true) ||
+        !FieldOk(user->szShell, true)) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    std::string key;
+    if (UpperKey(user->szName, key) != 0) {
+        KORV_LOG("KORLUnicodeUTF8StrUpper failed [%s]", user->szName);
+        return -1;
+    }
+
+    struct Old {
+        KORVUSER *user = nullptr;
+        ~Old() { KORVUserFree(user); }
+    } old;
+    std::string oldSmb;
+    bool haveSmb = false, inPlace = false;
+    if (oldKey) {
+        if (KORVUserDBGet(set, oldKey, &old.user) != 0) {
+            KORV_ERR(KORV_ERR_USER_NOT_FOUND);
+            return -1;
+        }
+        int r = ReadLine(set->pPWDSMB, oldKey, oldSmb);
+        if (r < 0)
+            return -1;
+        haveSmb = r == 0;
+        if (IsSystemUid(old.user->uid)) {
+            // A system account is kept in place: stored again under its own name only.
+            if (key != oldKey) {
+                KORV_ERR(KORV_ERR_USER_SYSTEM);
+                return -1;
+            }
+            inPlace = true;
+        }
+    }
+    // Neither a new user nor a renamed one may take the name of another.
+    if ((!oldKey || key != oldKey) && KORVUserDBCheckExists(set, key.c_str(), static_cast<int>(key.size()), nullptr, 0)) {
+        KORV_ERR(KORV_ERR_USER_EXISTS);
+        return -1;
+    }
+
+    // The default home lives in this call: the caller's record gets its null back on every way out.
+    char home[kLineMax];
+    struct HomeReset {
+        KORVUSER *user;
+        bool active;
+        ~HomeReset()
+        {
+            if (active)
+                user->szHomeDir = nullptr;
+        }
+    } homeReset{user, !user->szHomeDir};
+    if (homeReset.active) {
+        if (snprintf(home, sizeof home, "%s/%s", kDefaultHomeRoot, user->szName) >= static_cast<int>(sizeof home)) {
+            KORV_ERR(KORL_ERR_BAD_PARAM);
+            return -1;
+        }
+        user->szHomeDir = home;
+    }
+    if (!user->szShell)
+        user->szShell = const_cast<char *>(kDefaultShell);
+    if (!user->szPasswd)
+        user->szPasswd = const_cast<char *>("");
+    if (!user->szMail)
+        user->szMail = const_cast<char *>("");
+
+    Lines lines;
+    if (MakeLines(user, old.user, haveSmb ? &oldSmb : nullptr, lines) != 0)
+        return -1;
+
+    if (oldKey && !inPlace && KORVUserDBDelete(set, oldKey) != 0)
+        return -1;
+    if (StoreLine(set->pPWDName, key, lines.passwd) != 0) {
+        KORV_LOG("KORVBDbSet pPWDName %s failed. korverr=0x%04X", key.c_str(), KORLErrGet());
+        return -1;
+    }
+    if (!inPlace) {
+        std::string id = UidKey(user->uid);
+        if (KORVBDbSet(set->pPWDUID, id.c_str(), static_cast<int>(id.size()) + 1, key.c_str(),
+                       static_cast<int>(key.size()) + 1) != 0) {
+            KORV_LOG("KORVBDbSet pPWDUID failed. korverr=0x%04X", KORLErrGet());
+            return -1;
+        }
+    }
+    if (Store(set->pPWDKorvser, key, lines.misc, "pPWDKorvser") != 0 ||
+        Store(set->pPWDShadow, key, lines.shadow, "pPWDShadow") != 0 ||
+        Store(set->pPWDSMB, key, lines.smb, "pPWDSMB") != 0)
+        return -1;
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int KORVUserDBSet(KORVUSERDB *set, const char *oldKey, int oldKeyLen, KORVUSER *user)
+{
+    (void)oldKeyLen;  // the key is a text; its length is strlen's
+    return KORV_GUARDED(-1, { return Set(set, oldKey, user); });
+}

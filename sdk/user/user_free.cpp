@@ -1,0 +1,8 @@
+#include <stdlib.h>
+
+#include "korv/user.h"
+
+extern "C" void KORVUserFree(void *p)
+{
+    free(p);
+}

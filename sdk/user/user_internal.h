@@ -1,0 +1,74 @@
+// What the user-database functions of this folder share: the set's description, keys, stored
+// lines and the internal steps of the build and the dump.
+#pragma once
+
+#include <pwd.h>
+#include <shadow.h>
+
+#include <string>
+
+#include "korv/hash.h"
+#include "korv/list.h"
+#include "korv/user.h"
+#include "korv_account_rewrite.h"
+#include "korv_store_set.h"
+
+namespace korv::user {
+
+extern const korv::bdb::SetSpec kUserSet;
+
+constexpr const char *kDefaultHomeRoot = "/var/services/homes";
+constexpr const char *kDefaultShell = "/bin/csh";
+constexpr const char *kUidIndexName = "_@UID__INDEX@_";
+// Stored lines are formatted into buffers of this size; a longer line is refused.
+constexpr int kLineMax = 16384;
+// A failed or unknown LM or NT hash: the SMB service's "no password" form.
+constexpr const char *kDisabledHash = "XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX";
+constexpr int kHashText = 32;
+
+// KORLUnicodeUTF8StrUpper of name into key: 0, or -1 (its code recorded; an empty result is a
+// failure too, so that nothing is ever stored under an empty key).
+int UpperKey(const char *name, std::string &key);
+
+// The "%06d" key of a uid (with its NUL, 7 bytes for uids below a million).
+std::string UidKey(int uid);
+
+// A stored text line read without a library copy: 0 with the text (its NUL dropped), 1 when the
+// key is absent (nothing recorded), -1 on a failure, or 0x4000 for a value that is no text.
+int ReadLine(KORVBDB *store, const std::string &key, std::string &text);
+// The same without a copy: *text is the record's NUL-terminated line (*len its length when len is
+// not null), valid until the next call on that store.
+int LookupLine(KORVBDB *store, const std::string &key, const char **text, size_t *len = nullptr);
+// Stores text with its NUL under key (its NUL included): 0, or -1.
+int StoreLine(KORVBDB *store, const std::string &key, const std::string &text);
+int StoreLine(KORVBDB *store, const std::string &key, const char *text, size_t len);
+
+// Whether a system account: its uid, taken as unsigned, is at most 1024 (1025 with guest support).
+bool IsSystemUid(int uid);
+
+// The passwd record split into the platform's entry, held in one buffer grown with
+// KORVCheckAndRealloc (*ppBuf points at the struct passwd). 0, or -1 (0x4000 not 7 fields,
+// 0x1A00 an empty name).
+int UserDBPasswdUnpack(const char *line, void **ppBuf, int *pcbBuf);
+// The same for a shadow record (struct spwd; empty numeric fields read -1). 0x4000 unless 9 fields.
+int UserDBShadowUnpack(const char *line, void **ppBuf, int *pcbBuf);
+
+// Loads every line of path that is no comment into store, keyed by the upper-cased text before
+// the first delimiter. 0, or -1.
+int UserDBGetLineBuild(KORVBDB *store, const char *path, const char *delimiters);
+// Loads the domain users into the name store when samba runs in domain mode. 0, or -1.
+int UserDBDomainBuild(KORVBDB *nameStore);
+// Stores the text files' modification times as the stores' sync times. 0, or -1.
+int UserDbConfSyncTimeSet(KORVUSERDB *set);
+
+// The account files in the order the dump puts them in place.
+extern const korv::AccountFile kRenameFiles[4];
+
+// The dump's temporary files put in place (smbpasswd, shadow, passwd, korvuser.conf), and removed.
+int USERIRenameTmpFiles(void);
+int USERIRemoveTmpFiles(void);
+
+// Adds a domain user name once: 1 added, 0 skipped (a local name, or seen), -1.
+int UserPushDUser(const char *name, PKORLSZLIST *pList, PKORLSZHASH *pSeen);
+
+}  // namespace korv::user

@@ -1,0 +1,61 @@
+#include <string.h>
+#include <strings.h>
+
+#include "korv/file.h"
+#include "korv/hash.h"
+#include "korv/wins.h"
+#include "korv_internal.h"
+
+namespace {
+
+struct HashHolder {
+    PKORLSZHASH h;
+    ~HashHolder() { KORLSzHashFree(h); }
+};
+
+}  // namespace
+
+extern "C" int KORVWinsQuery1(char *name, int nameSize, int *domainMode, int *sambaRunning)
+{
+    if (!name || nameSize <= 0 || !domainMode) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    HashHolder keys{PshKORLSzHashAlloc(0)};
+    if (!keys.h)
+        return -1;
+    if (KORLFileGetSection(KORV_SMB_CONF, "global", &keys.h) < 0) {
+        KORV_LOG("KORLFileGetSection failed [%X]!!", KORLErrGet());
+        return -1;
+    }
+    const char *security = SzKORLSzHashGetValue(keys.h, "security");
+    if (!security) {
+        KORV_LOG("key [security] not found or error!!");
+        KORV_ERR(KORL_ERR_NOT_FOUND);
+        return -1;
+    }
+    bool ads = strcmp(security, "ads") == 0;
+    const char *key = ads ? "realm" : "workgroup";
+    const char *value = SzKORLSzHashGetValue(keys.h, key);
+    if (!value) {
+        KORV_LOG("key [%s] not found or error!!", key);
+        KORV_ERR(KORL_ERR_NOT_FOUND);
+        return -1;
+    }
+    memset(name, 0, static_cast<size_t>(nameSize));
+    strncpy(name, value, static_cast<size_t>(nameSize) - 1);
+    *domainMode = ads || strcmp(security, "domain") == 0 ? 1 : 0;
+    if (sambaRunning)
+        *sambaRunning = SambaIsRunning();
+    return 0;
+}
+
+extern "C" int SambaIsRunning(void)
+{
+    if (ErrKORLFileLock(KORL_LOCK_KORVINFO | LOCK_SH | LOCK_NB, 10) != 0)
+        return 0;
+    char value[20] = "";
+    int r = KORLFileGetKeyValue(KORV_INFO_CONF, "runsamba", value, sizeof value, 0);
+    ErrKORLFileUnlock(KORL_LOCK_KORVINFO);
+    return r > 0 && strcasecmp(value, "yes") == 0 ? 1 : 0;
+}
