@@ -96,7 +96,8 @@ const Attempt kAttempts[] = {
     {"RemountCheckoutReadWrite", [] { return remount_rw(KORV_SOURCE_DIR); }},
     {"RemountBuildReadWrite", [] { return remount_rw(KORV_BINARY_DIR); }},
     {"RemountShellReadWrite", [] { return remount_rw("/.korvsim/tools/sh"); }},
-    {"RemountSuperblockReadWrite", [] { return result(mount(nullptr, KORV_SOURCE_DIR, nullptr, MS_REMOUNT, nullptr)); }},
+    {"RemountSuperblockReadWrite",
+     [] { return result(mount(nullptr, KORV_SOURCE_DIR, nullptr, MS_REMOUNT, nullptr)); }},
     {"BindAgainAndRemountReadWrite", rebind_rw},
     {"ChrootEscape", chroot_escape},
     {"MountDevtmpfs", [] { return mount_fs("devtmpfs"); }},
@@ -115,6 +116,21 @@ const Attempt kAttempts[] = {
      }},
 };
 
+// A path of /proc/self/mountinfo, where blanks and backslashes are octal escapes ("\040").
+std::string unescape_octal(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 3), nullptr, 8));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 // The options of the mount last made at a mount point, from /proc/self/mountinfo.
 std::string mount_options(const std::string &mountPoint)
 {
@@ -124,7 +140,7 @@ std::string mount_options(const std::string &mountPoint)
     std::string rest;
     while (in >> id >> parent >> device >> root >> point >> opts) {
         std::getline(in, rest);
-        if (point == mountPoint)
+        if (unescape_octal(point) == mountPoint)
             options = opts;
     }
     return options;

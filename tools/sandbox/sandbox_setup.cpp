@@ -1,7 +1,8 @@
-// The host side of a sandbox session: the tree's own mount and the read-only binds, made in a
-// first private mount namespace and never through a link of the tree; then a second one,
-// entered together with a new user namespace, so that the kernel keeps those binds read-only
-// and locked; then the root switch onto the tree.
+// The namespaces of a sandbox session. The tree's own mount and the read-only binds are made in
+// a first private mount namespace, never through a link of the tree; a second one, entered
+// with new user and pid namespaces, gets them locked read-only, and switches its root to the
+// tree; the command then lives in a third user namespace below, which does not own the pid
+// namespace.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -31,11 +32,12 @@ namespace {
 
 // Folders every device tree has. None may be a link: the set-up below runs with the host's
 // view of the file system, where a link would lead it outside the tree.
-const char *const kFixedDirs[] = {"bin",          "sbin",     "dev",     "etc",            "etc.defaults",
-                                  "proc",         "sys",      "tmp",     "usr",            "usr/bin",
-                                  "usr/lib",      "usr/lib64", "usr/libexec", "var",       "var/log",
-                                  "var/run",      "volume1",  "root",    ".korvsim",       ".korvsim/tools",
-                                  ".korvsim/host", ".korvsim/proc"};
+const char *const kFixedDirs[] = {
+    "bin",     "sbin",     "dev",     "etc",      "etc.defaults", "proc",     "sys",
+    "tmp",     "usr",      "usr/bin", "usr/lib",  "usr/lib64",    "usr/libexec", "var",
+    "var/log", "var/run",  "volume1", "root",     ".korvsim",     ".korvsim/tools", ".korvsim/host",
+    ".korvsim/proc",
+};
 
 const char *const kLibDirs[] = {"/usr/lib", "/usr/lib64", "/usr/libexec"};
 const char *const kDevices[] = {"null", "zero", "urandom", "random", "full"};
