@@ -186,7 +186,7 @@ TEST(DeviceTree, SampleTreeListsThroughFlashls)
     std::string flashls = std::string(KORV_BINARY_DIR) + "/bin/korv-flashls";
     ASSERT_EQ(access(flashls.c_str(), X_OK), 0) << flashls;
     std::string out;
-    ASSERT_EQ(korvtest::run_shell(flashls, &out), 0) << out;
+    ASSERT_EQ(korvtest::run_shell(korvtest::shell_quote(flashls), &out), 0) << out;
     EXPECT_NE(out.find("number of partitions = [8]"), std::string::npos) << out;
     EXPECT_NE(out.find("FIS Directory    0xFFFF0000  0x00010000  0x00000800"), std::string::npos) << out;
 }
@@ -202,7 +202,7 @@ TEST(DeviceTree, KeptTreeGetsItsMirrorsBackInTheNextSession)
     ASSERT_NE(korvtest::run_shell("cat /dev/mtd7 >/dev/null"), 0) << "mirror still there";
 
     std::string out;
-    ASSERT_EQ(korvtest::run_shell(std::string(KORV_BINARY_DIR) + "/bin/korv-flashls", &out), 0) << out;
+    ASSERT_EQ(korvtest::run_shell(korvtest::shell_quote(KORV_BINARY_DIR "/bin/korv-flashls"), &out), 0) << out;
     EXPECT_NE(out.find("number of partitions = [8]"), std::string::npos) << out;
     std::string after;
     ASSERT_EQ(korvtest::run_shell("cat /dev/mtd7 | od -An -tx1 | head -2", &after), 0);

@@ -3,7 +3,7 @@
 
 #include <errno.h>
 #include <stdio.h>
-#include <sys/mount.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -257,21 +257,23 @@ void build_package(const Package &package)
 
 const char kProgramsLog[] = "/.korvsim/programs.log";
 
-namespace {
-
-// A fixture program: a shell script that first records how it was called. It replaces what the
-// tree has at path, a host tool the sandbox put there included.
-void put_program(const std::string &path, const std::string &name, const std::string &body)
+void install_program(const std::string &path, const std::string &script)
 {
-    if (unlink(path.c_str()) != 0 && errno == EBUSY) {
-        require(umount2(path.c_str(), MNT_DETACH) == 0, "umount " + path);
-        unlink(path.c_str());
-    }
-    std::string script = "#!/bin/sh\n"
-                         "# The device's " + name + ", as a fixture of the device tree.\n"
-                         "echo \"" + name + " $*\" >> " + kProgramsLog + "\n" + body;
+    // The sandbox's /bin/NAME is a link to the read-only tool: replace the link, not its target.
+    if (unlink(path.c_str()) != 0 && errno != ENOENT)
+        throw std::runtime_error("unlink " + path + ": " + strerror(errno));
     put_text(path, script);
     require(chmod(path.c_str(), 0755) == 0, "chmod " + path);
+}
+
+namespace {
+
+// A fixture program: a shell script that first records how it was called.
+void put_program(const std::string &path, const std::string &name, const std::string &body)
+{
+    install_program(path, "#!/bin/sh\n"
+                          "# The device's " + name + ", as a fixture of the device tree.\n"
+                          "echo \"" + name + " $*\" >> " + kProgramsLog + "\n" + body);
 }
 
 }  // namespace

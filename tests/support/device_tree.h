@@ -104,6 +104,9 @@ struct Package {
 };
 void build_package(const Package &package);
 
+// The tree's own program at path ("/bin/dd") in place of the host's tool (also in korvtest.h).
+void install_program(const std::string &path, const std::string &script);
+
 // Programs of the device that the library and the updater run through the shell, as small
 // scripts. Each appends one line, its name and its arguments, to kProgramsLog when it runs.
 extern const char kProgramsLog[];  // "/.korvsim/programs.log"

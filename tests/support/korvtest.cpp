@@ -86,6 +86,13 @@ bool mount_small_disk(const std::string &path, size_t bytes)
     return mount("tmpfs", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
 }
 
+bool mount_read_only(const std::string &path)
+{
+    constexpr unsigned long kKept = MS_NOSUID | MS_NODEV;
+    return mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           mount(nullptr, path.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | kKept, nullptr) == 0;
+}
+
 namespace {
 
 const char kSyslogFile[] = "/.korvsim/syslog";
@@ -244,6 +251,18 @@ int run_shell(const std::string &command, std::string *output)
     if (status < 0 || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+std::string shell_quote(const std::string &word)
+{
+    bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                         "0123456789@%+=:,./_-") == std::string::npos;
+    if (plain)
+        return word;
+    std::string out = "'";
+    for (char c : word)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
 }
 
 }  // namespace korvtest

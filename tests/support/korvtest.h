@@ -17,6 +17,9 @@ void remove_tree(const std::string &path);
 // Mounts a tmpfs of `bytes` at path (created when missing), for disk-full cases; true when mounted.
 // The sandbox's mount namespace ends with the test, so it needs no unmounting.
 bool mount_small_disk(const std::string &path, size_t bytes = 16 * 1024);
+// Makes the folder at path read-only (binds it onto itself); true when done. The tree is mounted
+// nosuid and nodev, and a user namespace keeps those flags on every bind of it.
+bool mount_read_only(const std::string &path);
 
 // One message that a program of the sandbox sent to /dev/log.
 struct SyslogLine {
@@ -47,5 +50,12 @@ void install_updater(const std::string &path = "/volume1/upd@te/updater");
 
 // Runs a command through /bin/sh inside the sandbox; returns its exit status (or -1).
 int run_shell(const std::string &command, std::string *output = nullptr);
+// One word of a shell command: the text in single quotes when it needs any.
+std::string shell_quote(const std::string &word);
+
+// Puts the tree's own program at path ("/bin/dd", "/sbin/mount") in place of the host's tool,
+// which stays reachable at "/.korvsim/tools/NAME". `script` is the whole file ("#!/bin/sh\n...").
+// (Defined with the tree builders, whose fixture programs go in the same way.)
+void install_program(const std::string &path, const std::string &script);
 
 }  // namespace korvtest
