@@ -67,15 +67,20 @@ extern "C" int KORVUserEnum(PKORLSZLIST *pList, int kindMask)
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        // The domain users of the share write lists need the share database, which is not built.
-        if (!(kindMask & (KORV_USER_ENUM_LOCAL | KORV_USER_ENUM_DOMAIN)) || (kindMask & KORV_USER_ENUM_DOMAIN_USED)) {
+        if (!(kindMask & (KORV_USER_ENUM_LOCAL | KORV_USER_ENUM_DOMAIN | KORV_USER_ENUM_DOMAIN_USED))) {
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
+        }
+        int used = 0;
+        if (kindMask & KORV_USER_ENUM_DOMAIN_USED) {
+            used = KORVUserPushDUserUsed(pList);
+            if (used < 0)
+                return -1;
         }
         korv::LockedLookup<KORVUSERDB> db(KORL_LOCK_PW, KORVUserDBOpen, KORVUserDBClose);
         if (db.Begin() != 0)
             return -1;
         int count = Walk(db.get(), pList, kindMask);
-        return db.End() != 0 ? -1 : count;
+        return db.End() != 0 || count < 0 ? -1 : used + count;
     });
 }
