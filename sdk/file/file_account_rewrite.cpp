@@ -60,7 +60,7 @@ int AccountRewrite::PutLine(int i, const char *text, size_t len, std::source_loc
 {
     FILE *fp = i >= 0 && i < count_ ? out_[i].get() : nullptr;
     if (!fp || fwrite(text, 1, len, fp) != len || putc('\n', fp) == EOF) {
-        ErrAt(KORL_ERR_WRITE, loc);
+        ErrAt(messages_.noSpaceCode && errno == ENOSPC ? KORL_ERR_NO_SPACE : KORL_ERR_WRITE, loc);
         return -1;
     }
     return 0;

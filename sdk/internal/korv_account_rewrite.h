@@ -34,7 +34,7 @@ struct AccountFile {
 struct AccountMessages {
     const char *openFailed = "fail to open file";  // logged "%s[%s]" with the temporary name
     const char *flushFailed = "fflush failed!!";   // logged "%s errno=%d/%m"
-    bool noSpaceCode = false;                      // a full disk at the flush records 0x2900
+    bool noSpaceCode = false;                      // a full disk records 0x2900, not 0x0B00
 };
 
 // The temporary name of a published file.
