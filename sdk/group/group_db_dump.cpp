@@ -15,16 +15,6 @@ namespace {
 
 const korv::AccountMessages kMessages = {"Fail to open file", "fflush() failed!!", true};
 
-struct WalkBuffers {
-    void *key = nullptr, *value = nullptr;
-    int cbKey = 0, cbValue = 0;
-    ~WalkBuffers()
-    {
-        free(key);
-        free(value);
-    }
-};
-
 // Writes the group lines in the id store's order (by gid; groups sharing a gid as they were
 // stored) and their descriptions into the temporary files, complete and on disk: 0, or -1.
 int Dump(KORVGROUPDB *set)
@@ -41,7 +31,7 @@ int Dump(KORVGROUPDB *set)
         return -1;
     if (KORVBDbCursorSetType(set->pGRPGID, KORV_BDB_CURSOR_FIRST) != 0)
         return -1;
-    WalkBuffers b;
+    korv::bdb::CursorBuffers b;
     for (bool first = true;; first = false) {
         if (KORVBDbCursorGet(set->pGRPGID, 1, &b.key, &b.cbKey, &b.value, &b.cbValue) != 0) {
             // Only the end of a walk that found groups ends it: a file cut short is never published.

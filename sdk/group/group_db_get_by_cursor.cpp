@@ -2,24 +2,11 @@
 #include <string.h>
 
 #include "group_internal.h"
+#include "korv_bdb.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 
 using namespace korv::group;
-
-namespace {
-
-struct WalkBuffers {
-    void *key = nullptr, *value = nullptr;
-    int cbKey = 0, cbValue = 0;
-    ~WalkBuffers()
-    {
-        free(key);
-        free(value);
-    }
-};
-
-}  // namespace
 
 extern "C" int KORVGroupDBGetByCursor(KORVGROUPDB *set, KORVGROUP **pp, int kindMask, int includeSystem)
 {
@@ -28,7 +15,7 @@ extern "C" int KORVGroupDBGetByCursor(KORVGROUPDB *set, KORVGROUP **pp, int kind
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        WalkBuffers b;
+        korv::bdb::CursorBuffers b;
         for (;;) {
             if (KORVBDbCursorGet(set->pGRPName, 1, &b.key, &b.cbKey, &b.value, &b.cbValue) != 0) {
                 if (KORLErrGet() != KORL_ERR_BDB_END)

@@ -5,26 +5,9 @@
 #include <vector>
 
 #include "group_internal.h"
+#include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
-
-namespace {
-
-// Every field of text between delim, empty ones too.
-std::vector<std::string> Fields(const std::string &text, char delim)
-{
-    std::vector<std::string> out;
-    size_t from = 0;
-    for (;;) {
-        size_t at = text.find(delim, from);
-        out.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
-        if (at == std::string::npos)
-            return out;
-        from = at + 1;
-    }
-}
-
-}  // namespace
 
 extern "C" int KORVGroupDBUnpack(const char *line, KORVGROUP **pp)
 {
@@ -33,7 +16,7 @@ extern "C" int KORVGroupDBUnpack(const char *line, KORVGROUP **pp)
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        std::vector<std::string> f = Fields(line, ':');
+        std::vector<std::string> f = korv::SplitFields(line, ':');
         if (f.size() != 4) {
             KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
@@ -42,7 +25,7 @@ extern "C" int KORVGroupDBUnpack(const char *line, KORVGROUP **pp)
             KORV_ERR(KORV_ERR_GROUP_INVALID_NAME);
             return -1;
         }
-        std::vector<std::string> members = Fields(f[3], ',');
+        std::vector<std::string> members = korv::SplitFields(f[3], ',');
         std::vector<char *> array;
         for (std::string &m : members)
             array.push_back(m.data());

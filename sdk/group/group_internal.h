@@ -59,3 +59,16 @@ int GROUPIRemoveTempFiles(void);
 int ReplaceGrpInString(const char *list, char **ppOut, const char *oldGroup, const char *newGroup);
 
 }  // namespace korv::group
+
+namespace korv {
+
+// A group record that a lookup or a walk fills and refills, freed with the holder.
+struct GroupBuffer {
+    KORVGROUP *p = nullptr;
+    GroupBuffer() = default;
+    GroupBuffer(const GroupBuffer &) = delete;
+    GroupBuffer &operator=(const GroupBuffer &) = delete;
+    ~GroupBuffer() { KORVGroupFree(p); }
+};
+
+}  // namespace korv

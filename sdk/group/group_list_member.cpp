@@ -13,15 +13,10 @@
 
 namespace {
 
-struct GroupBuf {
-    KORVGROUP *p = nullptr;
-    ~GroupBuf() { KORVGroupFree(p); }
-};
-
 // The members of a stored group, normalised, onto *work: 0, or -1.
 int Members(const char *name, PKORLSZLIST *work)
 {
-    GroupBuf g;
+    korv::GroupBuffer g;
     if (KORVGroupGet(name, &g.p) != 0)
         return -1;
     char *list = nullptr;

@@ -155,7 +155,7 @@ int Set(const char *oldName, KORVGROUP *group)
         handedOut = true;
     }
     std::string key;
-    if (!group->szName || SetKey(group->szName, key) != 0)
+    if (SetKey(group->szName, key) != 0)
         return -1;
     bool exists = KORVGroupDBCheckExists(set, key.c_str(), static_cast<int>(key.size()), nullptr, 0) == 1;
     bool update = oldName && KORLUnicodeUTF8StrCaseCmp(oldName, group->szName) == 0;
@@ -211,7 +211,7 @@ int Set(const char *oldName, KORVGROUP *group)
 extern "C" int KORVGroupSet(const char *oldName, KORVGROUP *group)
 {
     return KORV_GUARDED(-1, {
-        if (!group) {
+        if (!group || !group->szName) {
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }

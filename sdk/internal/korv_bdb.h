@@ -36,6 +36,20 @@ int Sync(KORVBDB *h);
 int MarkerGet(KORVBDB *h, const char *key, int keyLen, int32_t *value);
 int MarkerSet(KORVBDB *h, const char *key, int keyLen, int32_t value);
 
+// The key and value buffers of a cursor walk (KORVBDbCursorGet), freed when the walk ends.
+struct CursorBuffers {
+    void *key = nullptr, *value = nullptr;
+    int cbKey = 0, cbValue = 0;
+    CursorBuffers() = default;
+    CursorBuffers(const CursorBuffers &) = delete;
+    CursorBuffers &operator=(const CursorBuffers &) = delete;
+    ~CursorBuffers()
+    {
+        KORVBDbFree(key);
+        KORVBDbFree(value);
+    }
+};
+
 // Text lines under text keys; key is given without its NUL, which is stored with it.
 // A stored line read without a library copy: 0 with *text the record's NUL-terminated line (*len
 // its length when len is not null), valid until the next call on that store; 1 when the key is

@@ -9,6 +9,7 @@
 #include "file/file_internal.h"
 #include "korv/wins.h"
 #include "korv_account_rewrite.h"
+#include "korv_bdb.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
@@ -18,16 +19,6 @@
 using namespace korv::share;
 
 namespace {
-
-struct WalkBuffers {
-    void *key = nullptr, *value = nullptr;
-    int cbKey = 0, cbValue = 0;
-    ~WalkBuffers()
-    {
-        free(key);
-        free(value);
-    }
-};
 
 // "nobody,<list>,nobody", the guards alone for an empty list.
 std::string Guarded(const char *list)
@@ -114,7 +105,7 @@ int Dump(KORVSHAREDB *db, korv::AccountRewrite &rw)
         KORV_LOG("KORVBDbCursorSetType() failed, korverr=0x%04X", KORLErrGet());
         return -1;
     }
-    WalkBuffers b;
+    korv::bdb::CursorBuffers b;
     for (bool first = true;; first = false) {
         if (KORVBDbCursorGet(db->pShare, 0, &b.key, &b.cbKey, &b.value, &b.cbValue) != 0) {
             // A store that cannot be read to its end never replaces smb.conf.

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_sz_holders.h"
@@ -22,16 +23,9 @@ int RemoveSameUsers(char *szUserList)
         korv::HashHolder names(PshKORLSzHashAlloc(1024));
         if (!names)
             return -1;
-        std::string text = szUserList;
-        size_t from = 0;
-        for (;;) {
-            size_t at = text.find(',', from);
-            std::string item = text.substr(from, at == std::string::npos ? std::string::npos : at - from);
+        for (const std::string &item : korv::SplitFields(szUserList, ',')) {
             if (!item.empty() && KORLSzHashSetValue(names.addr(), item.c_str(), "1") < 0)
                 return -1;
-            if (at == std::string::npos)
-                break;
-            from = at + 1;
         }
         // The hash's slot order, never longer than the input.
         std::string out;

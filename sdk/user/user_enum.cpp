@@ -2,22 +2,13 @@
 #include <string.h>
 #include <strings.h>
 
+#include "korv_bdb.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_locked_lookup.h"
 #include "user_internal.h"
 
 namespace {
-
-struct WalkBuffers {
-    void *key = nullptr, *value = nullptr;
-    int cbKey = 0, cbValue = 0;
-    ~WalkBuffers()
-    {
-        free(key);
-        free(value);
-    }
-};
 
 // Adds the listed names of the name store to *pList: the count, or -1.
 int Walk(KORVUSERDB *set, PKORLSZLIST *pList, int kindMask)
@@ -26,7 +17,7 @@ int Walk(KORVUSERDB *set, PKORLSZLIST *pList, int kindMask)
         KORV_ERR(KORV_ERR_USER_ENUM);
         return -1;
     }
-    WalkBuffers b;
+    korv::bdb::CursorBuffers b;
     int count = 0;
     bool guest = KORVGuestSupport() == 1;
     for (;;) {

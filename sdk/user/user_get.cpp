@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_locked_lookup.h"
@@ -27,20 +28,6 @@ int LookupKey(const char *name, std::string &key)
     return 0;
 }
 
-// Every ":" separated field of text, empty ones too.
-std::vector<std::string> Fields(const std::string &text)
-{
-    std::vector<std::string> out;
-    size_t from = 0;
-    for (;;) {
-        size_t at = text.find(':', from);
-        out.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
-        if (at == std::string::npos)
-            return out;
-        from = at + 1;
-    }
-}
-
 int SmbPasswd(KORVUSERDB *set, const std::string &key, char *lm, char *nt)
 {
     std::string line;
@@ -51,7 +38,7 @@ int SmbPasswd(KORVUSERDB *set, const std::string &key, char *lm, char *nt)
         return -1;
     }
     // name, uid, LM, NT, flags and time, each followed by ":".
-    std::vector<std::string> f = Fields(line);
+    std::vector<std::string> f = korv::SplitFields(line, ':');
     if (f.size() != 7) {
         KORV_ERR(KORL_ERR_MALFORMED);
         return -1;

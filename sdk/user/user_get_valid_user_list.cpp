@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "korv/wins.h"
+#include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_sz_holders.h"
@@ -20,20 +21,6 @@ namespace {
 // Names are upper-cased in a buffer of this size, their NUL included; stored names are copied
 // into buffers of the same size (one less after a group's "@").
 constexpr size_t kKeySize = 493;
-
-std::vector<std::string> Items(const char *text)
-{
-    std::vector<std::string> out;
-    std::string s = text;
-    size_t from = 0;
-    for (;;) {
-        size_t at = s.find(',', from);
-        out.push_back(s.substr(from, at == std::string::npos ? std::string::npos : at - from));
-        if (at == std::string::npos)
-            return out;
-        from = at + 1;
-    }
-}
 
 // The name as the list keeps it, or false when it is dropped.
 bool Normalise(const char *name, KORVGROUPDB *groups, KORVUSERDB *users, bool groupStale, bool userStale,
@@ -151,7 +138,7 @@ extern "C" int KORVUserGetValidUserList2(const char *list, char **ppOut, int *pc
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        std::vector<std::string> items = Items(list);
+        std::vector<std::string> items = korv::SplitFields(list, ',');
         std::vector<char *> array;
         for (std::string &item : items)
             array.push_back(item.data());

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "korv_bdb.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_locked_lookup.h"
@@ -11,16 +12,6 @@
 using namespace korv::user;
 
 namespace {
-
-struct WalkBuffers {
-    void *key = nullptr, *value = nullptr;
-    int cbKey = 0, cbValue = 0;
-    ~WalkBuffers()
-    {
-        free(key);
-        free(value);
-    }
-};
 
 // The list built so far, freed unless handed out.
 struct Nodes {
@@ -52,7 +43,7 @@ int Walk(KORVUSERDB *set, Nodes &nodes)
         return -1;
     }
     bool guest = KORVGuestSupport() == 1;
-    WalkBuffers b;
+    korv::bdb::CursorBuffers b;
     int count = 0;
     for (;;) {
         if (KORVBDbCursorGet(set->pPWDName, 1, &b.key, &b.cbKey, &b.value, &b.cbValue) != 0) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "korv/group.h"
+#include "group/group_internal.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_sz_holders.h"
@@ -15,11 +16,6 @@ namespace {
 struct GroupDb {
     KORVGROUPDB *set = KORVGroupDBOpen();
     ~GroupDb() { KORVGroupDBClose(set); }
-};
-
-struct GroupBuf {
-    KORVGROUP *p = nullptr;
-    ~GroupBuf() { KORVGroupFree(p); }
 };
 
 // Renames the members of one group and stores it when one changed: 1 stored, 0 unchanged, -1.
@@ -48,7 +44,7 @@ int RenameMembers(KORVGROUPDB *set, const KORVGROUP *g, const std::string &key, 
         array.push_back(m.data());
     array.push_back(nullptr);
     // The group writer leaves out empty members: users renamed to "" leave the group.
-    GroupBuf next;
+    korv::GroupBuffer next;
     if (KORVGroupAlloc2(&next.p, g->szName, g->gid, array.data()) != 0 ||
         KORVGroupDBSet(set, key.c_str(), static_cast<int>(key.size()), next.p) != 0) {
         KORV_LOG("KORVGroupDBSet %s failed. korverr=0x%04X", g->szName, KORLErrGet());
@@ -74,7 +70,7 @@ extern "C" int KORVUserModifyGroup(PKORLSZHASH renames)
             KORV_ERR(KORL_ERR_OPEN);
             return -1;
         }
-        GroupBuf g;
+        korv::GroupBuffer g;
         int stored = 0;
         std::string key;
         while (KORVGroupDBGetByCursor(db.set, &g.p, KORV_GROUP_TYPE_LOCAL | KORV_GROUP_TYPE_DOMAIN, 1) == 0) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "user_internal.h"
@@ -23,15 +24,7 @@ extern "C" int KORVUserModifyListConfig(const char *list, char **ppOut, int *pcb
         };
         if (!*list)
             return unchanged();
-        std::vector<std::string> items;
-        std::string text = list;
-        for (size_t from = 0;;) {
-            size_t at = text.find(',', from);
-            items.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
-            if (at == std::string::npos)
-                break;
-            from = at + 1;
-        }
+        std::vector<std::string> items = korv::SplitFields(list, ',');
         bool changed = false;
         std::string key;
         for (std::string &item : items) {

@@ -158,8 +158,8 @@ typedef struct _tag_KORVLOCALUSERINFO_ {
     struct _tag_KORVLOCALUSERINFO_ *pNext;
 } KORVLOCALUSERINFO;
 
-/* The user's record under lock_pw shared: 0 and a new record (freed with KORVUserFree), or -1
- * with *ppUser NULL. */
+/* The user's record under lock_pw shared: 0 and a new record (freed with KORVUserFree), or -1.
+ * When the lock cannot be released the record is freed and *ppUser set to NULL. */
 int KORVUserGet(const char *name, KORVUSER **ppUser);
 /* The user's LM and NT hashes, 32 hexadecimal digits each, into buffers of exactly 33 bytes:
  * 0, or -1 with both buffers cleared (0x1D00 no SMB record, 0x4000 a damaged one). */
