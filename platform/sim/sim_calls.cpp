@@ -3,6 +3,7 @@
 // file.
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "korv/platform.h"
+#include "sandbox_guard.h"
 #include "sim_devices.h"
 
 using namespace korvsim;
@@ -161,9 +163,22 @@ extern "C" int korv_plat_ioctl(int fd, unsigned long request, void *arg)
 
 namespace {
 
+// The first code of every program of the simulated device: its paths are the device's, so
+// outside a device tree it stops before anything reads or writes the host's files.
+__attribute__((constructor(101))) void refuse_outside_sandbox()
+{
+    if (korv_inside_sandbox())
+        return;
+    fprintf(stderr,
+            "%s: refusing to run outside the device sandbox; run it through scripts/sandbox or ctest "
+            "(see README.md)\n",
+            program_invocation_name);
+    _exit(2);
+}
+
 // A tree kept between sandbox sessions keeps its chip, but the tmpfs mirrors of the last session
-// are gone with it. Every program of the simulated device puts them back as it starts, so that
-// the shell programs it runs read "/dev/mtdN" as before.
+// are gone with it. Every program of the simulated device puts them back as it starts (after
+// the check above), so that the shell programs it runs read "/dev/mtdN" as before.
 __attribute__((constructor)) void restore_mirrors()
 {
     int saved = errno;

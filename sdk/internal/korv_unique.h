@@ -57,9 +57,18 @@ struct FileTraits {
     static int close(FILE *fp) { return ::fclose(fp); }
 };
 
+struct PipeTraits {
+    using Handle = FILE *;
+    static constexpr FILE *empty() { return nullptr; }
+    static bool valid(FILE *fp) { return fp != nullptr; }
+    static int close(FILE *fp) { return ::pclose(fp); }
+};
+
 // A file descriptor closed on scope exit; -1 when empty.
 using UniqueFd = UniqueHandle<FdTraits>;
 // A stdio stream closed on scope exit. close() reports fclose's result where it matters.
 using UniqueFile = UniqueHandle<FileTraits>;
+// A stream from popen, closed (and its child waited for) on scope exit.
+using UniquePipe = UniqueHandle<PipeTraits>;
 
 }  // namespace korv

@@ -6,19 +6,12 @@
 #include <string.h>
 
 #include "korv/platform.h"
-#include "korv_unique.h"
+#include "korv_plat_fd.h"
 
 namespace korv::mtd {
 
-struct PlatFdTraits {
-    using Handle = int;
-    static constexpr int empty() { return -1; }
-    static bool valid(int fd) { return fd >= 0; }
-    static int close(int fd) { return korv_plat_close(fd); }
-};
-
 // A descriptor from korv_plat_open, closed through the kernel interface on scope exit.
-using DeviceFd = UniqueHandle<PlatFdTraits>;
+using DeviceFd = PlatFd;
 
 // MEMGETINFO: the record as the kernel fills it (native words); only the size is read here.
 struct Info {

@@ -18,6 +18,7 @@
 #include "korv/mtd.h"
 #include "korv/net.h"
 #include "korv/proc.h"
+#include "korv/raid.h"
 #include "korv/share.h"
 #include "korv/string.h"
 #include "korv/unicode.h"
@@ -78,8 +79,11 @@ int c_api_records(void)
     KORVMTDFISMOD mod;
     memset(&mod, 0, sizeof mod);
     strncpy(mod.name, "zImage", sizeof mod.name - 1);
-    return sizeof(KORVMTDFISENTRY) == 256 && sizeof(KORVMTDFISMOD) == 28 &&
-                   KORVMTDModifyFISEntry(NULL, &mod) == -1
+    KORVRAIDINFO *info = NULL;
+    int notMd = KORVRaidInfoGet("/dev/hda1", &info) == -1 && info == NULL && KORLErrGet() == KORV_ERR_RAID_NOT_MD;
+    KORVRaidInfoFree(info);
+    return sizeof(KORVMTDFISENTRY) == 256 && sizeof(KORVMTDFISMOD) == 28 && sizeof(KORVMDARRAYINFO) == 72 &&
+                   KORVMTDModifyFISEntry(NULL, &mod) == -1 && notMd
                ? 0
                : -1;
 }

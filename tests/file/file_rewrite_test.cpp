@@ -129,8 +129,7 @@ TEST_P(RewriteFailure, ReadOnlyDirectoryLeavesTarget)
     const std::string path = dir + "/t.conf";
     const std::string content = "[sec]\nkey1=1\nkey2=2\nkey3=3\n";
     write_file(path, content);
-    ASSERT_EQ(0, mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr));
-    ASSERT_EQ(0, mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr));
+    ASSERT_TRUE(korvtest::mount_read_only(dir)) << strerror(errno);
     mark_error();
     EXPECT_EQ(-1, GetParam().call(path.c_str()));
     EXPECT_EQ(KORL_ERR_OPEN, KORLErrGet());

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <vector>
 
 #include "device_tree.h"
@@ -24,21 +23,8 @@ namespace {
 // line that the function printed. Exact to the byte: a trailing "\n" is part of the message.
 testing::AssertionResult logged(const std::string &expected)
 {
-    std::string pattern;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        if (expected.compare(i, 3, "<L>") == 0) {
-            pattern += "[0-9]+";
-            i += 2;
-        } else if (strchr("\\^$.|?*+()[]{}", expected[i])) {
-            pattern += std::string("\\") + expected[i];
-        } else {
-            pattern += expected[i];
-        }
-    }
-    std::regex re(pattern);
-    for (const auto &line : korvtest::syslog_lines())
-        if (line.severity() == LOG_ERR && std::regex_match(line.message, re))
-            return testing::AssertionSuccess();
+    if (korvtest::syslog_has_pattern(expected, LOG_ERR))
+        return testing::AssertionSuccess();
     return testing::AssertionFailure() << "no message \"" << expected << "\" in:\n" << syslog_dump();
 }
 

@@ -7,6 +7,7 @@
 #include "device_tree.h"
 #include "korv/platform.h"
 #include "korv/simctl.h"
+#include "korv/user.h"
 #include "korvtest.h"
 
 namespace ctl = korvsim::ctl;
@@ -126,6 +127,57 @@ TEST(DeviceTree, PackageHoldsVersionAndImages)
     EXPECT_EQ(read_file("/volume1/upd@te/RedBoot Config"), "");
 }
 
+// The programs a run reaches through the shell, as fixtures that record how they were called.
+TEST(DeviceTree, FixtureProgramsRecordTheirArguments)
+{
+    korvtest::build_update_tree();
+    korvtest::install_mount(0);
+    std::string out;
+    EXPECT_EQ(korvtest::run_shell("mount /dev/md0 /tmpRoot"), 0);
+    EXPECT_EQ(korvtest::run_shell("/bin/get_key_value /etc.defaults/korvinfo.conf supportMTU", &out), 0);
+    EXPECT_EQ(out, "yes\n");
+    EXPECT_EQ(korvtest::run_shell("/bin/get_key_value /etc.defaults/korvinfo.conf none", &out), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(korvtest::run_shell("/sbin/sfdisk -l -uS -N3 /dev/hda", &out), 0);
+    EXPECT_EQ(out, korvtest::sfdisk_line(korvtest::Disk{}, korvtest::Disk{}.partitions[2]) + "\n");
+    EXPECT_EQ(out, "/dev/hda3   1333332  19333331  18000000  83  Linux\n");
+    EXPECT_NE(korvtest::run_shell("/sbin/sfdisk -l -uS -N4 /dev/hda"), 0);
+    EXPECT_EQ(korvtest::program_runs("mount"), std::vector<std::string>{"mount /dev/md0 /tmpRoot"});
+    EXPECT_EQ(korvtest::program_runs("sfdisk"),
+              (std::vector<std::string>{"sfdisk -l -uS -N3 /dev/hda", "sfdisk -l -uS -N4 /dev/hda"}));
+    korvtest::install_mount(32);
+    EXPECT_EQ(korvtest::run_shell("mount /dev/hda1 /tmpRoot"), 32);
+}
+
+TEST(DeviceTree, UpdateTreeHasWhatARunReads)
+{
+    korvtest::build_update_tree();
+    for (const char *path : {"/etc/passwd", "/etc/group", "/etc/shadow", "/etc/korvuser.conf",
+                             "/usr/korv/etc/private/smbpasswd", "/etc/nsswitch.conf", "/etc/crontab", "/initrd",
+                             "/volume1/upd@te/VERSION", "/proc/net/dev", "/etc/rc.network"})
+        EXPECT_TRUE(korvtest::file_exists(path)) << path;
+    EXPECT_NE(read_file("/etc/passwd").find("admin:x:1024:100:"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat("/etc/shadow", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(ctl::read_fis(7).size(), 8u);
+    // The account files are a set the user database builds its stores from.
+    KORVUSERDB *users = KORVUserDBOpen();
+    ASSERT_TRUE(users) << korvtest::syslog_dump();
+    KORVUSER *admin = nullptr;
+    EXPECT_EQ(KORVUserDBGet(users, "ADMIN", &admin), 0);
+    KORVUserFree(admin);
+    KORVUserDBClose(users);
+
+    korvtest::UpdateTree raid;
+    raid.raid = korvtest::RaidArray{};
+    raid.installer = true;
+    korvtest::build_update_tree(raid);
+    EXPECT_NE(read_file("/etc.defaults/korvinfo.conf").find("supportraid=\"yes\""), std::string::npos);
+    EXPECT_FALSE(korvtest::file_exists("/initrd"));
+    EXPECT_EQ(read_file("/sys/block/md0/md/dev-sdb1/slot"), "1\n");
+}
+
 TEST(DeviceTree, SampleTreeListsThroughFlashls)
 {
     korvtest::build_sample_tree();
@@ -134,7 +186,7 @@ TEST(DeviceTree, SampleTreeListsThroughFlashls)
     std::string flashls = std::string(KORV_BINARY_DIR) + "/bin/korv-flashls";
     ASSERT_EQ(access(flashls.c_str(), X_OK), 0) << flashls;
     std::string out;
-    ASSERT_EQ(korvtest::run_shell(flashls, &out), 0) << out;
+    ASSERT_EQ(korvtest::run_shell(korvtest::shell_quote(flashls), &out), 0) << out;
     EXPECT_NE(out.find("number of partitions = [8]"), std::string::npos) << out;
     EXPECT_NE(out.find("FIS Directory    0xFFFF0000  0x00010000  0x00000800"), std::string::npos) << out;
 }
@@ -150,7 +202,7 @@ TEST(DeviceTree, KeptTreeGetsItsMirrorsBackInTheNextSession)
     ASSERT_NE(korvtest::run_shell("cat /dev/mtd7 >/dev/null"), 0) << "mirror still there";
 
     std::string out;
-    ASSERT_EQ(korvtest::run_shell(std::string(KORV_BINARY_DIR) + "/bin/korv-flashls", &out), 0) << out;
+    ASSERT_EQ(korvtest::run_shell(korvtest::shell_quote(KORV_BINARY_DIR "/bin/korv-flashls"), &out), 0) << out;
     EXPECT_NE(out.find("number of partitions = [8]"), std::string::npos) << out;
     std::string after;
     ASSERT_EQ(korvtest::run_shell("cat /dev/mtd7 | od -An -tx1 | head -2", &after), 0);

@@ -1,16 +1,19 @@
 // The sandbox keeps the host's files, processes and network out of reach.
 #include <ifaddrs.h>
 #include <signal.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <functional>
 #include <set>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "device_tree.h"
 #include "korvtest.h"
 
 TEST(Sandbox, HostFilesAreOutOfReach)
@@ -104,4 +107,67 @@ TEST(Sandbox, SyslogFromChildProcesses)
     auto lines = korvtest::syslog_lines();
     ASSERT_EQ(lines.size(), 2000u);
     EXPECT_EQ(lines.back().message, "child line 1999");
+}
+
+TEST(Sandbox, HostFoldersAreUnderTheNeutralFolder)
+{
+    // The checkout and the build are bound where no device program looks, never at their host
+    // paths (a checkout under /tmp would otherwise show up in the device's /tmp).
+    EXPECT_EQ(std::string(KORV_SOURCE_DIR).rfind("/.korvsim/host/", 0), 0u) << KORV_SOURCE_DIR;
+    EXPECT_EQ(std::string(KORV_BINARY_DIR).rfind("/.korvsim/host/", 0), 0u) << KORV_BINARY_DIR;
+    EXPECT_FALSE(korvtest::file_exists(std::string(KORV_SOURCE_DIR).substr(strlen("/.korvsim/host"))));
+    const char *icu = getenv("ICU_DATA");
+    ASSERT_NE(icu, nullptr);
+    EXPECT_EQ(std::string(icu), KORV_BINARY_DIR "/icudata");
+    // The command cannot gain privileges through a program's set-id bits.
+    EXPECT_NE(korvtest::read_file("/proc/self/status").find("NoNewPrivs:\t1\n"), std::string::npos);
+}
+
+// A tree brings its own program in place of a host tool, which stays reachable for it.
+TEST(Sandbox, TreeProgramReplacesTool)
+{
+    EXPECT_EQ(korvtest::read_file("/.korvsim/proc/self/comm"), "korv_test_sandb\n");
+    char target[256] = {};
+    ASSERT_GT(readlink("/bin/dd", target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "/.korvsim/tools/dd");
+    korvtest::install_program("/bin/dd", "#!/bin/sh\n"
+                                         "echo \"dd $*\" >>/tmp/dd.calls\n"
+                                         "case \" $* \" in *\" of=/dev/mtd3 \"*) exit 1 ;; esac\n"
+                                         "exec /.korvsim/tools/dd \"$@\"\n");
+    EXPECT_EQ(korvtest::run_shell("dd if=/dev/zero of=/tmp/a bs=4 count=1 2>/dev/null"), 0);
+    EXPECT_EQ(korvtest::read_file("/tmp/a"), std::string(4, '\0'));
+    EXPECT_EQ(korvtest::run_shell("dd if=/tmp/a of=/dev/mtd3"), 1);
+    EXPECT_FALSE(korvtest::file_exists("/dev/mtd3"));
+    EXPECT_EQ(korvtest::read_file("/tmp/dd.calls"),
+              "dd if=/dev/zero of=/tmp/a bs=4 count=1\ndd if=/tmp/a of=/dev/mtd3\n");
+}
+
+// A program of the simulated device that refuses to run has not touched the device first: the
+// check comes before the simulator puts the flash mirrors back.
+TEST(Sandbox, RefusingProgramTouchesNothing)
+{
+    korvtest::build_redboot_flash();
+    // A mirror written behind the simulator's back: the next device program imports it.
+    ASSERT_EQ(korvtest::run_shell("printf '\\000' | dd of=/dev/mtd1 conv=notrunc 2>/dev/null"), 0);
+    // What a device program could change, the bytes of the chip and the mirror as digests.
+    auto state = [] {
+        std::string all = korvtest::read_file("/.korvsim/requests.log") + korvtest::read_file("/.korvsim/flash.conf");
+        for (const char *file : {"/.korvsim/chip.bin", "/dev/mtd1"})
+            all += std::string(file) + " " + std::to_string(std::hash<std::string>()(korvtest::read_file(file))) + "\n";
+        struct stat st {};
+        stat("/dev/mtd1", &st);
+        return all + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    };
+    const std::string before = state();
+    const std::string flashls = korvtest::shell_quote(KORV_BINARY_DIR "/bin/korv-flashls");
+    for (const char *env : {"KORV_SANDBOX=wrong", "KORV_SANDBOX="}) {
+        std::string out;
+        EXPECT_EQ(korvtest::run_shell(std::string(env) + " " + flashls, &out), 2) << out;
+        EXPECT_NE(out.find("refusing to run outside the device sandbox"), std::string::npos) << out;
+        EXPECT_EQ(state(), before) << env;
+    }
+    // The same program inside the sandbox does import the mirror.
+    std::string out;
+    ASSERT_EQ(korvtest::run_shell(flashls, &out), 0) << out;
+    EXPECT_NE(korvtest::read_file("/.korvsim/requests.log").find("/dev/mtd1 IMPORT"), std::string::npos);
 }

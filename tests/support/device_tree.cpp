@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -254,19 +255,184 @@ void build_package(const Package &package)
     }
 }
 
-void build_sample_tree()
+const char kProgramsLog[] = "/.korvsim/programs.log";
+
+void install_program(const std::string &path, const std::string &script)
+{
+    // The sandbox's /bin/NAME is a link to the read-only tool: replace the link, not its target.
+    if (unlink(path.c_str()) != 0 && errno != ENOENT)
+        throw std::runtime_error("unlink " + path + ": " + strerror(errno));
+    put_text(path, script);
+    require(chmod(path.c_str(), 0755) == 0, "chmod " + path);
+}
+
+namespace {
+
+// A fixture program: a shell script that first records how it was called.
+void put_program(const std::string &path, const std::string &name, const std::string &body)
+{
+    install_program(path, "#!/bin/sh\n"
+                          "# The device's " + name + ", as a fixture of the device tree.\n"
+                          "echo \"" + name + " $*\" >> " + kProgramsLog + "\n" + body);
+}
+
+}  // namespace
+
+std::vector<std::string> program_runs(const std::string &name)
+{
+    std::vector<std::string> lines;
+    FILE *f = fopen(kProgramsLog, "r");
+    if (!f)
+        return lines;
+    char *line = nullptr;
+    size_t cap = 0;
+    ssize_t n;
+    while ((n = getline(&line, &cap, f)) > 0) {
+        std::string text(line, static_cast<size_t>(n));
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        if (name.empty() || text.compare(0, name.size() + 1, name + " ") == 0 || text == name)
+            lines.push_back(text);
+    }
+    free(line);
+    fclose(f);
+    return lines;
+}
+
+void install_mount(int status)
+{
+    put_program("/bin/mount", "mount", "exit " + std::to_string(status) + "\n");
+}
+
+void install_get_key_value()
+{
+    put_program("/bin/get_key_value", "get_key_value",
+                "[ $# -eq 2 ] && [ -r \"$1\" ] || exit 1\n"
+                "while IFS= read -r line || [ -n \"$line\" ]; do\n"
+                "  case $line in\n"
+                "  \"$2=\"*)\n"
+                "    value=${line#\"$2=\"}\n"
+                "    case $value in \\\"*\\\") value=${value#\\\"}; value=${value%\\\"} ;; esac\n"
+                "    printf '%s\\n' \"$value\"\n"
+                "    exit 0 ;;\n"
+                "  esac\n"
+                "done < \"$1\"\n"
+                "exit 1\n");
+}
+
+std::string sfdisk_line(const Disk &disk, const DiskPartition &part)
+{
+    char line[128];
+    uint64_t end = static_cast<uint64_t>(part.start) + part.sectors - (part.sectors ? 1 : 0);
+    snprintf(line, sizeof line, "/dev/%s%d %9u %9llu %9u  %s  %s", disk.name.c_str(), part.number, part.start,
+             static_cast<unsigned long long>(end), part.sectors, part.id.c_str(), part.system.c_str());
+    return line;
+}
+
+void install_sfdisk(const std::vector<Disk> &disks)
+{
+    std::string cases;
+    for (const auto &disk : disks)
+        for (const auto &part : disk.partitions)
+            cases += "/dev/" + disk.name + ":" + std::to_string(part.number) + ") echo '" + sfdisk_line(disk, part) +
+                     "' ;;\n";
+    put_program("/sbin/sfdisk", "sfdisk",
+                "part=; disk=\n"
+                "for arg; do\n"
+                "  case $arg in -N*) part=${arg#-N} ;; /dev/*) disk=$arg ;; esac\n"
+                "done\n"
+                "case \"$disk:$part\" in\n" +
+                    cases +
+                    "*) echo \"sfdisk: $disk: no partition $part\" >&2; exit 1 ;;\n"
+                    "esac\n");
+}
+
+void install_raid_array(const RaidArray &array)
+{
+    std::vector<int32_t> words(18, 0);
+    words[4] = array.level;
+    words[5] = static_cast<int32_t>(array.size_bytes / 1024);
+    words[6] = static_cast<int32_t>(array.members.size());
+    words[7] = array.raid_disks;
+    ctl::set_md_array(array.md, words);
+    ctl::set_md_size(array.md, array.size_bytes);
+    std::string dir = "/sys/block/md" + std::to_string(array.md) + "/md";
+    for (const auto &m : array.members) {
+        put_text(dir + "/dev-" + m.name + "/state", m.state + "\n");
+        put_text(dir + "/dev-" + m.name + "/slot", m.slot + "\n");
+    }
+}
+
+void install_accounts()
+{
+    put_text("/etc/passwd",
+             "root:x:0:0:root:/root:/bin/sh\n"
+             "admin:x:1024:100:System default user:/var/services/homes/admin:/bin/sh\n"
+             "guest:x:1025:100:Guest:/nonexist:/bin/sh\n");
+    put_text("/etc/group",
+             "root:x:0:\n"
+             "users:x:100:admin,guest\n"
+             "administrators:x:101:admin\n");
+    put_text("/etc/shadow",
+             "root:*:14000:0:99999:7:::\n"
+             "admin:$1$Vaultm01$eD2mZqgH7PbI9h0b7y3Zp/:14000:0:99999:7:::\n"
+             "guest:*:14000:0:99999:7:::\n");
+    require(chmod("/etc/shadow", 0600) == 0, "chmod /etc/shadow");
+    put_text("/etc/korvuser.conf",
+             "#$_@UID__INDEX@_$1025$\n"
+             "# record user misc, format \"user_name:user_privilege:user_mail\"\n"
+             "admin:7:\n");
+    put_text("/usr/korv/etc/private/smbpasswd",
+             "admin:1024:XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX:XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX:[U          ]:LCT-5F000000:\n");
+    require(chmod("/usr/korv/etc/private/smbpasswd", 0600) == 0, "chmod smbpasswd");
+    put_text("/etc/nsswitch.conf",
+             "passwd: files\n"
+             "group: files\n"
+             "shadow: files\n"
+             "hosts: files dns\n");
+    put_text("/etc/crontab",
+             "#minute\thour\tmday\tmonth\twday\twho\tcommand\n");
+}
+
+Identity UpdateTree::default_identity()
 {
     Identity id;
     id.defaults = {{"supportraid", "no"}, {"supportMTU", "yes"}};
     id.settings = {{"eth0_mtu", "1500"}, {"defaultfs", "ext3"}};
+    return id;
+}
+
+void build_update_tree(const UpdateTree &tree)
+{
+    Identity id = tree.identity;
+    if (tree.raid)
+        id.defaults["supportraid"] = "yes";
     install_identity(id);
-    set_installer(false);
-    set_junior_hw(false);
-    set_kernel({});
-    build_redboot_flash();
-    Package package;
-    package.images = {{"zImage", 0x1D0000}, {"rd.bin", 0x2B0000}, {"AllLib.tgz", 0x250000}};
-    build_package(package);
+    set_installer(tree.installer);
+    set_junior_hw(tree.junior_hw);
+    set_kernel(tree.kernel);  // before the flash: an MSys flash sets its own flag word
+    install_get_key_value();
+    install_sfdisk(tree.disks);
+    if (tree.raid)
+        install_raid_array(*tree.raid);
+    install_accounts();
+    set_network(tree.network);
+    install_rc_network();
+    if (tree.flash == UpdateTree::Flash::RedBoot) {
+        RedBootOptions options = tree.redboot;
+        options.junior = options.junior || tree.junior_hw;
+        build_redboot_flash(options);
+    } else if (tree.flash == UpdateTree::Flash::MSys) {
+        build_msys_flash(tree.msys);
+    }
+    build_package(tree.package);
+}
+
+void build_sample_tree()
+{
+    UpdateTree tree;
+    tree.package.images = {{"zImage", 0x1D0000}, {"rd.bin", 0x2B0000}, {"AllLib.tgz", 0x250000}};
+    build_update_tree(tree);
 }
 
 }  // namespace korvtest

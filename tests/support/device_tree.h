@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "device_net.h"
+
 namespace korvtest {
 
 // "/etc.defaults/VERSION", "/etc.defaults/korvinfo.conf" and "/etc/korvinfo.conf".
@@ -101,6 +103,80 @@ struct Package {
     uint32_t seed = 2;
 };
 void build_package(const Package &package);
+
+// The tree's own program at path ("/bin/dd") in place of the host's tool (also in korvtest.h).
+void install_program(const std::string &path, const std::string &script);
+
+// Programs of the device that the library and the updater run through the shell, as small
+// scripts. Each appends one line, its name and its arguments, to kProgramsLog when it runs.
+extern const char kProgramsLog[];  // "/.korvsim/programs.log"
+std::vector<std::string> program_runs(const std::string &name = "");  // lines of kProgramsLog
+
+// "/bin/mount": records its arguments, mounts nothing and exits with status.
+void install_mount(int status = 0);
+
+// "/bin/get_key_value FILE KEY": prints the first value of KEY in FILE without its quotes, or
+// nothing (status 1) when FILE or KEY is missing.
+void install_get_key_value();
+
+// One partition line of the device's "/sbin/sfdisk -l -uS -NN /dev/DISK".
+struct DiskPartition {
+    int number = 1;
+    uint32_t start = 0;    // first sector
+    uint32_t sectors = 0;  // the line's end sector is start + sectors - 1
+    std::string id = "83";
+    std::string system = "Linux";
+};
+struct Disk {
+    std::string name = "hda";
+    // The resizable system disk: partition 1 of 530082 sectors, partition 3 after sector 1333331.
+    std::vector<DiskPartition> partitions = {{1, 63, 530082}, {2, 530145, 803187, "82", "Linux swap"},
+                                             {3, 1333332, 18000000}};
+};
+// "/sbin/sfdisk": prints the asked partition's line of one of these disks, else fails.
+void install_sfdisk(const std::vector<Disk> &disks = {Disk{}});
+// The partition line exactly as the fixture prints it.
+std::string sfdisk_line(const Disk &disk, const DiskPartition &part);
+
+// A running md array with its members under "/sys/block/mdN/md/dev-NAME" (state, slot).
+struct RaidMember {
+    std::string name;               // "sda5"
+    std::string state = "in_sync";  // the state file's line
+    std::string slot = "0";
+};
+struct RaidArray {
+    int md = 0;
+    int32_t level = 1;      // the md level
+    int32_t raid_disks = 2;
+    uint64_t size_bytes = 1ull << 31;
+    std::vector<RaidMember> members = {{"sda1"}, {"sdb1", "in_sync", "1"}};
+};
+void install_raid_array(const RaidArray &array);
+
+// Account and system files a run reads, of a unit with root, admin and guest: "/etc/passwd",
+// "/etc/shadow", "/etc/korvuser.conf" and the SMB password file (docs/accounts.md),
+// "/etc/group", "/etc/nsswitch.conf" and "/etc/crontab".
+void install_accounts();
+
+// Everything an update run needs, each part as a passing run has it; a test changes only what
+// differs. The installed unit is build 351 of the 8-partition RedBoot model without RAID, up for
+// 100 seconds, with eth0 at 1000 Mbit/s and its MTU of 1500 stored, and a package of build 400
+// in "/volume1/upd@te".
+struct UpdateTree {
+    Identity identity = default_identity();
+    bool installer = false;            // "/initrd" absent
+    bool junior_hw = false;            // the hardware version line ends "-j"
+    KernelSettings kernel{};
+    enum class Flash { RedBoot, MSys, None } flash = Flash::RedBoot;
+    RedBootOptions redboot{};          // its `junior` follows junior_hw unless set
+    MSysOptions msys{};
+    Package package{};
+    std::vector<Disk> disks = {Disk{}};
+    std::optional<RaidArray> raid;     // also sets "supportraid" to yes
+    std::vector<NetInterface> network = {loopback(), ethernet("eth0", "192.168.1.20")};
+    static Identity default_identity();
+};
+void build_update_tree(const UpdateTree &tree = {});
 
 // The sample device of the README: an installed 8-partition RedBoot unit with a package.
 void build_sample_tree();

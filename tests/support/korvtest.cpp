@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -83,6 +84,13 @@ bool mount_small_disk(const std::string &path, size_t bytes)
     make_dirs(path);
     std::string options = "size=" + std::to_string(bytes);
     return mount("tmpfs", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+}
+
+bool mount_read_only(const std::string &path)
+{
+    constexpr unsigned long kKept = MS_NOSUID | MS_NODEV;
+    return mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           mount(nullptr, path.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | kKept, nullptr) == 0;
 }
 
 namespace {
@@ -190,12 +198,40 @@ bool syslog_contains(const std::string &fragment)
     return false;
 }
 
+bool syslog_has_pattern(const std::string &expected, int severity)
+{
+    std::string pattern;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected.compare(i, 3, "<L>") == 0) {
+            pattern += "[0-9]+";
+            i += 2;
+        } else if (strchr("\\^$.|?*+()[]{}", expected[i])) {
+            pattern += std::string("\\") + expected[i];
+        } else {
+            pattern += expected[i];
+        }
+    }
+    std::regex re(pattern);
+    for (const SyslogLine &line : syslog_lines())
+        if ((severity < 0 || line.severity() == severity) && std::regex_match(line.message, re))
+            return true;
+    return false;
+}
+
 std::string syslog_dump()
 {
     std::string out;
     for (const SyslogLine &line : syslog_lines())
         out += "<" + std::to_string(line.priority) + "> " + line.message + "\n";
     return out;
+}
+
+void install_updater(const std::string &path)
+{
+    std::string program = read_file(std::string(KORV_BINARY_DIR) + "/bin/updater");
+    if (program.empty())
+        throw std::runtime_error("no updater in " KORV_BINARY_DIR "/bin");
+    write_file(path, program, 0755);
 }
 
 int run_shell(const std::string &command, std::string *output)
@@ -215,6 +251,18 @@ int run_shell(const std::string &command, std::string *output)
     if (status < 0 || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+std::string shell_quote(const std::string &word)
+{
+    bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                         "0123456789@%+=:,./_-") == std::string::npos;
+    if (plain)
+        return word;
+    std::string out = "'";
+    for (char c : word)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
 }
 
 }  // namespace korvtest

@@ -1,0 +1,65 @@
+// A disk partition's size, start and type, from the first line that sfdisk prints for it.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "korv/raid.h"
+#include "korv_unique.h"
+
+namespace {
+
+// The disk name reaches a shell command: only plain device names are let through.
+bool PlainDiskName(const char *name)
+{
+    if (!*name)
+        return false;
+    for (const char *p = name; *p; ++p)
+        if (!strchr("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-", *p))
+            return false;
+    return true;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+}  // namespace
+
+extern "C" int64_t RCPartitionConfigs(int partition, const char *disk, unsigned int *start, unsigned int *typeId)
+{
+    if (!disk || partition <= 0)
+        return -1;
+    if (strncmp(disk, "/dev/", 5) == 0)
+        disk += 5;
+    if (!PlainDiskName(disk))
+        return -1;
+    char command[64];
+    int n = snprintf(command, sizeof command, "/sbin/sfdisk -l -uS -N%d /dev/%s", partition, disk);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof command)
+        return -1;
+
+    korv::UniquePipe pipe(popen(command, "re"));
+    if (!pipe)
+        return -1;
+    char line[64] = {};
+    if (!fgets(line, sizeof line, pipe.get()))
+        return -1;
+
+    // Device, start, end, sectors, type id: each followed by at least one blank.
+    const char *field[5];
+    const char *at = line;
+    for (auto &f : field) {
+        f = at;
+        at += strcspn(at, " \t");
+        if (!IsBlank(*at))
+            return -1;
+        while (IsBlank(*at))
+            ++at;
+    }
+    if (start)
+        *start = static_cast<unsigned int>(strtoul(field[1], nullptr, 10));
+    if (typeId)
+        *typeId = static_cast<unsigned int>(strtoul(field[4], nullptr, 16));
+    return strtoll(field[3], nullptr, 10);
+}

@@ -1,0 +1,134 @@
+// The command builder and UPDTExecute: paths quoted only where they must be, commands never
+// cut, and only a normal exit with status 0 counted as done.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "korvtest.h"
+#include "updater.h"
+
+namespace {
+
+struct QuoteCase {
+    const char *name;
+    std::string command;
+    std::string expected;
+};
+
+const std::string kLong(300, 'd');
+
+std::vector<QuoteCase> QuoteCases()
+{
+    return {
+        {"OrdinaryPathsAsWritten", UPDTShellCommand("/bin/mv -f %s/%s %s/%s", {"/volume1/upd@te", "hda1.tgz",
+                                                                              "/volume1", "KorvUpgrade.tar.gz"}),
+         "/bin/mv -f /volume1/upd@te/hda1.tgz /volume1/KorvUpgrade.tar.gz"},
+        {"NumbersAndPercent", UPDTShellCommand("/bin/dd if=%s of=/dev/mtd%d bs=16384 # 100%%", {"/a/zImage", 3}),
+         "/bin/dd if=/a/zImage of=/dev/mtd3 bs=16384 # 100%"},
+        {"BlankIsQuoted", UPDTShellCommand("/bin/rm -rf %s/%s", {"/volume1/upd ate", "b@ckup"}),
+         "/bin/rm -rf '/volume1/upd ate'/b@ckup"},
+        {"QuoteIsEscaped", UPDTShellCommand("/bin/rm -rf %s", {"/v/it's"}), "/bin/rm -rf '/v/it'\\''s'"},
+        {"ShellSyntaxStaysData", UPDTShellCommand("/bin/rm -rf %s", {"/v/$(reboot);`x`|y>z&"}),
+         "/bin/rm -rf '/v/$(reboot);`x`|y>z&'"},
+        {"DoubleQuotedOrdinaryAsWritten",
+         UPDTShellCommand("/bin/dd if=\"%s\" of=\"/dev/mtd%d\" bs=16384", {"/volume1/upd@te/zImage", 1}),
+         "/bin/dd if=\"/volume1/upd@te/zImage\" of=\"/dev/mtd1\" bs=16384"},
+        {"DoubleQuotedTakesSingleQuotes",
+         UPDTShellCommand("/bin/dd if=\"%s\" of=\"/dev/mtd%d\"", {"/v/b@ckup/mtd_RedBoot Config$x\"", 6}),
+         "/bin/dd if='/v/b@ckup/mtd_RedBoot Config$x\"' of=\"/dev/mtd6\""},
+        {"LongPathsAreNotCut", UPDTShellCommand("/bin/rm -rf %s/%s", {"/" + kLong, kLong}),
+         "/bin/rm -rf /" + kLong + "/" + kLong},
+        {"TooFewArguments", UPDTShellCommand("/bin/mv %s %s", {"a"}), ""},
+        {"TooManyArguments", UPDTShellCommand("/bin/mv %s", {"a", "b"}), ""},
+        {"NumberForText", UPDTShellCommand("/bin/rm %s", {3}), ""},
+        {"TextForNumber", UPDTShellCommand("of=/dev/mtd%d", {"3; reboot"}), ""},
+    };
+}
+
+class ShellCommand : public testing::TestWithParam<QuoteCase> {};
+
+TEST_P(ShellCommand, IsBuiltWhole)
+{
+    EXPECT_EQ(GetParam().command, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ShellCommand, testing::ValuesIn(QuoteCases()),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// What the shell does with a built command: every name reaches the program as one argument.
+TEST(ShellCommandRun, HostileNamesStayOneArgument)
+{
+    const std::string dir = "/tmp/a b'c\"$(touch /tmp/pwned)`touch /tmp/pwned`;d";
+    korvtest::make_dirs(dir);
+    korvtest::write_file(dir + "/hda1.tgz", "archive");
+    korvtest::make_dirs("/volume1");
+    std::string cmd = UPDTShellCommand("/bin/mv -f %s/%s %s/%s", {dir, "hda1.tgz", "/volume1", "KorvUpgrade.tar.gz"});
+    EXPECT_EQ(UPDTExecute(cmd.c_str()), 0) << cmd;
+    EXPECT_EQ(korvtest::read_file("/volume1/KorvUpgrade.tar.gz"), "archive");
+    EXPECT_FALSE(korvtest::file_exists(dir + "/hda1.tgz"));
+    EXPECT_FALSE(korvtest::file_exists("/tmp/pwned"));
+}
+
+TEST(Execute, OnlyExitStatusZeroIsSuccess)
+{
+    struct Case {
+        const char *cmd;
+        int result;
+        const char *message;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"exit 0", 0, nullptr},
+        {"exit 3", -1, "UPDTExecute(<L>): failed to execute cmd=[exit 3], ret = 3"},
+        {"/no/such/program", -1, "UPDTExecute(<L>): failed to execute cmd=[/no/such/program], ret = 127"},
+        // Ended by a signal, not by an exit: not done (the shell itself is killed).
+        {"kill -KILL $$", -1, "UPDTExecute(<L>): failed to execute cmd=[kill -KILL $$], ret = 137"},
+        {"kill -TERM $$", -1, "UPDTExecute(<L>): failed to execute cmd=[kill -TERM $$], ret = 143"},
+    };
+    for (const Case &c : cases) {
+        korvtest::syslog_clear();
+        EXPECT_EQ(UPDTExecute(c.cmd), c.result) << c.cmd;
+        if (c.message)
+            EXPECT_TRUE(korvtest::syslog_has_pattern(c.message)) << korvtest::syslog_dump();
+        else
+            EXPECT_TRUE(korvtest::syslog_lines().empty()) << korvtest::syslog_dump();
+    }
+    korvtest::syslog_clear();
+    EXPECT_EQ(UPDTExecute(nullptr), -1);
+    EXPECT_TRUE(korvtest::syslog_lines().empty());
+}
+
+TEST(CompareVersion, FieldByField)
+{
+    struct Case {
+        const char *a, *b;
+        int result;
+    };
+    const Case cases[] = {
+        {"2.0.1", "2.0.1rc", 0},   // both third fields read 1
+        {"2.rc", "2.beta", 1},
+        {"2.beta", "2.alpha", 1},
+        {"2.ALPHA", "2.rc", -1},
+        {"2.0", "2.0.1", -1},
+        {"2.0.", "2.0.1", -1},     // an empty field against 1
+        {"2.0.1", "2.0", 1},
+        {"2.0", "2.0.", 0},
+        {"2.0", "2.0", 0},
+        {"3", "2.9.9", 1},
+        {"2.10", "2.9", 1},
+        {"", "1", -1},
+        {"1", "", 1},
+        {"", "", 0},
+        {"2.x", "2.0", 0},         // a text that is no stage ranks as 0
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(UPDTCompareVersion(c.a, c.b), c.result) << c.a << " vs " << c.b;
+    EXPECT_EQ(UPDTCompareVersion(nullptr, "1"), 0);
+    EXPECT_EQ(UPDTCompareVersion("1", nullptr), 0);
+    // Texts longer than 31 characters are compared on their first 31.
+    std::string a = "2." + std::string(29, '0') + "1";  // the 1 is the 32nd character
+    EXPECT_EQ(UPDTCompareVersion(a.c_str(), "2.0"), 0);
+}
+
+}  // namespace

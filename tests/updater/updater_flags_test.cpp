@@ -1,0 +1,204 @@
+// The migration flags chosen by the installed build number, each at its threshold, and the flags
+// that the analysis decides itself.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "device_tree.h"
+#include "korvtest.h"
+#include "run_state.h"
+
+using updatertest::flags_set;
+
+namespace {
+
+// A flag's value on the last build that sets it and on the first that does not (or, for a range
+// that starts above the lowest builds, on both sides of its start).
+struct Threshold {
+    const char *flag;
+    int *value;
+    int set;       // a build that sets it
+    int clear;     // the neighbouring build that leaves it clear
+    int expected;  // the value `set` gives
+};
+
+const std::vector<Threshold> &Thresholds()
+{
+    static const std::vector<Threshold> t = {
+        {"PhotoTablesFrom401", &gfPhotoDbUpgrade, 401, 400, 0x3},
+        {"PhotoTablesTo424", &gfPhotoDbUpgrade, 424, 482, 0x3},
+        {"PhotoVideoAlone425", &gfPhotoDbUpgrade, 425, 400, 0x2},
+        {"PhotoVideoTo481", &gfPhotoDbUpgrade, 481, 482, 0x2},
+        {"DropMediaServerDb", &gfDropMediaServerDb, 867, 868, 1},
+        {"DumpPgsqlDbs", &gfDumpPgsqlDbs, 882, 883, 1},
+        {"RemoveRcAtalk", &gfRemoveRcAtalk, 107, 108, 1},
+        {"RemovePapdConf", &gfRemovePapdConf, 210, 211, 1},
+        {"FtpSystemAccounts", &gfFtpSystemAccounts, 229, 230, 1},
+        {"RemoveProfile", &gfRemoveProfile, 250, 251, 1},
+        {"RemoveJumboFrameRc", &gfRemoveJumboFrameRc, 251, 252, 1},
+        {"MtuValueCap", &gfMtuValueCap, 308, 309, 1},
+        {"MtuValueToEth0", &gfMtuValueToEth0, 547, 548, 1},
+        {"PasswdHomes", &gfPasswdHomes, 770, 771, 1},
+        {"UserConfFile", &gfUserConfFile, 770, 771, 1},
+        {"MailAccounts", &gfMailAccounts, 775, 776, 1},
+        {"FtpWriteOnly", &gfFtpWriteOnly, 867, 868, 1},
+        {"BondAlbToActiveBackup", &gfBondAlbToActiveBackup, 886, 887, 1},
+        {"FtpDenyToAutoBlock", &gfFtpDenyToAutoBlock, 886, 887, 1},
+        {"SqueezeErrmsgLinks", &gfSqueezeErrmsgLinks, 887, 888, 1},
+        {"RemoveEventTest", &gfRemoveEventTest, 902, 903, 1},
+        {"FtpPassiveRange", &gfFtpPassiveRange, 659, 660, 1},
+        {"RsyncdConf", &gfRsyncdConf, 483, 484, 1},
+        {"RsyncdSecrets", &gfRsyncdSecrets, 552, 553, 1},
+        {"SmmspGroup", &gfSmmspGroup, 555, 556, 1},
+        {"UsbBackup", &gfUsbBackup, 681, 682, 1},
+        {"PhotoEaDir", &gfPhotoEaDir, 702, 703, 1},
+        {"NetBackupSets", &gfNetBackupSets, 770, 771, 1},
+        {"Codepage", &gfCodepage, 807, 808, 1},
+    };
+    return t;
+}
+
+class UpgradeFlag : public testing::TestWithParam<Threshold> {
+protected:
+    void SetUp() override { updatertest::reset_run_state(); }
+};
+
+TEST_P(UpgradeFlag, ChangesExactlyAtItsThreshold)
+{
+    const Threshold &t = GetParam();
+    UPDTSetUpgradeFlags(t.set);
+    EXPECT_EQ(*t.value, t.expected) << "build " << t.set;
+    updatertest::reset_run_state();
+    UPDTSetUpgradeFlags(t.clear);
+    EXPECT_EQ(*t.value & t.expected, 0) << "build " << t.clear;
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, UpgradeFlag, testing::ValuesIn(Thresholds()),
+                         [](const auto &info) { return std::string(info.param.flag); });
+
+// Whole sets of flags for a few builds, so that no flag is set by another's rule.
+TEST(UpgradeFlags, WholeSetsAtKeyBuilds)
+{
+    struct Case {
+        int build;
+        std::vector<std::string> set;
+    };
+    const std::vector<Case> cases = {
+        {903, {}},
+        {902, {"gfRemoveEventTest"}},
+        {887, {"gfSqueezeErrmsgLinks", "gfRemoveEventTest"}},
+        {868, {"gfDumpPgsqlDbs", "gfBondAlbToActiveBackup", "gfFtpDenyToAutoBlock", "gfSqueezeErrmsgLinks",
+               "gfRemoveEventTest"}},
+        {771, {"gfDropMediaServerDb", "gfDumpPgsqlDbs", "gfMailAccounts", "gfFtpWriteOnly", "gfBondAlbToActiveBackup",
+               "gfFtpDenyToAutoBlock", "gfSqueezeErrmsgLinks", "gfRemoveEventTest", "gfCodepage"}},
+    };
+    for (const Case &c : cases) {
+        updatertest::reset_run_state();
+        UPDTSetUpgradeFlags(c.build);
+        EXPECT_EQ(flags_set(), c.set) << "build " << c.build;
+    }
+}
+
+// gfBond0Mtu also needs bond0 to be the one interface up, without a "bond0_mtu" of its own.
+TEST(UpgradeFlags, Bond0MtuFollowsTheInterfaces)
+{
+    struct Case {
+        const char *name;
+        std::function<void()> network;
+        const char *bond0Mtu;  // nullptr: no key
+        int build;
+        int expected;
+    };
+    auto bonded = [] { korvtest::build_bonded_network(); };
+    const Case cases[] = {
+        {"BondedAt865", bonded, nullptr, 865, 1},
+        {"BondedAt866", bonded, nullptr, 866, 0},
+        {"BondedWithItsOwnMtu", bonded, "9000", 865, 0},
+        {"BondAndAPlainPort",
+         [] {
+             korvtest::build_bonded_network();
+             auto net = std::vector<korvtest::NetInterface>{korvtest::loopback()};
+             korvtest::NetInterface bond = korvtest::ethernet("bond0", "192.168.1.20");
+             bond.flags |= korvtest::kIfMaster;
+             net.push_back(bond);
+             net.push_back(korvtest::ethernet("eth2", "10.0.0.2"));
+             korvtest::set_network(net);
+         },
+         nullptr, 865, 0},
+        {"PlainPortOnly", [] { korvtest::set_network({korvtest::loopback(), korvtest::ethernet("eth0")}); }, nullptr,
+         865, 0},
+        {"NoInterfaceList", [] { unlink("/proc/net/dev"); }, nullptr, 865, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.network();
+        korvtest::write_file("/etc/korvinfo.conf", c.bond0Mtu ? std::string("bond0_mtu=\"") + c.bond0Mtu + "\"\n" : "");
+        updatertest::reset_run_state();
+        UPDTSetUpgradeFlags(c.build);
+        EXPECT_EQ(gfBond0Mtu, c.expected);
+    }
+}
+
+// The flags the analysis decides from the installed build and model.
+struct AnalysisCase {
+    const char *name;
+    const char *build;
+    bool junior;
+    bool installer;
+    int recoverFis;
+    int driverBuffer;
+    bool migrations;  // UPDTSetUpgradeFlags ran
+};
+
+class AnalysisFlags : public testing::TestWithParam<AnalysisCase> {};
+
+TEST_P(AnalysisFlags, FollowTheInstalledSystem)
+{
+    const AnalysisCase &c = GetParam();
+    korvtest::UpdateTree tree;
+    tree.identity.buildnumber = c.build;
+    tree.installer = c.installer;
+    tree.junior_hw = c.junior;
+    korvtest::build_update_tree(tree);
+    updatertest::reset_run_state();
+    gfJunior = c.junior;
+    gfInstaller = c.installer;
+    ASSERT_EQ(ErrUPDTIAnalyze_WholeSystem(), 0) << korvtest::syslog_dump();
+    EXPECT_EQ(gfRecoverFIS, c.recoverFis);
+    EXPECT_EQ(gfDriverBuffer, c.driverBuffer);
+    EXPECT_EQ(gfOldLayout, 0);
+    EXPECT_EQ(!flags_set().empty(), c.migrations);
+}
+
+const AnalysisCase kAnalysisCases[] = {
+    {"Build284JuniorRecovers", "284", true, false, 1, 0, true},
+    {"Build284NotJuniorDoesNot", "284", false, false, 0, 0, true},
+    {"Build285JuniorDoesNot", "285", true, false, 0, 0, true},
+    {"Build284JuniorInTheInstaller", "284", true, true, 1, 0, false},
+    {"Build350NoDriverBuffer", "350", false, false, 0, 0, true},
+    {"Build351DriverBuffer", "351", false, false, 0, 1, true},
+    {"InstallerSetsNoMigration", "351", false, true, 0, 1, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Installed, AnalysisFlags, testing::ValuesIn(kAnalysisCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(AnalysisFlags, OldLayoutOnlyUpToBuild261)
+{
+    for (const char *build : {"261", "262"}) {
+        korvtest::UpdateTree tree;
+        tree.identity.unique = tree.package.unique = "korvadyn_ixp420_1hd";
+        tree.identity.buildnumber = build;
+        korvtest::build_update_tree(tree);
+        korvtest::make_dirs("/writeable");
+        updatertest::reset_run_state();
+        ASSERT_EQ(ErrUPDTIAnalyze_WholeSystem(), 0) << korvtest::syslog_dump();
+        EXPECT_EQ(gfOldLayout, std::string(build) == "261") << build;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,78 @@
+#include "updater_run.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "korv/simctl.h"
+#include "korvtest.h"
+
+namespace updatertest {
+
+std::string progress(char stage, int value)
+{
+    return std::string(1, stage) + ":" + std::to_string(value) + ":      ";
+}
+
+RunResult run_updater(const RunSpec &spec)
+{
+    if (!korvtest::file_exists(spec.program))
+        korvtest::install_updater(spec.program);
+    korvsim::ctl::clear_requests();
+
+    std::vector<std::string> words = {spec.argv0.empty() ? spec.program : spec.argv0};
+    words.insert(words.end(), spec.args.begin(), spec.args.end());
+    std::vector<char *> argv;
+    for (auto &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        if (chdir(spec.cwd.c_str()) != 0)
+            _exit(120);
+        if (spec.uid >= 0 && (setgid(spec.uid) != 0 || setuid(spec.uid) != 0))
+            _exit(122);
+        execv(spec.program.c_str(), argv.data());
+        _exit(121);
+    }
+    close(out[1]);
+    RunResult r;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0)
+        r.out.append(buf, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        r.status = WEXITSTATUS(status);
+
+    r.progress = korvtest::read_file("/tmp/update.progress");
+    r.message = korvtest::read_file("/tmp/update.message");
+    std::istringstream log(korvtest::read_file("/var/log/korvupdate.log"));
+    static const std::regex stamp("^[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\t");
+    for (std::string line; std::getline(log, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, stamp)) {
+            line = m.suffix();
+        } else {
+            r.stamps_ok = false;
+        }
+        r.log.push_back(line);
+    }
+    for (const auto &req : korvsim::ctl::requests("kernel", "SYS405"))
+        r.sys405.push_back(req.line.substr(req.line.find(' ') + 1));
+    return r;
+}
+
+}  // namespace updatertest

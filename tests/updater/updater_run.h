@@ -1,0 +1,33 @@
+// Whole runs of the program `updater` in a device tree, and what they leave behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace updatertest {
+
+struct RunSpec {
+    std::string program = "/volume1/upd@te/updater";  // where the program lies in the tree
+    std::string argv0;                                // default: program
+    std::vector<std::string> args;
+    std::string cwd = "/";
+    int uid = -1;  // the user (and group) the program runs as; -1: root, as on the device
+};
+
+struct RunResult {
+    int status = -1;                // exit status; -1 when the program did not exit
+    std::string out;                // what it printed
+    std::string progress;           // "/tmp/update.progress", whole
+    std::string message;            // "/tmp/update.message", whole ("" when missing)
+    std::vector<std::string> log;   // lines of the update log, each without its time stamp
+    bool stamps_ok = true;          // every log line began with "%Y/%m/%d %H:%M:%S" and a TAB
+    std::vector<std::string> sys405;  // the kernel's SYS405 requests: "SYS405 arg=1 -> 0", ...
+};
+
+// Copies the program to spec.program (unless it is there) and runs it from spec.cwd.
+RunResult run_updater(const RunSpec &spec = {});
+
+// The exact bytes of a progress value.
+std::string progress(char stage, int value);
+
+}  // namespace updatertest

@@ -1,0 +1,157 @@
+// The status files: the progress record under its lock, the message key and the update log.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "korvtest.h"
+#include "updater.h"
+
+using korvtest::read_file;
+using korvtest::write_file;
+
+namespace {
+
+const char kProgress[] = "/tmp/update.progress";
+const char kLog[] = "/var/log/korvupdate.log";
+
+TEST(Progress, WrittenOverTheStartWithoutTruncating)
+{
+    struct Case {
+        const char *before;  // nullptr: no file
+        char stage;
+        int value;
+        const char *after;
+    };
+    const Case cases[] = {
+        {nullptr, 'A', 0, "A:0:      "},
+        {"P:100:      ", 'C', 0, "C:0:        "},  // the two bytes beyond stay
+        {"A:10:      ", 'P', -20, "P:-20:      "},
+        {"R:0:      ", 'A', -255, "A:-255:      "},
+    };
+    for (const Case &c : cases) {
+        unlink(kProgress);
+        if (c.before)
+            write_file(kProgress, c.before);
+        EXPECT_EQ(UPDTSetProgress(c.stage, c.value), 0);
+        EXPECT_EQ(read_file(kProgress), c.after) << c.stage << c.value;
+    }
+}
+
+// A second process that holds the progress file locked until told to let go.
+class Holder {
+public:
+    explicit Holder(const char *path)
+    {
+        int ready[2];
+        EXPECT_EQ(pipe(ready), 0);
+        EXPECT_EQ(pipe(release_), 0);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(release_[1]);
+            int fd = open(path, O_RDWR | O_CREAT, 0644);
+            flock(fd, LOCK_EX);
+            char c = 1;
+            write(ready[1], &c, 1);
+            read(release_[0], &c, 1);
+            _exit(0);
+        }
+        char c;
+        EXPECT_EQ(read(ready[0], &c, 1), 1);
+        close(ready[0]);
+        close(ready[1]);
+        close(release_[0]);
+    }
+    ~Holder() { Release(); }
+    void Release()
+    {
+        if (pid_ <= 0)
+            return;
+        close(release_[1]);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int release_[2];
+};
+
+TEST(Progress, BusyFileSkipsTheValueThenTheNextIsWritten)
+{
+    write_file(kProgress, "A:10:      ");
+    Holder holder(kProgress);
+    EXPECT_EQ(UPDTSetProgress('A', 100), -2);
+    EXPECT_EQ(UPDTWriteStatusFile(kProgress, "X", 0), -2);
+    EXPECT_EQ(read_file(kProgress), "A:10:      ");
+    holder.Release();
+    EXPECT_EQ(UPDTSetProgress('P', 0), 0);
+    EXPECT_EQ(read_file(kProgress), "P:0:       ");
+}
+
+TEST(Progress, NeverFollowsALink)
+{
+    write_file("/tmp/elsewhere", "keep");
+    ASSERT_EQ(symlink("/tmp/elsewhere", kProgress), 0);
+    EXPECT_EQ(UPDTSetProgress('A', 0), -1);
+    EXPECT_EQ(read_file("/tmp/elsewhere"), "keep");
+    unlink(kProgress);
+    ASSERT_EQ(symlink("/tmp/nowhere", kProgress), 0);  // a dangling link is not created through
+    EXPECT_EQ(UPDTSetProgress('A', 0), -1);
+    EXPECT_FALSE(korvtest::file_exists("/tmp/nowhere"));
+}
+
+TEST(Progress, FailedWriteIsReported)
+{
+    // The device refuses the bytes when they are flushed, before the lock is let go.
+    EXPECT_EQ(UPDTWriteStatusFile("/dev/full", "A:0:      ", 1), -3);
+    EXPECT_EQ(UPDTWriteStatusFile("/no/such/dir/progress", "A:0:      ", 1), -1);
+}
+
+TEST(Message, SetMessageWritesTheKeyWithoutLineEnd)
+{
+    write_file("/tmp/update.message", "extramsg=\"an older and longer sentence\"\n");
+    EXPECT_EQ(UPDTSetMessage("extramsg", "short"), 0);
+    EXPECT_EQ(read_file("/tmp/update.message"), "extramsg=\"short\"er and longer sentence\"\n");
+}
+
+TEST(Message, ExtraMessageReplacesTheKeyAndKeepsOtherLines)
+{
+    write_file("/tmp/update.message", "other=\"1\"\nextramsg=\"old\"\n");
+    EXPECT_EQ(UPDTSetExtraMessage("Please reboot the system and upgrade immediately."), 1);
+    EXPECT_EQ(read_file("/tmp/update.message"),
+              "other=\"1\"\nextramsg=\"Please reboot the system and upgrade immediately.\"\n");
+}
+
+TEST(UpdateLog, ClearedOnlyBeyond10000Bytes)
+{
+    for (size_t size : {10000u, 10001u}) {
+        write_file(kLog, std::string(size - 1, 'x') + "\n");
+        UPDTLogInit();
+        EXPECT_EQ(read_file(kLog).size(), size == 10000 ? 10000u : 0u) << size;
+    }
+    unlink(kLog);
+    UPDTLogInit();
+    EXPECT_FALSE(korvtest::file_exists(kLog));  // a missing log stays missing
+}
+
+TEST(UpdateLog, LinesAreStampTabAndTextAppended)
+{
+    write_file(kLog, "earlier line\n");
+    UPDTLog("first with %s and %d kept");
+    UPDTLog(nullptr);
+    UPDTLogFormat("run %d of %s", 2, "two");
+    std::string log = read_file(kLog);
+    std::string stamp = "[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\t";
+    EXPECT_TRUE(std::regex_match(log, std::regex("earlier line\n" + stamp + "first with %s and %d kept\n" + stamp +
+                                                 "run 2 of two\n")))
+        << log;
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// The firmware updater: the run state that every stage shares, its tables and its stages.
+#pragma once
+
+#include <stdint.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "korv/mtd.h"
+
+// "%s:%d" messages of the updater name its source file as the device's tools know it.
+#define UPDT_SOURCE "updater.cpp"
+
+// Exit codes; each from 0 to 24 has a message key in gszUPDTErrorKey.
+enum {
+    UPDT_SUCCESS = 0,
+    UPDT_ERR_DIR_OPEN = 1,         // the caller's directory cannot be opened
+    UPDT_ERR_DIR_RETURN = 2,       // the caller's directory cannot be re-entered at the end
+    UPDT_ERR_WORK_DIR = 3,         // the working directory cannot be entered
+    UPDT_ERR_READ_VER = 6,
+    UPDT_ERR_READ_PATCH_VER = 7,
+    UPDT_ERR_READ_MOD = 8,
+    UPDT_ERR_READ_PATCH_MOD = 9,
+    UPDT_ERR_VERSION = 10,
+    UPDT_ERR_COMPANY = 12,
+    UPDT_ERR_PATCH = 13,
+    UPDT_ERR_BACKUP = 15,
+    UPDT_ERR_SPACE = 16,           // no memory, or too little room
+    UPDT_ERR_CONFIG = 17,
+    UPDT_ERR_FIS_READ = 18,
+    UPDT_ERR_PATCH_INFO = 19,
+    UPDT_ERR_WRITE = 20,
+    UPDT_ERR_FTP_PORTS = 21,
+    UPDT_ERR_DEFAULTFS = 22,
+    UPDT_ERR_DRIVER_BUFFER = 23,
+    UPDT_ERR_REBOOT = 24,
+    UPDT_ERR_OPTION = -1,          // main's result for a bad option; the system reports 255
+};
+#define UPDT_ERROR_KEYS 25
+extern const char *const gszUPDTErrorKey[UPDT_ERROR_KEYS];
+
+// Files of the run.
+#define UPDT_PROGRESS_FILE "/tmp/update.progress"
+#define UPDT_MESSAGE_FILE "/tmp/update.message"
+#define UPDT_LOG_FILE "/var/log/korvupdate.log"
+#define UPDT_LOG_CLEAR_SIZE 10000
+
+// One partition of the flash plan.
+typedef struct {
+    const char *name;       // as the flash directory spells it (compared ignoring case)
+    const char *file;       // image file in the working directory
+    uint32_t start;
+    uint32_t datalen;
+    uint32_t size;
+    int32_t balance;        // spare erase blocks; negative when the data does not fit
+    int32_t adjust;         // blocks given (negative) or received by the size adjustment
+    int32_t fneedupdate;
+} UPDTPATCHINFO;
+
+// A partition's MTD character device.
+typedef struct {
+    const char *name;
+    const char *device;
+} UPDTDEVICEMAP;
+
+#define UPDT_MAX_PARTITIONS 8
+
+// The run state.
+extern char gszVolume[32];
+extern char gszWorkDir[256];
+extern char gszDevMtdPartition[10];
+extern int gnPartition;
+extern UPDTPATCHINFO gPatchInfo[UPDT_MAX_PARTITIONS + 1];
+extern UPDTDEVICEMAP gDevMap[UPDT_MAX_PARTITIONS + 1];
+extern int gfGroupUpdate;
+extern int gfJunior;
+extern int gfInstaller;
+extern int gfDriverBuffer;
+extern int gfRecoverFIS;
+extern int gfOldLayout;
+extern uint32_t gEraseBlockSize;
+extern uint64_t gullDoneBytes;
+extern uint64_t gullTotalBytes;
+
+// Migration flags, set once by UPDTSetUpgradeFlags from the installed build number.
+extern int gfPhotoDbUpgrade;  // bits UPDT_PHOTO_DB_TABLES and UPDT_PHOTO_DB_VIDEO
+#define UPDT_PHOTO_DB_TABLES 0x1
+#define UPDT_PHOTO_DB_VIDEO 0x2
+extern int gfDropMediaServerDb;
+extern int gfDumpPgsqlDbs;
+extern int gfRemoveRcAtalk;
+extern int gfRemovePapdConf;
+extern int gfFtpSystemAccounts;
+extern int gfRemoveProfile;
+extern int gfRemoveJumboFrameRc;
+extern int gfMtuValueCap;
+extern int gfMtuValueToEth0;
+extern int gfPasswdHomes;
+extern int gfUserConfFile;
+extern int gfMailAccounts;
+extern int gfBond0Mtu;
+extern int gfFtpWriteOnly;
+extern int gfBondAlbToActiveBackup;
+extern int gfFtpDenyToAutoBlock;
+extern int gfSqueezeErrmsgLinks;
+extern int gfRemoveEventTest;
+extern int gfFtpPassiveRange;
+extern int gfRsyncdConf;
+extern int gfRsyncdSecrets;
+extern int gfSmmspGroup;
+extern int gfUsbBackup;
+extern int gfPhotoEaDir;
+extern int gfNetBackupSets;
+extern int gfCodepage;
+
+// The whole run: the program's main.
+int UPDTMain(int argc, char **argv);
+
+// The layout templates: 6 partitions with the directory on "/dev/mtd5" (junior), else 8 on
+// "/dev/mtd7". Copies the chosen one into gPatchInfo and gDevMap, sets gnPartition and
+// gszDevMtdPartition.
+void UPDTChooseLayout(int junior);
+
+// Commands through the shell. An argument of UPDTShellCommand stands for one "%s" (quoted for
+// the shell when it holds a byte outside [A-Za-z0-9/._@+-]) or one "%d".
+class UPDTShellArg {
+public:
+    UPDTShellArg(const char *text) : text_(text ? text : ""), number_(false) {}
+    UPDTShellArg(const std::string &text) : text_(text), number_(false) {}
+    UPDTShellArg(int value) : text_(std::to_string(value)), number_(true) {}
+    const std::string &text() const { return text_; }
+    bool number() const { return number_; }
+
+private:
+    std::string text_;
+    bool number_;
+};
+// The command, at its full length; "" when the format and the arguments do not match.
+std::string UPDTShellCommand(const char *format, std::initializer_list<UPDTShellArg> args);
+// A text as one shell word: itself when every byte is ordinary, else single-quoted.
+std::string UPDTShellQuote(const std::string &text);
+// Runs cmd through the shell: 0 when it exited with status 0, else -1 after a message.
+int UPDTExecute(const char *cmd);
+
+// Status files.
+int UPDTWriteStatusFile(const char *path, const char *text, int retry);
+int UPDTSetProgress(char stage, int value);
+int UPDTSetMessage(const char *key, const char *value);
+// The sentence for the user: key "extramsg" of the message file. 1, or -1 after a message.
+int UPDTSetExtraMessage(const char *sentence);
+void UPDTLogInit(void);
+void UPDTLog(const char *text);
+void UPDTLogFormat(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The package analysis.
+int ErrUPDTIAnalyze_WholeSystem(void);
+int UPDTCheckSysPartitionSize(int64_t extractKiB);
+int UPDTIsSysPartitionResizable(int64_t partition1Sectors);
+int UPDTCompareVersion(const char *a, const char *b);
+void UPDTSetUpgradeFlags(int buildNumber);
+
+// The flash roads. "number of partitions = [%d]" and one line per entry of a flash directory.
+void UPDTLogFlashDirectory(const KORVMTDFISENTRY *entries, int count);
+// Where the flash engines will take over, this build stops: a message, and the code 19.
+int UPDTNoFlashRoad(const char *func);
+// The MSys road (from its partition table on).
+int UPDTMSysUpdate(char *stage);
+int UPDTMSysGetPartitionInfo(KORVMTDFISENTRY *entries);

@@ -1,0 +1,57 @@
+// The run state that every stage of the updater shares, and the exit codes' message keys.
+#include "updater.h"
+
+char gszVolume[32];
+char gszWorkDir[256];
+char gszDevMtdPartition[10];
+int gnPartition;
+UPDTPATCHINFO gPatchInfo[UPDT_MAX_PARTITIONS + 1];
+UPDTDEVICEMAP gDevMap[UPDT_MAX_PARTITIONS + 1];
+int gfGroupUpdate;
+int gfJunior;
+int gfInstaller;
+int gfDriverBuffer = 1;
+int gfRecoverFIS;
+int gfOldLayout;
+uint32_t gEraseBlockSize;
+uint64_t gullDoneBytes;
+uint64_t gullTotalBytes;
+
+int gfPhotoDbUpgrade;
+int gfDropMediaServerDb;
+int gfDumpPgsqlDbs;
+int gfRemoveRcAtalk;
+int gfRemovePapdConf;
+int gfFtpSystemAccounts;
+int gfRemoveProfile;
+int gfRemoveJumboFrameRc;
+int gfMtuValueCap;
+int gfMtuValueToEth0;
+int gfPasswdHomes;
+int gfUserConfFile;
+int gfMailAccounts;
+int gfBond0Mtu;
+int gfFtpWriteOnly;
+int gfBondAlbToActiveBackup;
+int gfFtpDenyToAutoBlock;
+int gfSqueezeErrmsgLinks;
+int gfRemoveEventTest;
+int gfFtpPassiveRange;
+int gfRsyncdConf;
+int gfRsyncdSecrets;
+int gfSmmspGroup;
+int gfUsbBackup;
+int gfPhotoEaDir;
+int gfNetBackupSets;
+int gfCodepage;
+
+// The user interface shows the text of the key; the updater only carries the table.
+const char *const gszUPDTErrorKey[UPDT_ERROR_KEYS] = {
+    "upgrade_success",      "error_dirop",          "error_dirop",          "error_dirop",
+    "error_bootmediaop",    "error_bootmediaop",    "error_read_ver",       "error_read_patch_ver",
+    "error_read_mod",       "error_read_patch_mod", "error_version",        "error_model",
+    "error_company",        "error_patch",          "error_update_unknown", "error_update_unknown",
+    "error_update_unknown", "error_update_unknown", "error_update_unknown", "error_update_unknown",
+    "error_update_unknown", "error_update_unknown", "error_update_unknown", "error_memory",
+    "error_reboot",
+};
