@@ -452,6 +452,16 @@ std::vector<RunCase> Cases()
     c.push_back({"FlashDirectoryUnreadable", [](UpdateTree &) {},
                  [](auto &) { ctl::fail_request("/dev/mtd7", "OPEN", EIO); }, 18, progress('P', -18), "",
                  {kStart, kUpgrade, failed(18)}, {"main(<L>): fail to get partition info"}});
+    c.push_back({"BackupFailsAndStays", [](UpdateTree &) {},
+                 [](auto &) {
+                     korvtest::install_program("/bin/dd", "#!/bin/sh\ncase \" $* \" in *\" if=/dev/mtd3 \"*) exit 1 ;; esac\n"
+                                                          "exec /.korvsim/tools/dd \"$@\"\n");
+                 },
+                 15, "P:-15:      ", "", {kStart, kUpgrade, failed(15)},
+                 {"UPDTExecute(<L>): failed to execute cmd=[/bin/dd if=\"/dev/mtd3\" of=\"/volume1/upd@te/b@ckup/"
+                  "mtd_AllLib.tgz\" bs=16384], ret = 1",
+                  "main(<L>): fail to backup old patch info "},
+                 kBuffer, {"szCmd=[/bin/rm -rf /volume1/upd@te/b@ckup]"}});  // it stays
     c.push_back({"EmptyFlashDirectory", [](UpdateTree &) {},
                  [](auto &) { ASSERT_TRUE(ctl::write_fis(7, {})); }, 19, progress('P', -19), "",
                  {kStart, kUpgrade, failed(19)},
