@@ -82,8 +82,11 @@ int flash_set_partition(Flash &flash, int index, const void *arg, std::string *a
     if (size == 0 || !window_in_chip(flash, moved) ||
         (flash.erase_size && ((base - flash.chip_base) % flash.erase_size || size % flash.erase_size)))
         return EINVAL;
+    // A window that stays where it is keeps its mirror as it is.
+    bool same = moved.base == flash.windows[index].base && moved.size == flash.windows[index].size;
     flash.windows[index] = moved;
-    mirror_export(flash, index);
+    if (!same)
+        mirror_export(flash, index);
     return 0;
 }
 
