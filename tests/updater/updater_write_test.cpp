@@ -15,6 +15,7 @@
 #include "korv/error.h"
 #include "korv/simctl.h"
 #include "korvtest.h"
+#include "updater_patch.h"
 #include "updater_redboot.h"
 
 namespace ctl = korvsim::ctl;
@@ -162,6 +163,34 @@ TEST_P(WriteFails, WithItsMessage)
 
 INSTANTIATE_TEST_SUITE_P(Cases, WriteFails, testing::ValuesIn(FailCases()),
                          [](const auto &info) { return info.param.name; });
+
+// A plan whose image does not fit its partition, however it came about, is refused before that
+// partition is erased; the ones before it are written.
+TEST(DoPatch, ImageLargerThanItsPartitionIsRefusedFirst)
+{
+    korvtest::build_redboot_flash();
+    korvtest::Package package;
+    package.images = {{"zImage", 0x8000}, {"korvcfg", 0x8000}};
+    korvtest::build_package(package);
+    updatertest::enter_layout(false);
+    auto entries = updatertest::read_directory();
+    int n = static_cast<int>(entries.size());
+    ASSERT_EQ(UPDTInitPatchInfo(entries.data(), n), 0);
+    gPatchInfo[5].size = 0x4000;  // korvcfg, as no directory would have it
+    ctl::clear_requests();
+    korvtest::syslog_clear();
+    EXPECT_EQ(UPDTDoPatch(entries.data(), n), -1);
+    EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTDoPatch(<L>): the image [korvcfg] of 0x00008000 bytes does not fit "
+                                             "the partition [korvcfg] of 0x00004000 bytes"))
+        << korvtest::syslog_dump();
+    EXPECT_EQ(ctl::requests("/dev/mtd1", "MEMERASE").size(), 1u);
+    EXPECT_TRUE(ctl::requests("/dev/mtd5", "MEMERASE").empty());
+    EXPECT_TRUE(ctl::requests("/dev/mtd5", "MTD_SET_PARTITION").empty());
+    EXPECT_EQ(UPDTDoPatch(nullptr, n), -1);
+    EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTDoPatch(<L>): parameter error "));
+    EXPECT_EQ(UPDTRollBack(entries.data(), 0), -1);
+    EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTRollBack(<L>): parameter error "));
+}
 
 // The repair's failures record the library's codes of an open and of a write that fails.
 TEST(RecoverDirectoryCodes, OpenAndWrite)
