@@ -14,6 +14,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/types.h>
 
 #include <source_location>
@@ -105,6 +106,13 @@ public:
     bool HasNewline() const { return len_ > 0 && buf_[len_ - 1] == '\n'; }
     // Length without the line's own newline.
     size_t TextSize() const { return HasNewline() ? size() - 1 : size(); }
+    // The line as a C text, cut in place at its newline (or at a NUL before it); *len its length.
+    char *Text(size_t *len)
+    {
+        *len = strnlen(buf_, TextSize());
+        buf_[*len] = '\0';
+        return buf_;
+    }
     bool Failed() const { return ferror(fp_) != 0; }
 
 private:

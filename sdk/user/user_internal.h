@@ -11,6 +11,7 @@
 #include "korv/list.h"
 #include "korv/user.h"
 #include "korv_account_rewrite.h"
+#include "korv_account_store.h"
 #include "korv_bdb.h"
 #include "korv_store_set.h"
 #include "korv_upper_key.h"
@@ -30,9 +31,7 @@ constexpr int kHashText = 32;
 
 using korv::UpperKey;
 
-// The "%06d" key of a uid (with its NUL, 7 bytes for uids below a million).
-std::string UidKey(int uid);
-
+using korv::bdb::IdKey;
 using korv::bdb::LookupLine;
 using korv::bdb::ReadLine;
 using korv::bdb::StoreLine;
