@@ -39,3 +39,21 @@ int FreeId(KORVBDB *ids, const char *marker, int first, int last, int noFree,
            std::source_location loc = std::source_location::current());
 
 }  // namespace korv::bdb
+
+namespace korv::bdb {
+
+// The domain's accounts as samba lists them, one "name:..." line each.
+struct DomainAccounts {
+    const char *file;     // KORV_DOMAIN_USER_FILE, KORV_DOMAIN_GROUP_FILE
+    const char *fields;   // stored after the name: ":x:-1:-1:::"
+    size_t keySize;       // the fixed buffer a name's key is formed in; 0 for none
+    bool skipUnkeyed;     // a name with no key (empty, too long) is left out instead of failing
+    const char *nothing;  // logged when there is none: "domain user build nothing"
+};
+
+// Loads the domain accounts into the name store when samba runs in domain mode, and stamps the
+// store's domain expiry time. 0, or -1; codes and messages placed at loc.
+int DomainBuild(KORVBDB *names, const DomainAccounts &accounts,
+                std::source_location loc = std::source_location::current());
+
+}  // namespace korv::bdb
