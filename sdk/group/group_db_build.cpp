@@ -7,6 +7,7 @@
 #include "korv/user.h"
 #include "korv_account_store.h"
 #include "korv_bdb.h"
+#include "korv_db_holder.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
@@ -28,15 +29,10 @@ int KeyBefore(char *line, char *cut, std::string &key, size_t bufSize)
     return r;
 }
 
-struct UserDb {
-    KORVUSERDB *set = KORVUserDBOpen();
-    ~UserDb() { KORVUserDBClose(set); }
-};
-
 int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
 {
-    UserDb users;
-    if (!users.set) {
+    korv::UserDbHolder users;
+    if (!users.db) {
         KORV_ERR(KORL_ERR_OPEN);
         return -1;
     }
@@ -67,7 +63,7 @@ int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
             continue;
         char *members = nullptr;
         int cbMembers = 0;
-        int r = KORVUserGetValidUserList2(c3 + 1, &members, &cbMembers, nullptr, users.set);
+        int r = KORVUserGetValidUserList2(c3 + 1, &members, &cbMembers, nullptr, users.db);
         korv::MallocPtr<char> owned(members);
         if (r != 0) {
             KORV_LOG("KORVUserGetValidUserList2() failed! korverr=0x%04X", KORLErrGet());
