@@ -153,9 +153,8 @@ extern "C" int KORVShareDBBuild(FILE *smbConf, KORVSHAREDB *db)
         }
         korv::LineReader lr(smbConf);
         while (lr.Next()) {
-            char *line = lr.data();
-            size_t len = strnlen(line, lr.TextSize());
-            line[len] = '\0';
+            size_t len;
+            char *line = lr.Text(&len);
             if (KORLFileIsSection(line, static_cast<int>(len)) == 1)
                 b.Header(line);
             else
