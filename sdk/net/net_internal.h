@@ -37,6 +37,11 @@ bool NameOk(const char *name);
 // The same for a 16-byte field, which must hold its terminator.
 bool NameFieldOk(const char (&field)[16]);
 
+// The first line of the bonding driver's file of a bond ("/sys/class/net/<bond>/bonding/<file>"),
+// newline included: 0, or -1 (0x0900 no such file, 0x0A00 no line, recorded at loc).
+int BondingLine(const char *bond, const char *file, std::string &line,
+                std::source_location loc = std::source_location::current());
+
 inline constexpr const char *kIfcfgPrefix = "/etc/sysconfig/network-scripts/ifcfg-";
 std::string IfcfgPath(const char *name);
 std::string SavedPath(const char *name);  // the ifcfg path with ".saved"
