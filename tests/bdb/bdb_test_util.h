@@ -12,12 +12,12 @@
 
 #include "korv/bdb.h"
 #include "korv/error.h"
+#include "case_label.h"
 
 namespace bdbtest {
 
-// A code no library function records, to see whether a call records one.
-constexpr int kUntouched = 0x7700;
-inline void mark_error() { KORLErrSet(kUntouched); }
+using korvtest::kUntouched;
+using korvtest::mark_error;
 
 // Owner of an open store.
 class Store {

@@ -16,12 +16,13 @@
 #include "korv/bdb.h"
 #include "korv/error.h"
 #include "korv/user.h"
+#include "case_label.h"
 #include "korvtest.h"
 
 namespace usertest {
 
-constexpr int kUntouched = 0x7700;
-inline void mark_error() { KORLErrSet(kUntouched); }
+using korvtest::kUntouched;
+using korvtest::mark_error;
 
 // The four account files of a device, each listed in uid order as the dump writes them.
 struct Accounts {
