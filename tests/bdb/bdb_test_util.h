@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "case_label.h"
 #include "korv/bdb.h"
 #include "korv/error.h"
-#include "case_label.h"
 
 namespace bdbtest {
 

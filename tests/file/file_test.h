@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "case_label.h"
 #include "korv/error.h"
 #include "korv/file.h"
-#include "case_label.h"
 #include "korvtest.h"
 
 namespace filetest {

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "case_label.h"
 #include "korv/error.h"
 #include "korv/net.h"
-#include "case_label.h"
 
 namespace nettest {
 

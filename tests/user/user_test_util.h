@@ -13,10 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include "case_label.h"
+#include "db_holder.h"
 #include "korv/bdb.h"
 #include "korv/error.h"
 #include "korv/user.h"
-#include "case_label.h"
 #include "korvtest.h"
 
 namespace usertest {
@@ -83,26 +84,7 @@ inline void PrintTo(const Accounts &a, std::ostream *os)
         << a.smbpasswd;
 }
 
-// The live set, opened (and built when missing); closed with the holder.
-class Db {
-public:
-    explicit Db(bool open = true) : set_(open ? KORVUserDBOpen() : nullptr) {}
-    void open()
-    {
-        KORVUserDBClose(set_);
-        set_ = KORVUserDBOpen();
-    }
-    ~Db() { KORVUserDBClose(set_); }
-    Db(const Db &) = delete;
-    Db &operator=(const Db &) = delete;
-    KORVUSERDB *get() const { return set_; }
-    KORVUSERDB **addr() { return &set_; }
-    KORVUSERDB *operator->() const { return set_; }
-    explicit operator bool() const { return set_ != nullptr; }
-
-private:
-    KORVUSERDB *set_;
-};
+using Db = korvtest::DbHolder<KORVUSERDB, KORVUserDBOpen, KORVUserDBClose>;
 
 // An owned user record.
 struct User {
