@@ -1,10 +1,12 @@
 // The id store beside an account name store: its keys, its records and its next-id marker.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "korv_account_store.h"
 #include "korv_bdb.h"
 #include "korv_internal.h"
+#include "korv_log_at.h"
 #include "korv_rewrite.h"
 
 namespace korv::bdb {
@@ -40,6 +42,26 @@ int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const cha
     }
     std::string idKey = IdKey(id);
     return KORVBDbSet(ids, idKey.c_str(), static_cast<int>(idKey.size()) + 1, key.c_str(), keyLen);
+}
+
+int ForEachAccountLine(FILE *fp, const char *readFailure, const std::function<int(char *line, size_t len)> &visit,
+                       std::source_location loc)
+{
+    LineReader lr(fp);
+    while (lr.Next()) {
+        if (lr.data()[0] == '#')
+            continue;
+        size_t len;
+        char *line = lr.Text(&len);
+        if (visit(line, len) != 0)
+            return -1;
+    }
+    if (lr.Failed()) {
+        LogAt(LOG_ERR, loc, "%s errno=%d/%m", readFailure, errno);
+        ErrAt(KORL_ERR_READ, loc);
+        return -1;
+    }
+    return 0;
 }
 
 int LastId(KORVBDB *ids, int *id)

@@ -1,5 +1,4 @@
 // The group stores filled from /etc/group and /etc/group_desc.
-#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -36,22 +35,17 @@ int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
         KORV_ERR(KORL_ERR_OPEN);
         return -1;
     }
-    korv::LineReader lr(fp);
     std::string key;
-    while (lr.Next()) {
-        if (lr.data()[0] == '#')
-            continue;
-        size_t len;
-        char *line = lr.Text(&len);
+    return korv::bdb::ForEachAccountLine(fp, "feof failed.", [&](char *line, size_t) {
         // name ":" password ":" gid ":" members; anything shorter is no group line.
         char *c1 = strchr(line, ':');
         char *c2 = c1 ? strchr(c1 + 1, ':') : nullptr;
         char *c3 = c2 ? strchr(c2 + 1, ':') : nullptr;
         if (!c3)
-            continue;
+            return 0;
         if (c1 == line) {
             KORV_LOG("%s format error, group name = %s", KORV_GROUP_FILE, line);
-            continue;
+            return 0;
         }
         int gid = atoi(c2 + 1);
         if (gid == 0 && c2[1] != '0') {
@@ -60,7 +54,7 @@ int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
         }
         // A name without a key of its own could never be found or removed.
         if (KeyBefore(line, c1, key, kLineKeySize) != 0)
-            continue;
+            return 0;
         char *members = nullptr;
         int cbMembers = 0;
         int r = KORVUserGetValidUserList2(c3 + 1, &members, &cbMembers, nullptr, users.db);
@@ -76,13 +70,8 @@ int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
             return -1;
         }
-    }
-    if (lr.Failed()) {
-        KORV_LOG("feof failed. errno=%d/%m", errno);
-        KORV_ERR(KORL_ERR_READ);
-        return -1;
-    }
-    return 0;
+        return 0;
+    });
 }
 
 // "#CURRENT_GID" from the index line of /etc/group, else the highest gid stored.
@@ -104,31 +93,21 @@ int GroupDBDescBuild(KORVGROUPDB *set)
         KORV_ERR(KORL_ERR_OPEN);
         return -1;
     }
-    korv::LineReader lr(fp.get());
     std::string key;
-    while (lr.Next()) {
-        if (lr.data()[0] == '#')
-            continue;
-        size_t len;
-        char *line = lr.Text(&len);
+    return korv::bdb::ForEachAccountLine(fp.get(), "Fail to read the end of the file.", [&](char *line, size_t len) {
         char *colon = strchr(line, ':');
         if (!colon || colon == line) {
             KORV_LOG("%s format error, group name = %s", KORV_GROUP_DESC_FILE, line);
-            continue;
+            return 0;
         }
         if (KeyBefore(line, colon, key, kDescKeySize) != 0)
-            continue;
+            return 0;
         if (StoreLine(set->pGRPDesc, key, line, len) != 0) {
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
             return -1;
         }
-    }
-    if (lr.Failed()) {
-        KORV_LOG("Fail to read the end of the file. errno=%d/%m", errno);
-        KORV_ERR(KORL_ERR_READ);
-        return -1;
-    }
-    return 0;
+        return 0;
+    });
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include <functional>
 #include <source_location>
 #include <string>
 
@@ -22,6 +23,12 @@ int IdField(const char *line);
 // replaces its earlier line and the id record of that earlier line goes: each account is listed
 // once. 0, or -1.
 int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const char *line, size_t len, int id);
+
+// Hands each line of an account text file that is no comment ("#" first) to visit, as a C text
+// cut in place at its newline; visit returns 0, or -1 to stop. 0, or -1 (visit's failure, or
+// 0x0A00 when the file cannot be read to its end: "<readFailure> errno=..." logged at loc).
+int ForEachAccountLine(FILE *fp, const char *readFailure, const std::function<int(char *line, size_t len)> &visit,
+                       std::source_location loc = std::source_location::current());
 
 // The number of the id store's last key, marker keys skipped: 0, or -1.
 int LastId(KORVBDB *ids, int *id);

@@ -1,5 +1,4 @@
 // The user stores filled from the account text files.
-#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -39,37 +38,27 @@ int UserDBPasswdBuild(KORVUSERDB *set)
         KORV_ERR(KORL_ERR_OPEN);
         return -1;
     }
-    korv::LineReader lr(fp.get());
     std::string key;
-    while (lr.Next()) {
-        if (lr.data()[0] == '#')
-            continue;
-        size_t len;
-        char *line = lr.Text(&len);
+    return korv::bdb::ForEachAccountLine(fp.get(), "feof failed.", [&](char *line, size_t len) {
         // name ":" password ":" uid ":" ...; anything shorter is no account line.
         char *c1 = strchr(line, ':');
         char *c2 = c1 ? strchr(c1 + 1, ':') : nullptr;
         char *c3 = c2 ? strchr(c2 + 1, ':') : nullptr;
         if (!c3)
-            continue;
+            return 0;
         int uid = atoi(c2 + 1);
         if (uid == 0 && c2[1] != '0') {
             KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
         }
         if (KeyBefore(line, c1, key) != 0)
-            continue;
+            return 0;
         if (len >= 0x7fffffff || korv::bdb::StoreAccount(set->pPWDName, set->pPWDUID, key, line, len, uid) != 0) {
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
             return -1;
         }
-    }
-    if (lr.Failed()) {
-        KORV_LOG("feof failed. errno=%d/%m", errno);
-        KORV_ERR(KORL_ERR_READ);
-        return -1;
-    }
-    return 0;
+        return 0;
+    });
 }
 
 int UserDBNextUidBuild(KORVUSERDB *set)
@@ -102,29 +91,19 @@ int UserDBGetLineBuild(KORVBDB *store, const char *path, const char *delimiters)
         KORV_ERR(KORL_ERR_OPEN);
         return -1;
     }
-    korv::LineReader lr(fp.get());
     std::string key;
-    while (lr.Next()) {
-        if (lr.data()[0] == '#')
-            continue;
-        size_t len;
-        char *line = lr.Text(&len);
+    return korv::bdb::ForEachAccountLine(fp.get(), "Fail to read the end of the file.", [&](char *line, size_t len) {
         char *cut = line + strcspn(line, delimiters);
         if (!*cut) {
             KORV_LOG("%s format error, user name = %s", path, line);
-            continue;
+            return 0;
         }
         if (KeyBefore(line, cut, key) != 0)
-            continue;
+            return 0;
         if (StoreLine(store, key, line, len) != 0)
             return -1;
-    }
-    if (lr.Failed()) {
-        KORV_LOG("Fail to read the end of the file. errno=%d/%m", errno);
-        KORV_ERR(KORL_ERR_READ);
-        return -1;
-    }
-    return 0;
+        return 0;
+    });
 }
 
 }  // namespace korv::user
