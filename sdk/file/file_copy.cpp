@@ -39,20 +39,8 @@ int CopyFile(const char *src, const char *dst, std::source_location loc)
         if (rw.BeginNew(st.st_mode & 0777 & ~mask, static_cast<uid_t>(-1), static_cast<gid_t>(-1), loc) < 0)
             return -1;
     }
-    char buf[8192];
-    for (;;) {
-        ssize_t n = read(in.get(), buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ErrAt(KORL_ERR_READ, loc);
-            return -1;
-        }
-        if (n == 0)
-            break;
-        if (rw.Put(buf, static_cast<size_t>(n), loc) < 0)
-            return -1;
-    }
+    if (ReadChunks(in.get(), [&](const char *data, size_t n) { return rw.Put(data, n, loc); }, loc) < 0)
+        return -1;
     return rw.Commit(loc);
 }
 

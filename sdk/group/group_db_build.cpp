@@ -1,11 +1,12 @@
 // The group stores filled from /etc/group and /etc/group_desc.
-#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "group_internal.h"
 #include "korv/user.h"
+#include "korv_account_store.h"
 #include "korv_bdb.h"
+#include "korv_db_holder.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
@@ -15,91 +16,48 @@ using namespace korv::group;
 
 namespace {
 
-// The line of a reader as a C text: cut at its newline (or a NUL before it), in place.
-char *Text(korv::LineReader &lr, size_t *len)
+// The upper-cased key of the text before cut (a ":" of line, put back afterwards), formed in a
+// buffer of bufSize bytes.
+int KeyBefore(char *line, char *cut, std::string &key, size_t bufSize)
 {
-    char *line = lr.data();
-    *len = strnlen(line, lr.TextSize());
-    line[*len] = '\0';
-    return line;
-}
-
-struct UserDb {
-    KORVUSERDB *set = KORVUserDBOpen();
-    ~UserDb() { KORVUserDBClose(set); }
-};
-
-// The gid of a group line (the text after its second ":").
-int GidOf(const char *line)
-{
-    const char *a = strchr(line, ':');
-    const char *b = a ? strchr(a + 1, ':') : nullptr;
-    return b ? atoi(b + 1) : -1;
-}
-
-// Stores a group line and its id record. A name met again replaces its earlier line, and the id
-// record of that earlier line goes: each group is listed once.
-int StoreGroup(KORVGROUPDB *set, const std::string &key, const std::string &line, int gid)
-{
-    int r = korv::bdb::PutNew(set->pGRPName, key.c_str(), static_cast<int>(key.size()) + 1, line.c_str(),
-                              static_cast<int>(line.size()) + 1);
-    if (r < 0)
-        return -1;
-    if (r == 1) {
-        const char *before;
-        if (LookupLine(set->pGRPName, key, &before) != 0)
-            return -1;
-        std::string old = GidKey(GidOf(before));
-        if (korv::bdb::DeleteValue(set->pGRPGID, old.c_str(), static_cast<int>(old.size()) + 1, key.c_str(),
-                                   static_cast<int>(key.size()) + 1) < 0 ||
-            StoreLine(set->pGRPName, key, line) != 0)
-            return -1;
-    }
-    std::string id = GidKey(gid);
-    return KORVBDbSet(set->pGRPGID, id.c_str(), static_cast<int>(id.size()) + 1, key.c_str(),
-                      static_cast<int>(key.size()) + 1);
+    *cut = '\0';
+    int r = korv::UpperKey(line, key, bufSize);
+    if (r != 0)
+        KORV_LOG("KORLUnicodeUTF8StrUpper failed, str=%s.", line);
+    *cut = ':';
+    return r;
 }
 
 int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
 {
-    UserDb users;
-    if (!users.set) {
+    korv::UserDbHolder users;
+    if (!users.db) {
         KORV_ERR(KORL_ERR_OPEN);
         return -1;
     }
-    korv::LineReader lr(fp);
     std::string key;
-    while (lr.Next()) {
-        if (lr.data()[0] == '#')
-            continue;
-        size_t len;
-        char *line = Text(lr, &len);
+    return korv::bdb::ForEachAccountLine(fp, "feof failed.", [&](char *line, size_t) {
         // name ":" password ":" gid ":" members; anything shorter is no group line.
         char *c1 = strchr(line, ':');
         char *c2 = c1 ? strchr(c1 + 1, ':') : nullptr;
         char *c3 = c2 ? strchr(c2 + 1, ':') : nullptr;
         if (!c3)
-            continue;
+            return 0;
         if (c1 == line) {
             KORV_LOG("%s format error, group name = %s", KORV_GROUP_FILE, line);
-            continue;
+            return 0;
         }
         int gid = atoi(c2 + 1);
         if (gid == 0 && c2[1] != '0') {
             KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
         }
-        *c1 = '\0';
-        int upper = korv::UpperKey(line, key, kLineKeySize);
-        if (upper != 0)
-            KORV_LOG("KORLUnicodeUTF8StrUpper failed, str=%s.", line);
-        *c1 = ':';
         // A name without a key of its own could never be found or removed.
-        if (upper != 0)
-            continue;
+        if (KeyBefore(line, c1, key, kLineKeySize) != 0)
+            return 0;
         char *members = nullptr;
         int cbMembers = 0;
-        int r = KORVUserGetValidUserList2(c3 + 1, &members, &cbMembers, nullptr, users.set);
+        int r = KORVUserGetValidUserList2(c3 + 1, &members, &cbMembers, nullptr, users.db);
         korv::MallocPtr<char> owned(members);
         if (r != 0) {
             KORV_LOG("KORVUserGetValidUserList2() failed! korverr=0x%04X", KORLErrGet());
@@ -108,62 +66,20 @@ int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
         std::string stored(line, static_cast<size_t>(c3 - line));
         stored += ':';
         stored += members;
-        if (StoreGroup(set, key, stored, gid) != 0) {
+        if (korv::bdb::StoreAccount(set->pGRPName, set->pGRPGID, key, stored.c_str(), stored.size(), gid) != 0) {
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
             return -1;
         }
-    }
-    if (lr.Failed()) {
-        KORV_LOG("feof failed. errno=%d/%m", errno);
-        KORV_ERR(KORL_ERR_READ);
-        return -1;
-    }
-    return 0;
+        return 0;
+    });
 }
 
 // "#CURRENT_GID" from the index line of /etc/group, else the highest gid stored.
 int GroupDBNextGidBuild(KORVGROUPDB *set, FILE *fp)
 {
     rewind(fp);
-    char marker[32];
-    snprintf(marker, sizeof marker, "#$%s$", kGidIndexName);
-    size_t markerLen = strlen(marker);
-    long n = -1;
-    korv::LineReader lr(fp);
-    while (lr.Next()) {
-        size_t len;
-        char *line = Text(lr, &len);
-        char *hash = strchr(line, '#');
-        if (!hash || strncmp(hash, marker, markerLen) != 0)
-            continue;
-        char *end;
-        n = strtol(hash + markerLen, &end, 10);
-        if (*end == '$')
-            break;
-    }
-    if (n < KORV_GROUP_GID_FIRST || n > KORV_GROUP_GID_LAST) {
-        if (KORVBDbCursorSetType(set->pGRPGID, KORV_BDB_CURSOR_LAST) != 0) {
-            KORV_ERR(KORL_ERR_OTHER);
-            return -1;
-        }
-        void *k = nullptr, *v = nullptr;
-        int cbK = 0, cbV = 0;
-        int r = KORVBDbCursorGet(set->pGRPGID, 1, &k, &cbK, &v, &cbV);
-        if (r == 0)
-            n = atoi(static_cast<char *>(k));
-        free(k);
-        free(v);
-        if (r != 0) {
-            KORV_ERR(KORL_ERR_BDB_READ);
-            return -1;
-        }
-    }
-    if (korv::bdb::MarkerSet(set->pGRPGID, KORV_BDB_KEY_CURRENT_GID, KORV_BDB_KEY_CURRENT_ID_LEN,
-                             static_cast<int32_t>(n)) != 0) {
-        KORV_ERR(KORL_ERR_BDB_WRITE);
-        return -1;
-    }
-    return 0;
+    return korv::bdb::NextIdBuild(set->pGRPGID, fp, kGidIndexName, KORV_GROUP_GID_FIRST, KORV_GROUP_GID_LAST,
+                                  KORV_BDB_KEY_CURRENT_GID);
 }
 
 int GroupDBDescBuild(KORVGROUPDB *set)
@@ -177,36 +93,21 @@ int GroupDBDescBuild(KORVGROUPDB *set)
         KORV_ERR(KORL_ERR_OPEN);
         return -1;
     }
-    korv::LineReader lr(fp.get());
     std::string key;
-    while (lr.Next()) {
-        if (lr.data()[0] == '#')
-            continue;
-        size_t len;
-        char *line = Text(lr, &len);
+    return korv::bdb::ForEachAccountLine(fp.get(), "Fail to read the end of the file.", [&](char *line, size_t len) {
         char *colon = strchr(line, ':');
         if (!colon || colon == line) {
             KORV_LOG("%s format error, group name = %s", KORV_GROUP_DESC_FILE, line);
-            continue;
+            return 0;
         }
-        *colon = '\0';
-        int upper = korv::UpperKey(line, key, kDescKeySize);
-        if (upper != 0)
-            KORV_LOG("KORLUnicodeUTF8StrUpper failed, str=%s.", line);
-        *colon = ':';
-        if (upper != 0)
-            continue;
+        if (KeyBefore(line, colon, key, kDescKeySize) != 0)
+            return 0;
         if (StoreLine(set->pGRPDesc, key, line, len) != 0) {
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
             return -1;
         }
-    }
-    if (lr.Failed()) {
-        KORV_LOG("Fail to read the end of the file. errno=%d/%m", errno);
-        KORV_ERR(KORL_ERR_READ);
-        return -1;
-    }
-    return 0;
+        return 0;
+    });
 }
 
 }  // namespace

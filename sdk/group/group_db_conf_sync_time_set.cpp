@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "group_internal.h"
+#include "korv_bdb.h"
 #include "korv_internal.h"
 #include "korv_unique.h"
 
@@ -28,11 +29,8 @@ int SetFrom(FILE *fp, const char *path, KORVBDB *const *stores, int count)
         return -1;
     }
     for (int i = 0; i < count; i++) {
-        // The device's time words are 32 bits.
-        if (KORVBDbConfSyncTimeSet(stores[i], static_cast<int32_t>(st.st_mtime)) != 0) {
-            KORV_LOG("KORVBDbConfSyncTimeSet() failed!! korverr=0x%04X", KORLErrGet());
+        if (korv::bdb::SyncTimeSet(stores[i], st) != 0)
             return -1;
-        }
     }
     return 0;
 }

@@ -36,7 +36,7 @@ extern "C" int KORVGroupDBDelete(KORVGROUPDB *set, const char *upperName, int up
             return -1;
         }
         // Only this group's record under its gid: other groups may share the gid.
-        std::string id = GidKey(gid);
+        std::string id = IdKey(gid);
         if (korv::bdb::DeleteValue(set->pGRPGID, id.c_str(), static_cast<int>(id.size()) + 1, key.c_str(),
                                    static_cast<int>(key.size()) + 1) < 0)
             return -1;

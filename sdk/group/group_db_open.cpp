@@ -32,13 +32,6 @@ const korv::bdb::SetSpec kGroupSet = {
     "KORVGroupDBOpenFile", "KORVGroupDBRebuild",
 };
 
-std::string GidKey(int gid)
-{
-    char buf[16];
-    snprintf(buf, sizeof buf, "%06d", gid);
-    return buf;
-}
-
 }  // namespace korv::group
 
 using korv::group::kGroupSet;

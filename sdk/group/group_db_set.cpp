@@ -90,7 +90,7 @@ extern "C" int KORVGroupDBSet(KORVGROUPDB *set, const char *oldUpperName, int ol
             return -1;
         }
         if (!keepId) {
-            std::string id = GidKey(group->gid);
+            std::string id = IdKey(group->gid);
             if (KORVBDbSet(set->pGRPGID, id.c_str(), static_cast<int>(id.size()) + 1, key.c_str(),
                            static_cast<int>(key.size()) + 1) != 0) {
                 KORV_LOG("KORVBDbSet pGRPGID failed. korverr=0x%04X", KORLErrGet());

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "korv/group.h"
+#include "korv_account_store.h"
 #include "korv_bdb.h"
 #include "korv_store_set.h"
 #include "korv_upper_key.h"
@@ -26,9 +27,7 @@ constexpr size_t kDescKeySize = 128;
 constexpr size_t kDomainKeySize = 256;
 constexpr size_t kLookupKeySize = 128;
 
-// The "%06d" key of a gid (7 bytes with its NUL for gids below a million).
-std::string GidKey(int gid);
-
+using korv::bdb::IdKey;
 using korv::bdb::LookupLine;
 using korv::bdb::ReadLine;
 using korv::bdb::RemoveKey;

@@ -8,6 +8,7 @@
 #include "korv/file_lock.h"
 #include "korv/unicode.h"
 #include "korv_bdb.h"
+#include "korv_db_holder.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_locked_lookup.h"
@@ -108,7 +109,7 @@ int RenameInShare(KORVSHAREDB *db, const KORVSHARE *share, const char *oldName, 
 // there is any share. 0, or -1.
 int RenameInShares(const char *oldName, const char *newName)
 {
-    korv::HashHolder seen(PshKORLSzHashAlloc(512));
+    korv::SeenNames seen;
     if (!seen)
         return -1;
     korv::ShareDbHolder shares;
@@ -120,12 +121,13 @@ int RenameInShares(const char *oldName, const char *newName)
     int handled = 0;
     while (KORVShareDBCursorGet(shares.db, &buf.p) == 0) {
         const KORVSHARE *share = buf.p;
-        if (!*share->szName || SzKORLSzHashGetValue(seen.get(), share->szName))
+        if (!*share->szName)
             continue;
-        if (KORLSzHashSetValue(seen.addr(), share->szName, "1") < 0) {
-            KORV_LOG("HashSetValue failed.");
+        int first = seen.First(share->szName);
+        if (first < 0)
             return -1;
-        }
+        if (!first)
+            continue;
         ++handled;
         if (RenameInShare(shares.db, share, oldName, newName) != 0)
             return -1;

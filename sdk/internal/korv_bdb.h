@@ -2,8 +2,10 @@
 #pragma once
 
 #include <stdint.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <source_location>
 #include <string>
 
 #include "korv/bdb.h"
@@ -35,6 +37,10 @@ int Sync(KORVBDB *h);
 // 0x4000 for a value that is not 4 bytes.
 int MarkerGet(KORVBDB *h, const char *key, int keyLen, int32_t *value);
 int MarkerSet(KORVBDB *h, const char *key, int keyLen, int32_t value);
+
+// A text file's modification time as the store's sync time, in the device's 32-bit time word:
+// 0, or -1 as KORVBDbConfSyncTimeSet, logged at loc.
+int SyncTimeSet(KORVBDB *h, const struct stat &st, std::source_location loc = std::source_location::current());
 
 // The key and value buffers of a cursor walk (KORVBDbCursorGet), freed when the walk ends.
 struct CursorBuffers {

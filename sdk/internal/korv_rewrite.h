@@ -12,12 +12,16 @@
 // FileRewrite goes out of scope. After a failed rename the complete copy stays beside the target.
 #pragma once
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <source_location>
 
+#include "korv/error.h"
 #include "korv_unique.h"
 
 namespace korv {
@@ -83,6 +87,27 @@ int CopyFile(const char *src, const char *dst, std::source_location loc = std::s
 // Records code with the source file (base name) and line of loc.
 void ErrAt(int code, const std::source_location &loc);
 
+// Reads fd to its end, handing each chunk to put(data, n), which returns 0 or -1 to stop: 0, or -1
+// (0x0A00 for a failed read, recorded at loc; or put's failure).
+template <typename Put>
+int ReadChunks(int fd, Put &&put, std::source_location loc = std::source_location::current())
+{
+    char buf[8192];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ErrAt(KORL_ERR_READ, loc);
+            return -1;
+        }
+        if (n == 0)
+            return 0;
+        if (put(buf, static_cast<size_t>(n)) < 0)
+            return -1;
+    }
+}
+
 // Mode bits that a file created with 0666 gets under the current umask.
 mode_t CreationMode();
 
@@ -105,6 +130,13 @@ public:
     bool HasNewline() const { return len_ > 0 && buf_[len_ - 1] == '\n'; }
     // Length without the line's own newline.
     size_t TextSize() const { return HasNewline() ? size() - 1 : size(); }
+    // The line as a C text, cut in place at its newline (or at a NUL before it); *len its length.
+    char *Text(size_t *len)
+    {
+        *len = strnlen(buf_, TextSize());
+        buf_[*len] = '\0';
+        return buf_;
+    }
     bool Failed() const { return ferror(fp_) != 0; }
 
 private:

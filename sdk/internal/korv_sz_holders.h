@@ -2,8 +2,13 @@
 // that may move the block.
 #pragma once
 
+#include <syslog.h>
+
+#include <source_location>
+
 #include "korv/hash.h"
 #include "korv/list.h"
+#include "korv_log_at.h"
 
 namespace korv {
 
@@ -36,6 +41,27 @@ public:
 
 private:
     PKORLSZHASH hash_;
+};
+
+// The names a store walk has met: a record stored anew may be met again by the cursor.
+class SeenNames {
+public:
+    explicit operator bool() const { return bool(seen_); }
+
+    // 1 the first time name is met, 0 after; -1 when it cannot be remembered (logged at loc).
+    int First(const char *name, std::source_location loc = std::source_location::current())
+    {
+        if (SzKORLSzHashGetValue(seen_.get(), name))
+            return 0;
+        if (KORLSzHashSetValue(seen_.addr(), name, "1") < 0) {
+            LogAt(LOG_ERR, loc, "HashSetValue failed.");
+            return -1;
+        }
+        return 1;
+    }
+
+private:
+    HashHolder seen_{PshKORLSzHashAlloc(512)};
 };
 
 }  // namespace korv

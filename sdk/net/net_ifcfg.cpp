@@ -64,19 +64,12 @@ int IfcfgUndo::Keep(const char *name, std::source_location loc)
         e.mode = st.st_mode & 07777;
         e.uid = st.st_uid;
         e.gid = st.st_gid;
-        char buf[4096];
-        for (;;) {
-            ssize_t n = read(fd.get(), buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                ErrAt(KORL_ERR_READ, loc);
-                return -1;
-            }
-            if (n == 0)
-                break;
-            e.bytes.append(buf, static_cast<size_t>(n));
-        }
+        auto keep = [&](const char *data, size_t n) {
+            e.bytes.append(data, n);
+            return 0;
+        };
+        if (ReadChunks(fd.get(), keep, loc) < 0)
+            return -1;
     } else if (fd || errno != ENOENT) {
         ErrAt(KORL_ERR_OPEN, loc);
         return -1;

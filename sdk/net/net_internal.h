@@ -37,22 +37,35 @@ bool NameOk(const char *name);
 // The same for a 16-byte field, which must hold its terminator.
 bool NameFieldOk(const char (&field)[16]);
 
+// The first line of the bonding driver's file of a bond ("/sys/class/net/<bond>/bonding/<file>"),
+// newline included: 0, or -1 (0x0900 no such file, 0x0A00 no line, recorded at loc).
+int BondingLine(const char *bond, const char *file, std::string &line,
+                std::source_location loc = std::source_location::current());
+
 inline constexpr const char *kIfcfgPrefix = "/etc/sysconfig/network-scripts/ifcfg-";
 std::string IfcfgPath(const char *name);
 std::string SavedPath(const char *name);  // the ifcfg path with ".saved"
 
 // What one bond change has altered in the ifcfg files, so that a failure puts back exactly that.
 // Save copies a file to its ".saved" copy (once per run; a file that did not exist is noted as
-// such), Keep holds a file's bytes in memory instead. Restore moves back this run's copies,
-// writes back the kept files and removes the files that did not exist before.
+// such), Keep holds a file's bytes in memory instead. Unless the change is Done, the undo going
+// out of scope moves back this run's copies, writes back the kept files and removes the files
+// that did not exist before.
 class IfcfgUndo {
 public:
+    IfcfgUndo() = default;
+    IfcfgUndo(const IfcfgUndo &) = delete;
+    IfcfgUndo &operator=(const IfcfgUndo &) = delete;
+    ~IfcfgUndo() { Restore(); }
+
     // 0, or -1 when an existing file cannot be copied (its code recorded at loc).
     int Save(const char *name, std::source_location loc = std::source_location::current());
     int Keep(const char *name, std::source_location loc = std::source_location::current());
-    void Restore();
+    // The change stands: nothing is put back.
+    void Done() { entries_.clear(); }
 
 private:
+    void Restore();
     struct Entry {
         std::string name;
         bool existed = false;

@@ -67,24 +67,16 @@ extern "C" int KORVNetLinkAggrGet(const char *bond, KORVNETLINKAGGR *record)
         if (KORVNetLinkAggrOptSlaveAdd(record, SzKORLSzListGet(slaves.get(), i)) < 0)
             return -1;
 
-    std::string path = std::string("/sys/class/net/") + bond + "/bonding/mode";
-    korv::UniqueFile fp(fopen(path.c_str(), "r"));
-    if (!fp) {
-        KORV_ERR(KORL_ERR_OPEN);
+    std::string line;
+    if (korv::net::BondingLine(bond, "mode", line) != 0)
         return -1;
-    }
-    korv::LineReader line(fp.get());
-    if (!line.Next()) {
-        KORV_ERR(KORL_ERR_READ);
-        return -1;
-    }
     for (const ModeText &m : kModes)
-        if (strncmp(line.data(), m.text, strlen(m.text)) == 0)
+        if (strncmp(line.c_str(), m.text, strlen(m.text)) == 0)
             record->mode = m.mode;
     if (record->mode == 0) {
-        if (line.HasNewline())
-            line.data()[line.size() - 1] = '\0';
-        KORV_LOG("Non-supported bonding mode [%s]", line.data());
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        KORV_LOG("Non-supported bonding mode [%s]", line.c_str());
         return 0;
     }
     if (record->mode == 1)

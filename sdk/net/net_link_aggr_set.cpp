@@ -13,6 +13,7 @@
 #include "korv/hash.h"
 #include "korv_internal.h"
 #include "korv_rewrite.h"
+#include "korv_sz_holders.h"
 #include "net_internal.h"
 
 namespace {
@@ -32,32 +33,24 @@ const char *const kBondingOpts[] = {
 // The keys to set and to remove in one ifcfg file, in the order they are put in.
 class KeyHashes {
 public:
-    KeyHashes() : set_(PshKORLSzHashAlloc(1024)), del_(PshKORLSzHashAlloc(1024)) {}
-    KeyHashes(const KeyHashes &) = delete;
-    KeyHashes &operator=(const KeyHashes &) = delete;
-    ~KeyHashes()
-    {
-        KORLSzHashFree(set_);
-        KORLSzHashFree(del_);
-    }
     bool ok() const { return set_ && del_ && ok_; }
-    void Set(const char *key, const char *value) { ok_ = ok_ && KORLSzHashSetValue(&set_, key, value) >= 0; }
+    void Set(const char *key, const char *value) { ok_ = ok_ && KORLSzHashSetValue(set_.addr(), key, value) >= 0; }
     void Remove(std::initializer_list<const char *> keys)
     {
         for (const char *key : keys)
-            ok_ = ok_ && KORLSzHashSetValue(&del_, key, "") >= 0;
+            ok_ = ok_ && KORLSzHashSetValue(del_.addr(), key, "") >= 0;
     }
     // KORLFileSetKeys with the plain "KEY=value" lines of the network scripts: 0, or -1.
     int Write(const std::string &path)
     {
         if (!ok())
             return -1;
-        return KORLFileSetKeys(path.c_str(), set_, del_, KORL_KEY_FORMAT_DEFAULT) < 0 ? -1 : 0;
+        return KORLFileSetKeys(path.c_str(), set_.get(), del_.get(), KORL_KEY_FORMAT_DEFAULT) < 0 ? -1 : 0;
     }
 
 private:
-    PKORLSZHASH set_;
-    PKORLSZHASH del_;
+    korv::HashHolder set_{PshKORLSzHashAlloc(1024)};
+    korv::HashHolder del_{PshKORLSzHashAlloc(1024)};
     bool ok_ = true;
 };
 
@@ -118,35 +111,28 @@ int NetLinkAggrEnable(const KORVNETLINKAGGR *record)
     IfcfgUndo undo;
     KeyHashes keys;
     std::string bondPath = IfcfgPath(record->szBond);
-    bool done = false;
-    do {
-        if (!keys.ok()) {
-            KORV_ERR(KORL_ERR_NO_MEMORY);
-            break;
-        }
-        // The bond's file as it was comes back if this fails.
-        if (undo.Keep(record->szBond) < 0)
-            break;
-        // The bond takes the first port's address settings. A port without a file leaves the
-        // bond's file as it was.
-        korv::CopyFile(IfcfgPath(record->szSlave[0]).c_str(), bondPath.c_str());
-        NetLinkAggrBootProtoCheck(bondPath, keys);
-        keys.Set("DEVICE", record->szBond);
-        keys.Set("ONBOOT", "yes");
-        keys.Set("USERCTL", "no");
-        keys.Set("BONDING_OPTS", kBondingOpts[record->mode]);
-        keys.Remove({"MASTER", "SLAVE"});
-        if (keys.Write(bondPath) < 0)
-            break;
-        int i = 0;
-        while (i < record->nSlave && NetLinkAggrIfcfgSet(record->szSlave[i], 1, record->szBond, undo) == 0)
-            ++i;
-        done = i == record->nSlave;
-    } while (false);
-    if (!done) {
-        undo.Restore();
+    if (!keys.ok()) {
+        KORV_ERR(KORL_ERR_NO_MEMORY);
         return -1;
     }
+    // The bond's file as it was comes back if this fails.
+    if (undo.Keep(record->szBond) < 0)
+        return -1;
+    // The bond takes the first port's address settings. A port without a file leaves the
+    // bond's file as it was.
+    korv::CopyFile(IfcfgPath(record->szSlave[0]).c_str(), bondPath.c_str());
+    NetLinkAggrBootProtoCheck(bondPath, keys);
+    keys.Set("DEVICE", record->szBond);
+    keys.Set("ONBOOT", "yes");
+    keys.Set("USERCTL", "no");
+    keys.Set("BONDING_OPTS", kBondingOpts[record->mode]);
+    keys.Remove({"MASTER", "SLAVE"});
+    if (keys.Write(bondPath) < 0)
+        return -1;
+    for (int i = 0; i < record->nSlave; ++i)
+        if (NetLinkAggrIfcfgSet(record->szSlave[i], 1, record->szBond, undo) != 0)
+            return -1;
+    undo.Done();
     for (int i = 0; i < record->nSlave; ++i)
         unlink(korv::net::SavedPath(record->szSlave[i]).c_str());
     return 0;
@@ -162,24 +148,16 @@ int NetLinkAggrDisable(const KORVNETLINKAGGR *record)
     }
     IfcfgUndo undo;
     std::string bondPath = IfcfgPath(record->szBond);
-    bool done = false;
-    do {
-        if (undo.Save(record->szSlave[0]) < 0)
-            break;
-        if (korv::CopyFile(bondPath.c_str(), IfcfgPath(record->szSlave[0]).c_str()) < 0) {
-            KORV_ERR(KORL_ERR_CHILD);
-            break;
-        }
-        int i = 0;
-        while (i < record->nSlave &&
-               (!record->szSlave[i][0] || NetLinkAggrIfcfgSet(record->szSlave[i], 0, nullptr, undo) == 0))
-            ++i;
-        done = i == record->nSlave;
-    } while (false);
-    if (!done) {
-        undo.Restore();
+    if (undo.Save(record->szSlave[0]) < 0)
+        return -1;
+    if (korv::CopyFile(bondPath.c_str(), IfcfgPath(record->szSlave[0]).c_str()) < 0) {
+        KORV_ERR(KORL_ERR_CHILD);
         return -1;
     }
+    for (int i = 0; i < record->nSlave; ++i)
+        if (record->szSlave[i][0] && NetLinkAggrIfcfgSet(record->szSlave[i], 0, nullptr, undo) != 0)
+            return -1;
+    undo.Done();
     // The ports' ".saved" copies stay until the next change.
     unlink(bondPath.c_str());
     return 0;

@@ -5,6 +5,7 @@
 
 #include "korv/raid.h"
 #include "korv_internal.h"
+#include "raid_internal.h"
 
 namespace {
 
@@ -34,11 +35,8 @@ extern "C" int KORVRaidDiskListGet(const char *mdPath, KORVRAIDDISK **disks)
         return -1;
     }
     int md = 0;
-    if (sscanf(mdPath, "/dev/md%d", &md) != 1) {
-        KORV_LOG_DEBUG("invalide path %s, errno=%m", mdPath);
-        KORV_ERR(KORV_ERR_RAID_NOT_MD);
+    if (korv::raid::MdIndex(mdPath, &md) != 0)
         return -1;
-    }
     char pattern[64];
     snprintf(pattern, sizeof pattern, "/sys/block/md%d/md/dev-*", md);
     GlobResult matches;

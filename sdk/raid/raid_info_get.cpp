@@ -9,6 +9,7 @@
 #include "korv/platform.h"
 #include "korv/raid.h"
 #include "korv_internal.h"
+#include "raid_internal.h"
 #include "korv_plat_fd.h"
 
 namespace {
@@ -51,11 +52,8 @@ extern "C" int KORVRaidInfoGet(const char *mdPath, KORVRAIDINFO **info)
         return -1;
     }
     int md = 0;
-    if (sscanf(mdPath, "/dev/md%d", &md) != 1) {
-        KORV_LOG_DEBUG("invalide path %s, errno=%m", mdPath);
-        KORV_ERR(KORV_ERR_RAID_NOT_MD);
+    if (korv::raid::MdIndex(mdPath, &md) != 0)
         return -1;
-    }
     std::unique_ptr<KORVRAIDINFO, InfoDeleter> record(static_cast<KORVRAIDINFO *>(calloc(1, sizeof(KORVRAIDINFO))));
     if (!record) {
         KORV_LOG_DEBUG("Failed to calloc, errno=%m");

@@ -1,9 +1,9 @@
 // The byte size of an array device (BLKGETSIZE64).
-#include <errno.h>
 
 #include "korv/platform.h"
 #include "korv/raid.h"
 #include "korv_internal.h"
+#include "raid_internal.h"
 
 extern "C" int KORVRaidIoctlSize(int fd, uint64_t *bytes)
 {
@@ -13,15 +13,8 @@ extern "C" int KORVRaidIoctlSize(int fd, uint64_t *bytes)
     }
     *bytes = 0;
     uint64_t size = 0;
-    if (korv_plat_ioctl(fd, KORV_BLKGETSIZE64, &size) != 0) {
-        if (errno == ENODEV) {
-            KORV_ERR(KORL_ERR_NO_DEVICE);
-            return -1;
-        }
-        KORV_LOG_DEBUG("Failed to ioctl for raid size, errno=%m");
-        KORV_ERR(KORL_ERR_OTHER);
+    if (korv::raid::MdIoctl(fd, KORV_BLKGETSIZE64, &size, "raid size") != 0)
         return -1;
-    }
     *bytes = size;
     return 0;
 }

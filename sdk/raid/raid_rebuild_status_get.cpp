@@ -1,10 +1,10 @@
 // Whether an array is being rebuilt, from the md driver's own rebuild-status request.
-#include <errno.h>
 #include <string.h>
 
 #include "korv/platform.h"
 #include "korv/raid.h"
 #include "korv_internal.h"
+#include "raid_internal.h"
 
 extern "C" int KORVRaidRebuildStatusGet(int fd, KORVRAIDREBUILD *out)
 {
@@ -13,15 +13,8 @@ extern "C" int KORVRaidRebuildStatusGet(int fd, KORVRAIDREBUILD *out)
         return -1;
     }
     uint32_t words[3] = {};
-    if (korv_plat_ioctl(fd, KORV_MD_REBUILD_STATUS, words) != 0) {
-        if (errno == ENODEV) {
-            KORV_ERR(KORL_ERR_NO_DEVICE);
-            return -1;
-        }
-        KORV_LOG_DEBUG("Failed to ioctl for sync status, errno=%m");
-        KORV_ERR(KORL_ERR_OTHER);
+    if (korv::raid::MdIoctl(fd, KORV_MD_REBUILD_STATUS, words, "sync status") != 0)
         return -1;
-    }
     memset(out, 0, sizeof *out);
     if (words[0] == 0) {
         out->state = KORV_RAID_REBUILD_NONE;

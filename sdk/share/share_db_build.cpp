@@ -5,6 +5,7 @@
 
 #include "korv/file.h"
 #include "korv/string.h"
+#include "korv_bdb.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
@@ -152,9 +153,8 @@ extern "C" int KORVShareDBBuild(FILE *smbConf, KORVSHAREDB *db)
         }
         korv::LineReader lr(smbConf);
         while (lr.Next()) {
-            char *line = lr.data();
-            size_t len = strnlen(line, lr.TextSize());
-            line[len] = '\0';
+            size_t len;
+            char *line = lr.Text(&len);
             if (KORLFileIsSection(line, static_cast<int>(len)) == 1)
                 b.Header(line);
             else
@@ -172,11 +172,6 @@ extern "C" int KORVShareDBBuild(FILE *smbConf, KORVSHAREDB *db)
             KORV_ERR(KORL_ERR_STAT);
             return -1;
         }
-        // The device's time words are 32 bits.
-        if (KORVBDbConfSyncTimeSet(db->pShare, static_cast<int32_t>(st.st_mtime)) != 0) {
-            KORV_LOG("KORVBDbConfSyncTimeSet() failed!! korverr=0x%04X", KORLErrGet());
-            return -1;
-        }
-        return 0;
+        return korv::bdb::SyncTimeSet(db->pShare, st);
     });
 }

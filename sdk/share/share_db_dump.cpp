@@ -147,12 +147,7 @@ int ShareDbConfSyncTimeSet(KORVSHAREDB *db, const char *path)
         KORV_ERR(KORL_ERR_STAT);
         return -1;
     }
-    // The device's time words are 32 bits.
-    if (KORVBDbConfSyncTimeSet(db->pShare, static_cast<int32_t>(st.st_mtime)) != 0) {
-        KORV_LOG("KORVBDbConfSyncTimeSet() failed!! korverr=0x%04X", KORLErrGet());
-        return -1;
-    }
-    return 0;
+    return korv::bdb::SyncTimeSet(db->pShare, st);
 }
 
 }  // namespace

@@ -84,19 +84,6 @@ int ShareEnumFilter(const KORVSHAREENUMCB *callbacks, const KORVSHARE *share, in
 
 namespace korv {
 
-// The live share database, opened for a walk and closed with the holder; null when it failed.
-struct ShareDbHolder {
-    KORVSHAREDB *db = KORVShareDBOpen();
-    ShareDbHolder() = default;
-    ShareDbHolder(const ShareDbHolder &) = delete;
-    ShareDbHolder &operator=(const ShareDbHolder &) = delete;
-    ~ShareDbHolder()
-    {
-        if (db)
-            KORVShareDBClose(db);
-    }
-};
-
 // The record buffer that a walk reuses.
 struct ShareBuffer {
     KORVSHARE *p = nullptr;

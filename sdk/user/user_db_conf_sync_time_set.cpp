@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <sys/stat.h>
 
+#include "korv_bdb.h"
 #include "korv_internal.h"
 #include "user_internal.h"
 
@@ -26,11 +27,8 @@ int UserDbConfSyncTimeSet(KORVUSERDB *set)
             KORV_LOG("stat [%s] failed!! errno=%d/%m", p.path, errno);
             return -1;
         }
-        // The device's time words are 32 bits.
-        if (KORVBDbConfSyncTimeSet(p.store, static_cast<int32_t>(st.st_mtime)) != 0) {
-            KORV_LOG("KORVBDbConfSyncTimeSet() failed!! korverr=0x%04X", KORLErrGet());
+        if (korv::bdb::SyncTimeSet(p.store, st) != 0)
             return -1;
-        }
     }
     return 0;
 }

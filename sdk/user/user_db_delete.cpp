@@ -39,7 +39,7 @@ extern "C" int KORVUserDBDelete(KORVUSERDB *set, const char *key)
             return -1;
         }
         // Only this user's record under its uid: other users may share the uid.
-        std::string id = UidKey(uid);
+        std::string id = IdKey(uid);
         if (korv::bdb::DeleteValue(set->pPWDUID, id.c_str(), static_cast<int>(id.size()) + 1, k.c_str(),
                                    static_cast<int>(k.size()) + 1) < 0)
             return -1;

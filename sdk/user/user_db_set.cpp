@@ -258,7 +258,7 @@ int Set(KORVUSERDB *set, const char *oldKey, KORVUSER *user)
         return -1;
     }
     if (!inPlace) {
-        std::string id = UidKey(user->uid);
+        std::string id = IdKey(user->uid);
         if (KORVBDbSet(set->pPWDUID, id.c_str(), static_cast<int>(id.size()) + 1, key.c_str(),
                        static_cast<int>(key.size()) + 1) != 0) {
             KORV_LOG("KORVBDbSet pPWDUID failed. korverr=0x%04X", KORLErrGet());

@@ -19,7 +19,7 @@ extern "C" int KORVUserGetByUid(int uid, KORVUSER **ppUser)
         if (db.Begin() != 0)
             return -1;
         std::string name;
-        int r = ReadLine(db.get()->pPWDUID, UidKey(uid), name);
+        int r = ReadLine(db.get()->pPWDUID, IdKey(uid), name);
         if (r > 0)
             KORV_ERR(KORV_ERR_USER_NOT_FOUND);
         if (r == 0)

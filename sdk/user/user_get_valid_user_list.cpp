@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "korv/wins.h"
+#include "korv_db_holder.h"
 #include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
@@ -153,12 +154,10 @@ extern "C" int KORVUserGetValidUserList(char **names, char **ppOut, int *pcbOut)
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    KORVUSERDB *users = KORVUserDBOpen();
-    if (!users) {
+    korv::UserDbHolder users;
+    if (!users.db) {
         KORV_ERR(KORL_ERR_OPEN);
         return -1;
     }
-    int r = UserValidUserListBuild(names, ppOut, pcbOut, nullptr, users);
-    KORVUserDBClose(users);
-    return r;
+    return UserValidUserListBuild(names, ppOut, pcbOut, nullptr, users.db);
 }

@@ -5,12 +5,15 @@
 #include <pwd.h>
 #include <shadow.h>
 
+#include <functional>
+#include <source_location>
 #include <string>
 
 #include "korv/hash.h"
 #include "korv/list.h"
 #include "korv/user.h"
 #include "korv_account_rewrite.h"
+#include "korv_account_store.h"
 #include "korv_bdb.h"
 #include "korv_store_set.h"
 #include "korv_upper_key.h"
@@ -30,9 +33,7 @@ constexpr int kHashText = 32;
 
 using korv::UpperKey;
 
-// The "%06d" key of a uid (with its NUL, 7 bytes for uids below a million).
-std::string UidKey(int uid);
-
+using korv::bdb::IdKey;
 using korv::bdb::LookupLine;
 using korv::bdb::ReadLine;
 using korv::bdb::StoreLine;
@@ -54,6 +55,12 @@ int UserDBGetLineBuild(KORVBDB *store, const char *path, const char *delimiters)
 int UserDBDomainBuild(KORVBDB *nameStore);
 // Stores the text files' modification times as the stores' sync times. 0, or -1.
 int UserDbConfSyncTimeSet(KORVUSERDB *set);
+
+// Visits the records of the name store in key order, markers skipped, with each key and the line
+// stored under it (up to a NUL); visit returns 0, or -1 to stop. 0, or -1 (visit's failure, or
+// 0x9800 when the store cannot be walked, recorded at loc).
+int UserNameWalk(KORVUSERDB *set, const std::function<int(const void *key, int keyLen, const std::string &line)> &visit,
+                 std::source_location loc = std::source_location::current());
 
 // The account files in the order the dump puts them in place.
 extern const korv::AccountFile kRenameFiles[4];

@@ -4,6 +4,7 @@
 
 #include "korv/group.h"
 #include "group/group_internal.h"
+#include "korv_db_holder.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_sz_holders.h"
@@ -12,11 +13,6 @@
 using namespace korv::user;
 
 namespace {
-
-struct GroupDb {
-    KORVGROUPDB *set = KORVGroupDBOpen();
-    ~GroupDb() { KORVGroupDBClose(set); }
-};
 
 // Renames the members of one group and stores it when one changed: 1 stored, 0 unchanged, -1.
 int RenameMembers(KORVGROUPDB *set, const KORVGROUP *g, const std::string &key, PKORLSZHASH renames)
@@ -62,30 +58,28 @@ extern "C" int KORVUserModifyGroup(PKORLSZHASH renames)
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        korv::HashHolder seen(PshKORLSzHashAlloc(512));
+        korv::SeenNames seen;
         if (!seen)
             return -1;
-        GroupDb db;
-        if (!db.set) {
+        korv::GroupDbHolder groups;
+        if (!groups.db) {
             KORV_ERR(KORL_ERR_OPEN);
             return -1;
         }
         korv::GroupBuffer g;
         int stored = 0;
         std::string key;
-        while (KORVGroupDBGetByCursor(db.set, &g.p, KORV_GROUP_TYPE_LOCAL | KORV_GROUP_TYPE_DOMAIN, 1) == 0) {
+        while (KORVGroupDBGetByCursor(groups.db, &g.p, KORV_GROUP_TYPE_LOCAL | KORV_GROUP_TYPE_DOMAIN, 1) == 0) {
             if (UpperKey(g.p->szName, key) != 0) {
                 KORV_LOG("KORLUnicodeUTF8StrUpper [%s] failed", g.p->szName);
                 return -1;
             }
-            // A group stored again may be met again.
-            if (SzKORLSzHashGetValue(seen.get(), key.c_str()))
-                continue;
-            if (KORLSzHashSetValue(seen.addr(), key.c_str(), "1") < 0) {
-                KORV_LOG("HashSetValue failed.");
+            int first = seen.First(key.c_str());
+            if (first < 0)
                 return -1;
-            }
-            int r = RenameMembers(db.set, g.p, key, renames);
+            if (!first)
+                continue;
+            int r = RenameMembers(groups.db, g.p, key, renames);
             if (r < 0)
                 return -1;
             stored += r;
@@ -94,7 +88,7 @@ extern "C" int KORVUserModifyGroup(PKORLSZHASH renames)
             KORV_LOG("KORVGroupDBGetByCursor() error. korverr=0x%04X", KORLErrGet());
             return -1;
         }
-        if (stored > 0 && KORVGroupDBDump(db.set) != 0) {
+        if (stored > 0 && KORVGroupDBDump(groups.db) != 0) {
             KORV_LOG("KORVGroupDBDump failed. korverr=0x%04X", KORLErrGet());
             return -1;
         }

@@ -1,6 +1,7 @@
 // A batch of user renames carried into the shares' user lists, and smb.conf written anew.
 #include <stdlib.h>
 
+#include "korv_db_holder.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_sz_holders.h"
@@ -63,7 +64,7 @@ extern "C" int KORVUserModifySmbConf(PKORLSZHASH renames)
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        korv::HashHolder seen(PshKORLSzHashAlloc(512));
+        korv::SeenNames seen;
         if (!seen)
             return -1;
         korv::ShareDbHolder shares;
@@ -74,12 +75,11 @@ extern "C" int KORVUserModifySmbConf(PKORLSZHASH renames)
         korv::ShareBuffer share;
         int walked = 0;
         while (KORVShareDBCursorGet(shares.db, &share.p) == 0) {
-            if (SzKORLSzHashGetValue(seen.get(), share.p->szName))
-                continue;
-            if (KORLSzHashSetValue(seen.addr(), share.p->szName, "1") < 0) {
-                KORV_LOG("HashSetValue failed.");
+            int first = seen.First(share.p->szName);
+            if (first < 0)
                 return -1;
-            }
+            if (!first)
+                continue;
             ++walked;
             if (RenameInShare(shares.db, share.p, renames) != 0)
                 return -1;

@@ -3,6 +3,7 @@
 
 #include "korv/group.h"
 #include "korv/string.h"
+#include "korv_db_holder.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_sz_holders.h"

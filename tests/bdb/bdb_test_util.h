@@ -10,14 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include "case_label.h"
 #include "korv/bdb.h"
 #include "korv/error.h"
 
 namespace bdbtest {
 
-// A code no library function records, to see whether a call records one.
-constexpr int kUntouched = 0x7700;
-inline void mark_error() { KORLErrSet(kUntouched); }
+using korvtest::kUntouched;
+using korvtest::mark_error;
 
 // Owner of an open store.
 class Store {

@@ -10,19 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include "case_label.h"
 #include "korv/error.h"
 #include "korv/file.h"
 #include "korvtest.h"
 
 namespace filetest {
 
-// A code no library function records, to see whether a call records one.
-constexpr int kUntouched = 0x7700;
-
-inline void mark_error()
-{
-    KORLErrSet(kUntouched);
-}
+using korvtest::kUntouched;
+using korvtest::label;
+using korvtest::mark_error;
 
 // The names in dir that begin with base + "." (the rewrite's temporary files).
 inline std::vector<std::string> temp_files(const std::string &dir, const std::string &base)
@@ -107,22 +104,6 @@ public:
 private:
     PKORLSZLIST list_;
 };
-
-// Readable names for table cases.
-inline std::string label(const std::string &s)
-{
-    std::string out;
-    for (unsigned char c : s) {
-        if (isalnum(c)) {
-            out += static_cast<char>(c);
-        } else {
-            char hex[4];
-            snprintf(hex, sizeof hex, "_%02x", c);
-            out += hex;
-        }
-    }
-    return out.empty() ? "empty" : out;
-}
 
 }  // namespace filetest
 

@@ -6,55 +6,15 @@
 #include "../share/share_test_util.h"
 #include "group/group_internal.h"
 #include "korv/file_lock.h"
+#include "lock_holder.h"
 
 using namespace grouptest;
+using korvtest::Holder;
 using korvtest::read_file;
 using korvtest::syslog_contains;
 using korvtest::write_file;
 
 namespace {
-
-// A second process that holds named locks until it is released.
-class Holder {
-public:
-    explicit Holder(unsigned request)
-    {
-        int ready[2], release[2];
-        if (pipe(ready) != 0 || pipe(release) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            close(release[1]);
-            KORLFileLockCloseAll();
-            char got = ErrKORLFileLock(request, 0) == 0 ? 'y' : 'n';
-            if (write(ready[1], &got, 1) != 1)
-                _exit(3);
-            char c;
-            while (read(release[0], &c, 1) < 0 && errno == EINTR) {
-            }
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release[0]);
-        release_ = release[1];
-        char got = 0;
-        obtained_ = read(ready[0], &got, 1) == 1 && got == 'y';
-        close(ready[0]);
-    }
-    ~Holder()
-    {
-        close(release_);
-        int status;
-        waitpid(pid_, &status, 0);
-    }
-    bool obtained() const { return obtained_; }
-
-private:
-    pid_t pid_ = -1;
-    int release_ = -1;
-    bool obtained_ = false;
-};
 
 bool lockFree(unsigned bits)
 {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "../user/user_test_util.h"
+#include "db_holder.h"
 #include "korv/group.h"
 
 namespace grouptest {
@@ -53,31 +54,7 @@ inline void PrintTo(const GroupFiles &g, std::ostream *os)
     *os << "\n--group\n" << g.group << "--group_desc\n" << g.desc;
 }
 
-// The live set, opened (and built when missing); closed with the holder.
-class Db {
-public:
-    explicit Db(bool open = true) : set_(open ? KORVGroupDBOpen() : nullptr) {}
-    ~Db() { KORVGroupDBClose(set_); }
-    Db(const Db &) = delete;
-    Db &operator=(const Db &) = delete;
-    void open()
-    {
-        KORVGroupDBClose(set_);
-        set_ = KORVGroupDBOpen();
-    }
-    void close()
-    {
-        KORVGroupDBClose(set_);
-        set_ = nullptr;
-    }
-    KORVGROUPDB *get() const { return set_; }
-    KORVGROUPDB **addr() { return &set_; }
-    KORVGROUPDB *operator->() const { return set_; }
-    explicit operator bool() const { return set_ != nullptr; }
-
-private:
-    KORVGROUPDB *set_;
-};
+using Db = korvtest::DbHolder<KORVGROUPDB, KORVGroupDBOpen, KORVGroupDBClose>;
 
 // An owned group record.
 struct Group {

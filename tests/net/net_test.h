@@ -8,36 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include "case_label.h"
 #include "korv/error.h"
 #include "korv/net.h"
 
 namespace nettest {
 
-// A code no library function records, to see whether a call records one.
-constexpr int kUntouched = 0x7700;
-
-inline void mark_error()
-{
-    KORLErrSet(kUntouched);
-}
-
-// Letters and digits as they are, every other byte as "_xx".
-inline std::string label(const std::string &s)
-{
-    if (s.empty())
-        return "empty";
-    std::string out;
-    for (unsigned char c : s) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-            out += static_cast<char>(c);
-        } else {
-            char hex[4];
-            snprintf(hex, sizeof hex, "_%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
+using korvtest::kUntouched;
+using korvtest::label;
+using korvtest::mark_error;
 
 // A zero-filled bond record, as callers build one.
 inline KORVNETLINKAGGR bond_record(const char *bond, int mode, const std::vector<std::string> &slaves)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "../group/group_test_util.h"
+#include "db_holder.h"
 #include "korv/share.h"
 #include "korv/wins.h"
 
@@ -66,32 +67,7 @@ inline void install(const std::string &smbConf = kSmbConf)
     korvtest::write_file(KORV_SMB_CONF, smbConf, 0644);
 }
 
-// The live database, opened (and built when missing); closed with the holder.
-class Db {
-public:
-    explicit Db(bool open = true) : db_(open ? KORVShareDBOpen() : nullptr) {}
-    ~Db() { close(); }
-    Db(const Db &) = delete;
-    Db &operator=(const Db &) = delete;
-    void open()
-    {
-        close();
-        db_ = KORVShareDBOpen();
-    }
-    void close()
-    {
-        if (db_)
-            KORVShareDBClose(db_);
-        db_ = nullptr;
-    }
-    KORVSHAREDB *get() const { return db_; }
-    KORVSHAREDB **addr() { return &db_; }
-    KORVSHAREDB *operator->() const { return db_; }
-    explicit operator bool() const { return db_ != nullptr; }
-
-private:
-    KORVSHAREDB *db_;
-};
+using Db = korvtest::DbHolder<KORVSHAREDB, KORVShareDBOpen, KORVShareDBClose>;
 
 // An owned share record.
 struct Share {

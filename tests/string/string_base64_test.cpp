@@ -38,7 +38,7 @@ struct EncodeCase {
 
 void PrintTo(const EncodeCase &c, std::ostream *os)
 {
-    *os << stringtest::label(c.in) << "_n" << c.n;
+    *os << korvtest::label(c.in) << "_n" << c.n;
 }
 
 class EncodeTable : public testing::TestWithParam<EncodeCase> {};
@@ -106,7 +106,7 @@ struct DecodeCase {
 
 void PrintTo(const DecodeCase &c, std::ostream *os)
 {
-    *os << stringtest::label(c.in) << "_cap" << c.cap;
+    *os << korvtest::label(c.in) << "_cap" << c.cap;
 }
 
 class DecodeTable : public testing::TestWithParam<DecodeCase> {};

@@ -16,7 +16,7 @@ struct ColonCase {
 
 void PrintTo(const ColonCase &c, std::ostream *os)
 {
-    *os << stringtest::label(c.plain);
+    *os << korvtest::label(c.plain);
 }
 
 const ColonCase kColonCases[] = {

@@ -46,7 +46,7 @@ void PrintTo(const JoinCase &c, std::ostream *os)
     std::string all;
     for (const char *item : c.items)
         all += std::string(item ? item : "NULL") + "|";
-    *os << stringtest::label(all) << "sep" << stringtest::label(c.sep);
+    *os << korvtest::label(all) << "sep" << korvtest::label(c.sep);
 }
 
 const JoinCase kJoinCases[] = {

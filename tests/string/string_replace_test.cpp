@@ -19,7 +19,7 @@ struct ReplaceCase {
 
 void PrintTo(const ReplaceCase &c, std::ostream *os)
 {
-    *os << stringtest::label(c.s) << "__" << stringtest::label(c.find) << "__" << stringtest::label(c.repl);
+    *os << korvtest::label(c.s) << "__" << korvtest::label(c.find) << "__" << korvtest::label(c.repl);
 }
 
 const ReplaceCase kReplaceCases[] = {

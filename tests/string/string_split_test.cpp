@@ -51,7 +51,7 @@ struct SplitCase {
 
 void PrintTo(const SplitCase &c, std::ostream *os)
 {
-    *os << stringtest::label(c.s) << "_by_" << stringtest::label(c.delim);
+    *os << korvtest::label(c.s) << "_by_" << korvtest::label(c.delim);
 }
 
 const SplitCase kSplitCases[] = {
@@ -149,7 +149,7 @@ struct PairCase {
 
 void PrintTo(const PairCase &c, std::ostream *os)
 {
-    *os << stringtest::label(c.s);
+    *os << korvtest::label(c.s);
 }
 
 const PairCase kPairCases[] = {

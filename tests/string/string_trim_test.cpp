@@ -24,7 +24,7 @@ struct TrimCase {
 
 void PrintTo(const TrimCase &c, std::ostream *os)
 {
-    *os << stringtest::label(c.in);
+    *os << korvtest::label(c.in);
 }
 
 const TrimCase kTrimCases[] = {

@@ -7,11 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "korv/simctl.h"
+#include "korvtest.h"
 
 namespace korvtest {
 
@@ -23,35 +23,6 @@ const char kScriptsDir[] = "/etc/sysconfig/network-scripts";
 const char kRcLog[] = "/.korvsim/rc.network.log";
 const char kRcCopies[] = "/.korvsim/rc.network.";
 
-void mkdirs(const std::string &path)
-{
-    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
-        std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            throw std::runtime_error("mkdir " + part + " failed");
-        if (at == std::string::npos)
-            break;
-    }
-}
-
-void put_text(const std::string &path, const std::string &text, mode_t mode = 0644)
-{
-    mkdirs(path.substr(0, path.rfind('/')));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out || chmod(path.c_str(), mode) != 0)
-        throw std::runtime_error("cannot write " + path);
-}
-
-std::string get_text(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 // The files of a folder by name.
 std::map<std::string, std::string> folder_files(const std::string &dir)
 {
@@ -62,7 +33,7 @@ std::map<std::string, std::string> folder_files(const std::string &dir)
     while (struct dirent *e = readdir(d)) {
         std::string name = e->d_name;
         if (name != "." && name != "..")
-            files[name] = get_text(dir + "/" + name);
+            files[name] = read_file(dir + "/" + name);
     }
     closedir(d);
     return files;
@@ -147,17 +118,17 @@ void write_proc_net_dev(const std::vector<std::string> &names)
                  name.c_str(), 123456u, 1024u, 0u, 0u, 0u, 0u, 0u, 0u, 654321u, 2048u, 0u, 0u, 0u, 0u, 0u, 0u);
         text += line;
     }
-    put_text("/proc/net/dev", text, 0444);
+    write_file("/proc/net/dev", text, 0444);
 }
 
 void set_bond(const Bond &bond)
 {
     std::string sys = "/sys/class/net/" + bond.name + "/bonding/";
-    put_text(sys + "mode", bond.mode + "\n", 0444);
+    write_file(sys + "mode", bond.mode + "\n", 0444);
     std::string slaves;
     for (const std::string &s : bond.slaves)
         slaves += (slaves.empty() ? "" : " ") + s;
-    put_text(sys + "slaves", slaves.empty() ? "" : slaves + "\n", 0444);
+    write_file(sys + "slaves", slaves.empty() ? "" : slaves + "\n", 0444);
     std::string status = "/proc/net/bonding/" + bond.name;
     if (!bond.status_file) {
         unlink(status.c_str());
@@ -174,7 +145,7 @@ void set_bond(const Bond &bond)
     }
     for (const std::string &s : bond.slaves)
         text += "\nSlave Interface: " + s + "\nMII Status: up\nLink Failure Count: 0\n";
-    put_text(status, text, 0444);
+    write_file(status, text, 0444);
 }
 
 void remove_bond(const std::string &name)
@@ -194,7 +165,7 @@ std::string ifcfg_path(const std::string &name)
 
 void write_ifcfg(const std::string &name, const std::string &content)
 {
-    put_text(ifcfg_path(name), content);
+    write_file(ifcfg_path(name), content);
 }
 
 std::map<std::string, std::string> network_scripts()
@@ -215,14 +186,14 @@ void install_rc_network()
                          "mkdir -p \"" + kRcCopies + "$n\"\n"
                          "cp -p " + kScriptsDir + "/* \"" + kRcCopies + "$n/\" 2>/dev/null\n"
                          "exit 0\n";
-    put_text("/etc/rc.network", script, 0755);
-    mkdirs(kScriptsDir);
+    write_file("/etc/rc.network", script, 0755);
+    make_dirs(kScriptsDir);
 }
 
 std::vector<RcNetworkCall> rc_network_calls()
 {
     std::vector<RcNetworkCall> calls;
-    std::istringstream in(get_text(kRcLog));
+    std::istringstream in(read_file(kRcLog));
     for (std::string line; std::getline(in, line);) {
         RcNetworkCall call;
         call.args = line;

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "korv/simctl.h"
+#include "korvtest.h"
 
 namespace korvtest {
 
@@ -18,22 +19,11 @@ namespace {
 
 namespace ctl = korvsim::ctl;
 
-void mkdirs(const std::string &path)
-{
-    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
-        std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            throw std::runtime_error("mkdir " + part + " failed");
-        if (at == std::string::npos)
-            break;
-    }
-}
-
 void put_file(const std::string &path, const void *data, size_t size)
 {
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0)
-        mkdirs(path.substr(0, slash));
+        make_dirs(path.substr(0, slash));
     FILE *f = fopen(path.c_str(), "wb");
     if (!f)
         throw std::runtime_error("cannot write " + path);
@@ -91,7 +81,7 @@ void set_installer(bool installer)
         rmdir("/initrd");
         unlink("/initrd");
     } else {
-        mkdirs("/initrd");
+        make_dirs("/initrd");
     }
 }
 
@@ -240,7 +230,7 @@ std::vector<uint8_t> image_bytes(const std::string &name, size_t size, uint32_t 
 
 void build_package(const Package &package)
 {
-    mkdirs(package.dir);
+    make_dirs(package.dir);
     auto keys = package.extra;
     keys["unique"] = package.unique;
     keys["majorversion"] = package.majorversion;
@@ -411,7 +401,7 @@ void build_update_tree(const UpdateTree &tree)
     set_installer(tree.installer);
     if (tree.installer) {
         // The installer mounts the system partition here to mark its clean shutdown.
-        mkdirs("/tmpRoot");
+        make_dirs("/tmpRoot");
         install_mount();
     }
     set_junior_hw(tree.junior_hw);

@@ -8,7 +8,8 @@
 
 namespace korvtest {
 
-// Files of the device tree (the sandbox's "/"). Parent folders are created.
+// Files of the device tree (the sandbox's "/"). Parent folders are created. (Defined with the
+// tree builders, which write the tree through them.)
 void write_file(const std::string &path, const std::string &content, mode_t mode = 0644);
 std::string read_file(const std::string &path);  // "" when missing; see file_exists
 bool file_exists(const std::string &path);

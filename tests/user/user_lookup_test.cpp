@@ -9,48 +9,13 @@
 
 #include "korv/file_lock.h"
 #include "korv/wins.h"
+#include "lock_holder.h"
 #include "user_test_util.h"
 
 using namespace korvtest;
 using namespace usertest;
 
 namespace {
-
-// A second process that takes named locks and keeps them for hold_ms (or until it goes).
-class Holder {
-public:
-    Holder(unsigned request, int hold_ms)
-    {
-        int ready[2];
-        if (pipe(ready) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            KORLFileLockCloseAll();
-            char got = ErrKORLFileLock(request, 0) == 0 ? 'y' : 'n';
-            if (write(ready[1], &got, 1) != 1)
-                _exit(3);
-            usleep(static_cast<useconds_t>(hold_ms) * 1000);
-            _exit(0);
-        }
-        close(ready[1]);
-        char got = 0;
-        obtained_ = read(ready[0], &got, 1) == 1 && got == 'y';
-        close(ready[0]);
-    }
-    ~Holder()
-    {
-        int status;
-        if (pid_ > 0)
-            waitpid(pid_, &status, 0);
-    }
-    bool obtained() const { return obtained_; }
-
-private:
-    pid_t pid_ = -1;
-    bool obtained_ = false;
-};
 
 // Runs call in a forked child whose flock(fd, LOCK_UN) fails with EIO, as a lock file on a
 // failing disk would; the child reports the call's result, its code and whether it handed out a
@@ -119,14 +84,14 @@ TEST(UserGet, WaitsForAWriterInAnotherProcess)
     install();
     {
         // A writer that lets go within the time-out: the lookup waits for it.
-        Holder writer(KORL_LOCK_PW | LOCK_EX | LOCK_NB, 300);
+        Holder writer(KORL_LOCK_PW | LOCK_EX | LOCK_NB, 0, 300);
         ASSERT_TRUE(writer.obtained());
         User u;
         ASSERT_EQ(0, KORVUserGet("bob", &u.p));
         EXPECT_STREQ("bob", u->szName);
     }
     // One that keeps it: refused after the time-out.
-    Holder writer(KORL_LOCK_PW | LOCK_EX | LOCK_NB, 7000);
+    Holder writer(KORL_LOCK_PW | LOCK_EX | LOCK_NB, 0, 7000);
     ASSERT_TRUE(writer.obtained());
     User u;
     mark_error();

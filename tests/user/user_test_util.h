@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "case_label.h"
+#include "db_holder.h"
 #include "korv/bdb.h"
 #include "korv/error.h"
 #include "korv/user.h"
@@ -20,8 +22,8 @@
 
 namespace usertest {
 
-constexpr int kUntouched = 0x7700;
-inline void mark_error() { KORLErrSet(kUntouched); }
+using korvtest::kUntouched;
+using korvtest::mark_error;
 
 // The four account files of a device, each listed in uid order as the dump writes them.
 struct Accounts {
@@ -82,26 +84,7 @@ inline void PrintTo(const Accounts &a, std::ostream *os)
         << a.smbpasswd;
 }
 
-// The live set, opened (and built when missing); closed with the holder.
-class Db {
-public:
-    explicit Db(bool open = true) : set_(open ? KORVUserDBOpen() : nullptr) {}
-    void open()
-    {
-        KORVUserDBClose(set_);
-        set_ = KORVUserDBOpen();
-    }
-    ~Db() { KORVUserDBClose(set_); }
-    Db(const Db &) = delete;
-    Db &operator=(const Db &) = delete;
-    KORVUSERDB *get() const { return set_; }
-    KORVUSERDB **addr() { return &set_; }
-    KORVUSERDB *operator->() const { return set_; }
-    explicit operator bool() const { return set_ != nullptr; }
-
-private:
-    KORVUSERDB *set_;
-};
+using Db = korvtest::DbHolder<KORVUSERDB, KORVUserDBOpen, KORVUserDBClose>;
 
 // An owned user record.
 struct User {

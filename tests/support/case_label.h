@@ -1,11 +1,14 @@
-// Readable, unique names for table cases: CTest shows each case by its printed value.
+// What table tests share: readable, unique names for their cases (CTest shows each case by its
+// printed value) and a mark to see whether a call records an error code.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-namespace stringtest {
+#include "korv/error.h"
+
+namespace korvtest {
 
 // Letters and digits as they are, every other byte as "_xx".
 inline std::string label(std::string_view s)
@@ -25,4 +28,12 @@ inline std::string label(std::string_view s)
     return out;
 }
 
-}  // namespace stringtest
+// A code no library function records, to see whether a call records one.
+constexpr int kUntouched = 0x7700;
+
+inline void mark_error()
+{
+    KORLErrSet(kUntouched);
+}
+
+}  // namespace korvtest

@@ -1,20 +1,8 @@
-// Keys and stored lines of the user stores.
-#include <stdio.h>
-#include <string.h>
-
-#include "korv/unicode.h"
-#include "korv_bdb.h"
+// Which accounts are the system's own.
 #include "korv_internal.h"
 #include "user_internal.h"
 
 namespace korv::user {
-
-std::string UidKey(int uid)
-{
-    char buf[16];
-    snprintf(buf, sizeof buf, "%06d", uid);
-    return buf;
-}
 
 bool IsSystemUid(int uid)
 {

@@ -1,0 +1,143 @@
+// The id store beside an account name store: its keys, its records and its next-id marker.
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "korv_account_store.h"
+#include "korv_bdb.h"
+#include "korv_internal.h"
+#include "korv_log_at.h"
+#include "korv_rewrite.h"
+
+namespace korv::bdb {
+
+std::string IdKey(int id)
+{
+    char buf[16];
+    snprintf(buf, sizeof buf, "%06d", id);
+    return buf;
+}
+
+int IdField(const char *line)
+{
+    const char *a = strchr(line, ':');
+    const char *b = a ? strchr(a + 1, ':') : nullptr;
+    return b ? atoi(b + 1) : -1;
+}
+
+int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const char *line, size_t len, int id)
+{
+    int keyLen = static_cast<int>(key.size()) + 1;
+    int r = PutNew(names, key.c_str(), keyLen, line, static_cast<int>(len) + 1);
+    if (r < 0)
+        return -1;
+    if (r == 1) {
+        const char *before;
+        if (LookupLine(names, key, &before) != 0)
+            return -1;
+        std::string old = IdKey(IdField(before));
+        if (DeleteValue(ids, old.c_str(), static_cast<int>(old.size()) + 1, key.c_str(), keyLen) < 0 ||
+            StoreLine(names, key, line, len) != 0)
+            return -1;
+    }
+    std::string idKey = IdKey(id);
+    return KORVBDbSet(ids, idKey.c_str(), static_cast<int>(idKey.size()) + 1, key.c_str(), keyLen);
+}
+
+int ForEachAccountLine(FILE *fp, const char *readFailure, const std::function<int(char *line, size_t len)> &visit,
+                       std::source_location loc)
+{
+    LineReader lr(fp);
+    while (lr.Next()) {
+        if (lr.data()[0] == '#')
+            continue;
+        size_t len;
+        char *line = lr.Text(&len);
+        if (visit(line, len) != 0)
+            return -1;
+    }
+    if (lr.Failed()) {
+        LogAt(LOG_ERR, loc, "%s errno=%d/%m", readFailure, errno);
+        ErrAt(KORL_ERR_READ, loc);
+        return -1;
+    }
+    return 0;
+}
+
+int LastId(KORVBDB *ids, int *id)
+{
+    if (KORVBDbCursorSetType(ids, KORV_BDB_CURSOR_LAST) != 0)
+        return -1;
+    CursorBuffers c;
+    int r = KORVBDbCursorGet(ids, 1, &c.key, &c.cbKey, &c.value, &c.cbValue);
+    if (r == 0)
+        *id = atoi(static_cast<char *>(c.key));
+    return r;
+}
+
+int NextIdBuild(KORVBDB *ids, FILE *fp, const char *indexName, long first, long last, const char *marker,
+                std::source_location loc)
+{
+    char index[32];
+    snprintf(index, sizeof index, "#$%s$", indexName);
+    size_t indexLen = strlen(index);
+    long n = -1;
+    LineReader lr(fp);
+    while (lr.Next()) {
+        size_t len;
+        char *hash = strchr(lr.Text(&len), '#');
+        if (!hash || strncmp(hash, index, indexLen) != 0)
+            continue;
+        char *end;
+        n = strtol(hash + indexLen, &end, 10);
+        if (*end == '$')
+            break;
+    }
+    if (n < first || n > last) {
+        int highest;
+        if (LastId(ids, &highest) != 0) {
+            ErrAt(KORL_ERR_BDB_READ, loc);
+            return -1;
+        }
+        n = highest;
+    }
+    if (MarkerSet(ids, marker, KORV_BDB_KEY_CURRENT_ID_LEN, static_cast<int32_t>(n)) != 0) {
+        ErrAt(KORL_ERR_BDB_WRITE, loc);
+        return -1;
+    }
+    return 0;
+}
+
+int FreeId(KORVBDB *ids, const char *marker, int first, int last, int noFree, std::source_location loc)
+{
+    int32_t current;
+    long next;
+    if (MarkerGet(ids, marker, KORV_BDB_KEY_CURRENT_ID_LEN, &current) == 0) {
+        next = static_cast<long>(current) + 1;
+    } else if (KORLErrGet() == KORL_ERR_NOT_FOUND) {
+        int highest;
+        if (LastId(ids, &highest) != 0)
+            return -1;
+        next = static_cast<long>(highest) + 1;
+    } else {
+        ErrAt(KORL_ERR_BDB_READ, loc);
+        return -1;
+    }
+    int start = next >= first + 1 && next <= last ? static_cast<int>(next) : first;
+    int id = start;
+    do {
+        std::string key = IdKey(id);
+        const void *data;
+        int len;
+        int r = Lookup(ids, key.c_str(), static_cast<int>(key.size()) + 1, &data, &len);
+        if (r < 0)
+            return -1;
+        if (r > 0)
+            return id;
+        id = id == last ? first : id + 1;
+    } while (id != start);
+    ErrAt(noFree, loc);
+    return -1;
+}
+
+}  // namespace korv::bdb

@@ -1,0 +1,66 @@
+// What the user and group stores share: a name store of account lines with an id store beside
+// it, whose keys are the ids and whose "#CURRENT_UID" / "#CURRENT_GID" marker is the next id.
+#pragma once
+
+#include <stddef.h>
+#include <stdio.h>
+
+#include <functional>
+#include <source_location>
+#include <string>
+
+#include "korv/bdb.h"
+
+namespace korv::bdb {
+
+// The "%06d" key of a uid or gid (7 bytes with its NUL for ids below a million).
+std::string IdKey(int id);
+
+// The id of an account line (the number after its second ":"), -1 without one.
+int IdField(const char *line);
+
+// Stores an account line under key in names and key under the id in ids. A name met again
+// replaces its earlier line and the id record of that earlier line goes: each account is listed
+// once. 0, or -1.
+int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const char *line, size_t len, int id);
+
+// Hands each line of an account text file that is no comment ("#" first) to visit, as a C text
+// cut in place at its newline; visit returns 0, or -1 to stop. 0, or -1 (visit's failure, or
+// 0x0A00 when the file cannot be read to its end: "<readFailure> errno=..." logged at loc).
+int ForEachAccountLine(FILE *fp, const char *readFailure, const std::function<int(char *line, size_t len)> &visit,
+                       std::source_location loc = std::source_location::current());
+
+// The number of the id store's last key, marker keys skipped: 0, or -1.
+int LastId(KORVBDB *ids, int *id);
+
+// Sets the marker of ids from the "#$indexName$n$" index line of fp (read on from where it
+// stands); without one, or with an n outside first..last, from the highest id stored. 0, or -1
+// (0xB200 reading the ids, 0xB300 setting the marker) recorded at loc.
+int NextIdBuild(KORVBDB *ids, FILE *fp, const char *indexName, long first, long last, const char *marker,
+                std::source_location loc = std::source_location::current());
+
+// The first id from the marker's next one (or the highest stored + 1) that ids does not hold,
+// going round first..last: the id, or -1 (0xB200 the marker unreadable, noFree all taken)
+// recorded at loc.
+int FreeId(KORVBDB *ids, const char *marker, int first, int last, int noFree,
+           std::source_location loc = std::source_location::current());
+
+}  // namespace korv::bdb
+
+namespace korv::bdb {
+
+// The domain's accounts as samba lists them, one "name:..." line each.
+struct DomainAccounts {
+    const char *file;     // KORV_DOMAIN_USER_FILE, KORV_DOMAIN_GROUP_FILE
+    const char *fields;   // stored after the name: ":x:-1:-1:::"
+    size_t keySize;       // the fixed buffer a name's key is formed in; 0 for none
+    bool skipUnkeyed;     // a name with no key (empty, too long) is left out instead of failing
+    const char *nothing;  // logged when there is none: "domain user build nothing"
+};
+
+// Loads the domain accounts into the name store when samba runs in domain mode, and stamps the
+// store's domain expiry time. 0, or -1; codes and messages placed at loc.
+int DomainBuild(KORVBDB *names, const DomainAccounts &accounts,
+                std::source_location loc = std::source_location::current());
+
+}  // namespace korv::bdb
