@@ -121,8 +121,10 @@ int UPDTMain(int argc, char **argv);
 // gszDevMtdPartition.
 void UPDTChooseLayout(int junior);
 
-// Commands through the shell. An argument of UPDTShellCommand stands for one "%s" (quoted for
-// the shell when it holds a byte outside [A-Za-z0-9/._@+-]) or one "%d".
+// Commands through the shell. An argument of UPDTShellCommand stands for one "%d" or one "%s":
+// outside the format's double quotes a text is single-quoted when it holds a byte outside
+// [A-Za-z0-9/._@+-]; inside them its dollars, backquotes, backslashes and double quotes are
+// escaped.
 class UPDTShellArg {
 public:
     UPDTShellArg(const char *text) : text_(text ? text : ""), number_(false) {}
@@ -139,6 +141,8 @@ private:
 std::string UPDTShellCommand(const char *format, std::initializer_list<UPDTShellArg> args);
 // A text as one shell word: itself when every byte is ordinary, else single-quoted.
 std::string UPDTShellQuote(const std::string &text);
+// "/bin/dd if=\"INPUT\" of=\"OUTPUT\" bs=N", with " count=N" when count is not negative.
+std::string UPDTDdCommand(const std::string &input, const std::string &output, int blockSize, int count = -1);
 // Runs cmd through the shell: 0 when it exited with status 0, else -1 after a message.
 int UPDTExecute(const char *cmd);
 

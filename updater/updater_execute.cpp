@@ -22,6 +22,20 @@ bool AllOrdinary(const std::string &text)
     return true;
 }
 
+// Inside double quotes the shell still reads the dollar, the backquote, the backslash and the
+// double quote: each gets a backslash, so an ordinary path reads exactly as written and any
+// other stays one word of data.
+std::string DoubleQuoted(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '$' || c == '`' || c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string UPDTShellQuote(const std::string &text)
@@ -44,8 +58,11 @@ std::string UPDTShellCommand(const char *format, std::initializer_list<UPDTShell
         return "";
     std::string out;
     auto next = args.begin();
+    bool inDouble = false;  // between double quotes of the format
     for (const char *p = format; *p; ++p) {
         if (*p != '%') {
+            if (*p == '"')
+                inDouble = !inDouble;
             out += *p;
             continue;
         }
@@ -60,24 +77,23 @@ std::string UPDTShellCommand(const char *format, std::initializer_list<UPDTShell
         const std::string &text = next->text();
         ++next;
         ++p;
-        if (conv == 'd') {
+        if (text.find('\0') != std::string::npos)
+            return "";  // a command is a C string: a NUL would cut it
+        if (conv == 'd')
             out += text;
-            continue;
-        }
-        // "\"%s\"": a text that needs quoting takes single quotes in place of the double ones,
-        // inside which "$", "`" and "\"" would still be read by the shell.
-        bool doubleQuoted = p - 2 >= format && p[-2] == '"' && p[1] == '"';
-        if (doubleQuoted && !AllOrdinary(text)) {
-            out.pop_back();
+        else if (inDouble)
+            out += DoubleQuoted(text);
+        else if (!text.empty())
             out += UPDTShellQuote(text);
-            ++p;
-        } else if (doubleQuoted || text.empty()) {
-            out += text;
-        } else {
-            out += UPDTShellQuote(text);
-        }
     }
-    return next == args.end() ? out : "";
+    return next == args.end() && !inDouble ? out : "";
+}
+
+std::string UPDTDdCommand(const std::string &input, const std::string &output, int blockSize, int count)
+{
+    if (count < 0)
+        return UPDTShellCommand("/bin/dd if=\"%s\" of=\"%s\" bs=%d", {input, output, blockSize});
+    return UPDTShellCommand("/bin/dd if=\"%s\" of=\"%s\" bs=%d count=%d", {input, output, blockSize, count});
 }
 
 int UPDTExecute(const char *cmd)

@@ -24,8 +24,11 @@ struct UPDTMAINSTATE {
 int UPDTGuardFlash(UPDTMAINSTATE *m);
 // Puts eth0's saved MTU back when the guard lowered it.
 void UPDTRestoreMtu(UPDTMAINSTATE *m);
-// The flash road chosen by system call 401, up to its flash directory. The code.
+// The flash road chosen by system call 401, through its stages to the hand-over. The code.
 int UPDTFlashRoad(UPDTMAINSTATE *m);
+// The clean-shutdown mark of the RedBoot road: "/.NormalShutdown", or in the installer
+// "/tmpRoot/.NormalShutdown" once the system partition is mounted there.
+void UPDTMarkNormalShutdown(void);
 // Driver buffer, directory buffer, the caller's directory (unless skipCallerDir), the failure
 // line, the MTU, the final progress. The code to exit with.
 int UPDTEndPath(UPDTMAINSTATE *m, bool skipCallerDir = false);

@@ -1,5 +1,6 @@
-// The command builder and UPDTExecute: paths quoted only where they must be, commands never
-// cut, and only a normal exit with status 0 counted as done.
+// The command builder and UPDTExecute: paths quoted only where they must be (escaped inside the
+// double quotes of the dd commands), commands never cut, and only a normal exit with status 0
+// counted as done.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -35,9 +36,19 @@ std::vector<QuoteCase> QuoteCases()
         {"DoubleQuotedOrdinaryAsWritten",
          UPDTShellCommand("/bin/dd if=\"%s\" of=\"/dev/mtd%d\" bs=16384", {"/volume1/upd@te/zImage", 1}),
          "/bin/dd if=\"/volume1/upd@te/zImage\" of=\"/dev/mtd1\" bs=16384"},
-        {"DoubleQuotedTakesSingleQuotes",
-         UPDTShellCommand("/bin/dd if=\"%s\" of=\"/dev/mtd%d\"", {"/v/b@ckup/mtd_RedBoot Config$x\"", 6}),
-         "/bin/dd if='/v/b@ckup/mtd_RedBoot Config$x\"' of=\"/dev/mtd6\""},
+        {"DoubleQuotedKeepsBlanks",
+         UPDTShellCommand("/bin/dd if=\"%s/%s/mtd_%s\" of=\"%s\" bs=131072",
+                          {"/volume1/upd@te", "b@ckup", "RedBoot Config", "/dev/mtd6"}),
+         "/bin/dd if=\"/volume1/upd@te/b@ckup/mtd_RedBoot Config\" of=\"/dev/mtd6\" bs=131072"},
+        {"DoubleQuotedEscapesWhatTheShellReads",
+         UPDTShellCommand("/bin/dd if=\"%s\" of=\"/dev/mtd%d\"", {"/v/$x `y` \\z \"q\" 's'", 6}),
+         "/bin/dd if=\"/v/\\$x \\`y\\` \\\\z \\\"q\\\" 's'\" of=\"/dev/mtd6\""},
+        {"UnbalancedDoubleQuote", UPDTShellCommand("/bin/dd if=\"%s", {"/a"}), ""},
+        {"NulInsideAText", UPDTShellCommand("/bin/rm %s", {std::string("/a\0b", 4)}), ""},
+        {"DdCommand", UPDTDdCommand("/dev/mtd1", "/v/b@ckup/mtd_zImage", 16384),
+         "/bin/dd if=\"/dev/mtd1\" of=\"/v/b@ckup/mtd_zImage\" bs=16384"},
+        {"DdCommandWithCount", UPDTDdCommand("/v/b@ckup/mtd_rd.gz", "/dev/mtd2", 16384, 176),
+         "/bin/dd if=\"/v/b@ckup/mtd_rd.gz\" of=\"/dev/mtd2\" bs=16384 count=176"},
         {"LongPathsAreNotCut", UPDTShellCommand("/bin/rm -rf %s/%s", {"/" + kLong, kLong}),
          "/bin/rm -rf /" + kLong + "/" + kLong},
         {"TooFewArguments", UPDTShellCommand("/bin/mv %s %s", {"a"}), ""},
@@ -68,6 +79,18 @@ TEST(ShellCommandRun, HostileNamesStayOneArgument)
     EXPECT_EQ(UPDTExecute(cmd.c_str()), 0) << cmd;
     EXPECT_EQ(korvtest::read_file("/volume1/KorvUpgrade.tar.gz"), "archive");
     EXPECT_FALSE(korvtest::file_exists(dir + "/hda1.tgz"));
+    EXPECT_FALSE(korvtest::file_exists("/tmp/pwned"));
+}
+
+// Inside the double quotes of a dd command the same names reach dd as they are.
+TEST(ShellCommandRun, HostileNamesInsideDoubleQuotes)
+{
+    const std::string dir = "/tmp/a b'c\"$(touch /tmp/pwned)`touch /tmp/pwned`\\;d";
+    korvtest::make_dirs(dir);
+    korvtest::write_file(dir + "/mtd_RedBoot Config", "flash bytes");
+    std::string cmd = UPDTDdCommand(dir + "/mtd_RedBoot Config", dir + "/copy $HOME", 16384);
+    EXPECT_EQ(UPDTExecute(cmd.c_str()), 0) << cmd;
+    EXPECT_EQ(korvtest::read_file(dir + "/copy $HOME"), "flash bytes");
     EXPECT_FALSE(korvtest::file_exists("/tmp/pwned"));
 }
 

@@ -1,0 +1,148 @@
+// The size adjustment of the patch plan: erase blocks move from the partitions with the most to
+// spare to those whose image no longer fits, then the partitions that change are placed anew;
+// and the check that the plan so made still fits the flash.
+#include <stdint.h>
+#include <string.h>
+#include <strings.h>
+#include <syslog.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "updater_patch.h"
+
+namespace {
+
+// Neither a fixed partition nor the boot loader gives blocks away.
+bool MayDonate(const UPDTPATCHINFO &entry)
+{
+    return !UPDTIsFixedPartition(entry.name) && strcasecmp(entry.name, "RedBoot") != 0;
+}
+
+// The donor for entry i: the greatest balance, the first in table order among equals.
+int ChooseDonor(const UPDTPATCHINFO *table, int count, int i)
+{
+    int donor = -1;
+    for (int j = 0; j < count; ++j)
+        if (j != i && MayDonate(table[j]) && (donor < 0 || table[j].balance > table[donor].balance))
+            donor = j;
+    return donor;
+}
+
+// The directory entry of a name, without a message: the plan's names were all found before.
+int FindEntry(const char *name, const KORVMTDFISENTRY *entries, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        size_t len = strnlen(entries[i].name, sizeof entries[i].name);
+        if (strlen(name) == len && strncasecmp(entries[i].name, name, len) == 0)
+            return i;
+    }
+    return -1;
+}
+
+struct Range {
+    uint64_t start = 0, end = 0;
+};
+
+}  // namespace
+
+int ErrUPDTAdjustPartitionSize(UPDTPATCHINFO *table, int count)
+{
+    if (!table || count <= 0) {
+        syslog(LOG_ERR, "%s(%d): parameter error", __func__, __LINE__);
+        return -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        while (table[i].balance < 0) {
+            int donor = ChooseDonor(table, count, i);
+            if (donor < 0 || table[donor].balance <= 0) {
+                syslog(LOG_ERR, "%s(%d): negative balance", __func__, __LINE__);
+                return -1;
+            }
+            --table[donor].balance;
+            --table[donor].adjust;
+            ++table[i].balance;
+            ++table[i].adjust;
+        }
+    }
+
+    // A partition that grows pushes the later ones up by the blocks it took; a donor pulls
+    // them back.
+    int64_t shift = 0;
+    const int64_t block = gEraseBlockSize;
+    for (int k = 0; k < count && table[k].name; ++k) {
+        UPDTPATCHINFO &e = table[k];
+        if (UPDTIsFixedPartition(e.name) || (shift == 0 && e.adjust == 0))
+            continue;
+        int64_t start = int64_t(e.start) + shift * block;
+        int64_t size = int64_t(e.size) + int64_t(e.adjust) * block;
+        if (start < 0 || size < 0 || start + size > (int64_t(1) << 32)) {
+            syslog(LOG_ERR, "%s(%d): partition [%s] would leave the address space", __func__, __LINE__, e.name);
+            return -1;
+        }
+        e.start = static_cast<uint32_t>(start);
+        e.size = static_cast<uint32_t>(size);
+        e.fneedupdate = 1;
+        shift += e.adjust;
+    }
+    return 0;
+}
+
+int ErrUPDTCheckPatchPlan(const UPDTPATCHINFO *table, int count, const KORVMTDFISENTRY *entries, int nEntries)
+{
+    if (!table || count <= 0 || !entries || nEntries <= 0) {
+        syslog(LOG_ERR, "%s(%d): parameter error", __func__, __LINE__);
+        return -1;
+    }
+    // The partitions as they will lie: the directory's, with the plan's changes.
+    std::vector<Range> planned(static_cast<size_t>(nEntries));
+    Range flash{UINT64_MAX, 0};
+    for (int d = 0; d < nEntries; ++d) {
+        planned[d] = {entries[d].flash_base, uint64_t(entries[d].flash_base) + entries[d].size};
+        flash.start = std::min(flash.start, planned[d].start);
+        flash.end = std::max(flash.end, planned[d].end);
+    }
+    std::vector<int> changed;
+    for (int k = 0; k < count && table[k].name; ++k) {
+        const UPDTPATCHINFO &e = table[k];
+        if (UPDTIsFixedPartition(e.name) && e.adjust != 0) {
+            // Fixed partitions keep their place and size: the blocks given to one never reach it.
+            syslog(LOG_ERR, "%s(%d): the fixed partition [%s] cannot take %d more erase blocks", __func__, __LINE__,
+                   e.name, e.adjust);
+            return -1;
+        }
+        int d = FindEntry(e.name, entries, nEntries);
+        if (d < 0) {
+            syslog(LOG_ERR, "%s(%d): unknown partition name [%s]", __func__, __LINE__, e.name);
+            return -1;
+        }
+        if (e.start == entries[d].flash_base && e.size == entries[d].size)
+            continue;
+        planned[d] = {e.start, uint64_t(e.start) + e.size};
+        changed.push_back(d);
+    }
+    for (int d : changed) {
+        const Range &r = planned[d];
+        std::string name = UPDTEntryName(entries[d]);
+        if (r.end == r.start) {
+            syslog(LOG_ERR, "%s(%d): partition [%s] would have no erase block", __func__, __LINE__, name.c_str());
+            return -1;
+        }
+        if (r.start < flash.start || r.end > flash.end) {
+            syslog(LOG_ERR, "%s(%d): partition [%s] at 0x%08llX of 0x%08llX bytes leaves the flash", __func__,
+                   __LINE__, name.c_str(), static_cast<unsigned long long>(r.start),
+                   static_cast<unsigned long long>(r.end - r.start));
+            return -1;
+        }
+        for (int o = 0; o < nEntries; ++o) {
+            const Range &other = planned[o];
+            if (o == d || other.end == other.start || r.end <= other.start || other.end <= r.start)
+                continue;
+            syslog(LOG_ERR, "%s(%d): partition [%s] at 0x%08llX of 0x%08llX bytes overlaps [%s]", __func__, __LINE__,
+                   name.c_str(), static_cast<unsigned long long>(r.start),
+                   static_cast<unsigned long long>(r.end - r.start), UPDTEntryName(entries[o]).c_str());
+            return -1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,55 @@
+// The backup of the flash before anything changes: every partition of the flash directory as
+// one file in "b@ckup", and the end of that directory once the flash is settled.
+#include <syslog.h>
+
+#include "updater.h"
+#include "updater_flash.h"
+#include "updater_patch.h"
+
+std::string UPDTBackupFile(const std::string &name)
+{
+    return std::string(gszWorkDir) + "/" UPDT_BACKUP_DIR "/mtd_" + name;
+}
+
+int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count)
+{
+    if (!entries || count <= 0) {
+        syslog(LOG_ERR, "%s(%d): parameter error ", __func__, __LINE__);
+        return -1;
+    }
+    std::string cmd = UPDTShellCommand("/bin/rm -rf %s/%s; /bin/mkdir -p %s/%s",
+                                       {gszWorkDir, UPDT_BACKUP_DIR, gszWorkDir, UPDT_BACKUP_DIR});
+    syslog(LOG_ERR, "szCmd=[%s]", cmd.c_str());
+    if (UPDTExecute(cmd.c_str()) != 0)
+        return -1;
+    for (int i = 0; i < count; ++i) {
+        std::string name = UPDTEntryName(entries[i]);
+        const char *device = SzUPDTGetDeviceByName(name.c_str());
+        if (!device) {
+            syslog(LOG_ERR, "%s(%d): fail to get device path", __func__, __LINE__);
+            return -1;
+        }
+        cmd = UPDTDdCommand(device, UPDTBackupFile(name), 16384);
+        syslog(LOG_ERR, "%s(%d): command=[%s]", __func__, __LINE__, cmd.c_str());
+        if (UPDTExecute(cmd.c_str()) != 0)
+            return -1;
+        UPDTSetProgress('P', 30 + 5 * i);
+    }
+    return 0;
+}
+
+int UPDTRemoveBackup(void)
+{
+    std::string cmd = UPDTShellCommand("/bin/rm -rf %s/%s", {gszWorkDir, UPDT_BACKUP_DIR});
+    syslog(LOG_ERR, "szCmd=[%s]", cmd.c_str());
+    return UPDTExecute(cmd.c_str());
+}
+
+void UPDTKeepBackup(const char *func)
+{
+    // The flash holds neither firmware whole: these files are what can still put it back.
+    std::string dir = std::string(gszWorkDir) + "/" UPDT_BACKUP_DIR;
+    syslog(LOG_ERR, "%s(%d): the flash could not be restored; its backup is kept in [%s]", func, __LINE__,
+           dir.c_str());
+    UPDTLogFormat("The flash could not be restored; its backup is kept in %s", dir.c_str());
+}
