@@ -439,22 +439,13 @@ std::vector<RunCase> Cases()
     c.push_back({"GroupUpdateOnAnOldBuildAsksForTheBuffer", old_build(301), [](auto &s) { s.args = {"-g"}; }, 19,
                  progress('P', -19), "", {kStart, kNoRoad, failed(19)}, {kStopped}});
 
-    // The flash directory and the MSys partition table.
+    // The flash directory (the MSys partition table: updater_msys_run_test.cpp).
     c.push_back({"FlashDirectoryUnreadable", [](UpdateTree &) {},
                  [](auto &) { ctl::fail_request("/dev/mtd7", "OPEN", EIO); }, 18, progress('P', -18), "",
                  {kStart, kUpgrade, failed(18)}, {"main(<L>): fail to get partition info"}});
     c.push_back({"EmptyFlashDirectory", [](UpdateTree &) {},
                  [](auto &) { ASSERT_TRUE(ctl::write_fis(7, {})); }, 19, progress('P', -19), "", stopped(),
                  {"number of partitions = [0]", kStopped}});
-    c.push_back({"MSysFlashReadsItsPartitionTable", [](UpdateTree &t) { t.flash = UpdateTree::Flash::MSys; },
-                 nothing(), 19, progress('P', -19), "", stopped(),
-                 {"number of partitions = [8]", "[RedBoot]  0x00000000  0x00040000  0x0003A448\n",
-                  "[FIS Directory]  0x00CB0000  0x00010000  0x00000800\n", "UPDTMSysUpdate(<L>): this build has no "
-                  "flash road yet: nothing was written to the flash"}});
-    c.push_back({"MSysTableUnreadable", [](UpdateTree &t) { t.flash = UpdateTree::Flash::MSys; },
-                 [](auto &) { ctl::fail_request("/dev/mtd0", "MSYS_GET_TABLE", EIO); }, 18, progress('P', -18), "",
-                 {kStart, kUpgrade, failed(18)},
-                 {"UPDTMSysGetPartitionInfo(<L>): fail to get partition information, errno = 5"}});
     return c;
 }
 
