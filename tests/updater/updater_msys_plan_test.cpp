@@ -270,4 +270,23 @@ TEST(MSysPlanRefusal, OnlyTheEightPartitionLayoutFits)
     EXPECT_FALSE(korvtest::syslog_contains("PATCHINFO: "));
 }
 
+TEST(MSysWriteRefusal, NeedsEntriesAndAFlag)
+{
+    updatertest::reset_run_state();
+    UPDTChooseLayout(0);
+    korvtest::build_msys_flash();
+    ctl::clear_requests();
+    KORVMTDFISENTRY entries[UPDT_MSYS_PARTITIONS] = {};
+    int flag = 0;
+    EXPECT_EQ(UPDTMSysDoPatch(nullptr, 8, &flag), -1);
+    EXPECT_EQ(UPDTMSysDoPatch(entries, 0, &flag), -1);
+    EXPECT_EQ(UPDTMSysDoPatch(entries, 8, nullptr), -1);
+    EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTMSysDoPatch(<L>): parameter error "));
+    EXPECT_EQ(UPDTMSysRollBack(nullptr, 8, 1), -1);
+    EXPECT_EQ(UPDTMSysRollBack(entries, -1, 1), -1);
+    EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTMSysRollBack(<L>): parameter error "));
+    EXPECT_EQ(flag, 0);
+    EXPECT_TRUE(ctl::requests("/dev/mtd0", "").empty());
+}
+
 }  // namespace
