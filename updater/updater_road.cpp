@@ -1,35 +1,22 @@
-// The flash road, chosen by system call 401: the MSys engine, or the RedBoot road from its flash
-// directory on. This build reads the directory and stops before anything is written.
+// The flash road, chosen by system call 401: the MSys engine, or the RedBoot road: the directory
+// repair when the analysis asked for it, then stage P (directory, plan, backup, write), stage C,
+// the hand-over and stage R, with the rollback when the write fails.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <syslog.h>
 
-#include "korv_le32.h"
 #include "updater.h"
+#include "updater_flash.h"
 #include "updater_main.h"
+#include "updater_msys.h"
+#include "updater_patch.h"
+#include "updater_redboot.h"
 
 namespace {
 
-// Entries as the flash stores them: little-endian words, whatever the host.
-void DecodeEntries(KORVMTDFISENTRY *entries, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        const auto *raw = reinterpret_cast<const unsigned char *>(&entries[i]);
-        KORVMTDFISENTRY e;
-        memcpy(&e, raw, sizeof e);
-        e.flash_base = korv::Le32Get(raw + 16);
-        e.mem_base = korv::Le32Get(raw + 20);
-        e.size = korv::Le32Get(raw + 24);
-        e.entry_point = korv::Le32Get(raw + 28);
-        e.data_length = korv::Le32Get(raw + 32);
-        e.desc_cksum = korv::Le32Get(raw + 248);
-        e.file_cksum = korv::Le32Get(raw + 252);
-        entries[i] = e;
-    }
-}
-
-// Reads the flash directory of the layout into m. 0 or the code.
+// Reads the flash directory of the layout into m (the library unpacks its stored words). 0 or
+// the code.
 int ReadFlashDirectory(UPDTMAINSTATE *m)
 {
     int size = 0;
@@ -49,7 +36,6 @@ int ReadFlashDirectory(UPDTMAINSTATE *m)
             syslog(LOG_ERR, "%s(%d): fail to get partition info", UPDT_MAIN, __LINE__);
             return UPDT_ERR_FIS_READ;
         }
-        DecodeEntries(m->entries.get(), n);
     }
     m->nEntries = n;
     UPDTLogFlashDirectory(m->entries.get(), n);
@@ -68,22 +54,69 @@ void UPDTLogFlashDirectory(const KORVMTDFISENTRY *entries, int count)
                static_cast<unsigned long>(entries[i].data_length));
 }
 
-// Until the flash engines are in, a run stops where they would begin: with nothing written, it
-// must not report an update.
-int UPDTNoFlashRoad(const char *func)
+namespace {
+
+// After a failed write (or configuration stage): the marked partitions back from "b@ckup",
+// except in a group update, which made none. The backup goes only when the flash is settled.
+int RollBackAndEnd(UPDTMAINSTATE *m, int code)
 {
-    syslog(LOG_ERR, "%s(%d): this build has no flash road yet: nothing was written to the flash", func, __LINE__);
-    UPDTLog("This build has no flash road yet: nothing was written to the flash.");
-    return UPDT_ERR_PATCH_INFO;
+    bool restored = true;
+    if (!gfGroupUpdate) {
+        if (UPDTRollBack(m->entries.get(), m->nEntries) < 0) {
+            syslog(LOG_ERR, "%s: UPDTRollBack() fail", UPDT_MAIN);
+            restored = false;
+        }
+        syslog(LOG_ERR, "%s(%d): Turn on the reinstall library flag...!!", UPDT_MAIN, __LINE__);
+    }
+    if (restored)
+        UPDTRemoveBackup();
+    else
+        UPDTKeepBackup(UPDT_MAIN);
+    return code;
 }
+
+}  // namespace
 
 int UPDTFlashRoad(UPDTMAINSTATE *m)
 {
     if (KORVSyscallFlagGet() == 1)
         return UPDTMSysUpdate(&m->stage);
+    if (gfRecoverFIS && RecoverFISDirTable_410VPlus_V284() < 0)
+        return UPDT_ERR_WRITE;
+
     m->stage = 'P';
     UPDTSetProgress(m->stage, 0);
     if (int code = ReadFlashDirectory(m))
         return code;
-    return UPDTNoFlashRoad(UPDT_MAIN);
+    UPDTSetProgress(m->stage, 10);
+    if (UPDTInitPatchInfo(m->entries.get(), m->nEntries) != 0) {
+        syslog(LOG_ERR, "%s(%d): fail to initialize patch info ", UPDT_MAIN, __LINE__);
+        return UPDT_ERR_PATCH_INFO;
+    }
+    UPDTSetProgress(m->stage, 20);
+    if (!gfGroupUpdate && UPDTBackupOldPartition(m->entries.get(), m->nEntries) != 0) {
+        syslog(LOG_ERR, "%s(%d): fail to backup old patch info ", UPDT_MAIN, __LINE__);
+        return UPDT_ERR_BACKUP;
+    }
+    UPDTSetProgress(m->stage, 60);
+    if (UPDTDoPatch(m->entries.get(), m->nEntries) != 0) {
+        syslog(LOG_ERR, "%s(%d): fail to patch new binaries!!", UPDT_MAIN, __LINE__);
+        return RollBackAndEnd(m, UPDT_ERR_WRITE);
+    }
+    syslog(LOG_ERR, "%s(%d): Turn on the reinstall library flag...!!", UPDT_MAIN, __LINE__);
+    UPDTSetProgress(m->stage, 100);
+
+    // Stage C: the configuration stage comes with the migrations; a group update has none.
+    m->stage = 'C';
+    UPDTSetProgress(m->stage, 0);
+    UPDTSetProgress(m->stage, 100);
+    UPDTHandOverArchive(UPDT_MAIN);
+    UPDTMarkNormalShutdown();
+
+    m->stage = 'R';
+    UPDTSetProgress(m->stage, 0);
+    syslog(LOG_ERR, "Congratulation!! The update has been completed!!");
+    UPDTLog("Congratulation!! The update has been completed!!");
+    UPDTRemoveBackup();
+    return UPDT_SUCCESS;
 }

@@ -29,7 +29,8 @@ std::string fault_format(const Fault &f)
 {
     std::string when = f.once ? "once" : "always";
     if (f.kind == "fail")
-        return "fail " + f.device + " " + f.request + " " + errno_name(f.err) + " " + when;
+        return "fail " + f.device + " " + f.request + " " + errno_name(f.err) + " " + when +
+               (f.skip ? " " + std::to_string(f.skip) : "");
     if (f.kind == "corrupt") {
         char mask[8];
         snprintf(mask, sizeof mask, "0x%02x", f.mask);
@@ -58,6 +59,8 @@ std::optional<Fault> fault_parse(const std::string &line)
         f.request = words[2];
         f.err = errno_parse(words[3]);
         if (f.err < 0)
+            return std::nullopt;
+        if (words.size() > 5 && !parse_u64(words[5], &f.skip))
             return std::nullopt;
     } else if (f.kind == "corrupt") {
         if (!parse_u64(words[2], &f.offset) || !parse_u64(words[3], &v) || v > 0xFF)
@@ -102,6 +105,12 @@ int fault_fail(const std::string &device, const std::string &request)
         const Fault &f = faults[i];
         if (f.kind != "fail" || f.request != request || (f.device != "*" && f.device != device))
             continue;
+        if (f.skip > 0) {
+            // This request passes; the fault waits for a later one.
+            --faults[i].skip;
+            faults_save(faults);
+            continue;
+        }
         int err = f.err;
         if (f.once) {
             faults.erase(faults.begin() + static_cast<long>(i));

@@ -108,6 +108,7 @@ struct Fault {
     uint64_t offset = 0;  // corrupt: byte offset in the device; shortwrite: bytes allowed
     uint8_t mask = 0x01;  // corrupt: XOR applied to the byte
     uint64_t done = 0;    // shortwrite: bytes written since the fault was set
+    uint64_t skip = 0;    // fail: matching requests that still pass before it fires
 };
 std::vector<Fault> faults_load();
 bool faults_save(const std::vector<Fault> &faults);

@@ -29,11 +29,12 @@ void fault_add(const Fault &f)
 
 }  // namespace
 
-void fail_request(const std::string &device, const std::string &request, int err, bool once)
+void fail_request(const std::string &device, const std::string &request, int err, bool once, uint64_t skip)
 {
     Fault f = new_fault("fail", device, once);
     f.request = request;
     f.err = err;
+    f.skip = skip;
     fault_add(f);
 }
 

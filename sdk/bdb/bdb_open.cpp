@@ -74,6 +74,9 @@ KORVBDB *OpenStore(const char *path, int openFlags, int allowDup, mode_t mode)
     {
         korv::UniqueFd probe(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (probe) {
+            // A store to be made afresh must not be there already, whatever it is.
+            if (openFlags & O_EXCL)
+                return Fail(EEXIST);
             if (fstat(probe.get(), &before) != 0)
                 return Fail(errno);
             if (int err = NotRegular(before))
@@ -94,7 +97,9 @@ KORVBDB *OpenStore(const char *path, int openFlags, int allowDup, mode_t mode)
     BTREEINFO info;
     memset(&info, 0, sizeof info);
     info.flags = R_DUP;
-    DB *db = dbopen(path, openFlags, static_cast<int>(mode), DB_BTREE, allowDup == 1 ? &info : nullptr);
+    // Berkeley DB's 1.85 interface does not pass O_EXCL on; the name was found free above and is
+    // checked below to be the file that was made.
+    DB *db = dbopen(path, openFlags & ~O_EXCL, static_cast<int>(mode), DB_BTREE, allowDup == 1 ? &info : nullptr);
     if (!db)
         return Fail(errno);
 

@@ -195,7 +195,8 @@ int BuildAndReplace(const SetSpec &spec, const std::string &prefix, void *oldSet
     for (int i = 0; i < spec.count && built; i++) {
         const StoreSpec &s = spec.stores[i];
         std::string path = StagingPath(prefix, s);
-        KORVBDB *h = OpenStore(path.c_str(), O_RDWR | O_CREAT, s.dup ? 1 : 0, spec.mode);
+        // Made afresh: whatever took the staging name since it was cleared is never built into.
+        KORVBDB *h = OpenStore(path.c_str(), O_RDWR | O_CREAT | O_EXCL, s.dup ? 1 : 0, spec.mode);
         if (!h) {
             LogAt(LOG_ERR, loc, "KORVBDbOpen [%s] failed. korverr=0x%04X", path.c_str(), KORLErrGet());
             built = false;

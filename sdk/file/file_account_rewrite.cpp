@@ -15,7 +15,7 @@ namespace korv {
 
 int AccountTempPath(const AccountFile &file, char *out, size_t size)
 {
-    int n = snprintf(out, size, "%s.tmp", file.path);
+    int n = file.temp ? snprintf(out, size, "%s", file.temp) : snprintf(out, size, "%s.tmp", file.path);
     return n < 0 || static_cast<size_t>(n) >= size ? -1 : 0;
 }
 
@@ -48,7 +48,7 @@ int AccountRewrite::Open(std::source_location loc)
             }
             close(fd);
         }
-        LogAt(LOG_ERR, loc, "fail to open file[%s]", tmp);
+        LogAt(LOG_ERR, loc, "%s[%s]", messages_.openFailed, tmp);
         ErrAt(KORL_ERR_OPEN, loc);
         Abandon();
         return -1;
@@ -60,7 +60,7 @@ int AccountRewrite::PutLine(int i, const char *text, size_t len, std::source_loc
 {
     FILE *fp = i >= 0 && i < count_ ? out_[i].get() : nullptr;
     if (!fp || fwrite(text, 1, len, fp) != len || putc('\n', fp) == EOF) {
-        ErrAt(KORL_ERR_WRITE, loc);
+        ErrAt(messages_.noSpaceCode && errno == ENOSPC ? KORL_ERR_NO_SPACE : KORL_ERR_WRITE, loc);
         return -1;
     }
     return 0;
@@ -76,8 +76,9 @@ int AccountRewrite::Finish(std::source_location loc)
     for (int i = 0; i < count_; i++) {
         FILE *fp = out_[i].get();
         if (!fp || fflush(fp) != 0 || ferror(fp)) {
-            LogAt(LOG_ERR, loc, "fflush failed!! errno=%d/%m", errno);
-            ErrAt(KORL_ERR_WRITE, loc);
+            int err = errno;
+            LogAt(LOG_ERR, loc, "%s errno=%d/%m", messages_.flushFailed, err);
+            ErrAt(messages_.noSpaceCode && err == ENOSPC ? KORL_ERR_NO_SPACE : KORL_ERR_WRITE, loc);
             Abandon();
             return -1;
         }
@@ -110,7 +111,7 @@ void AccountRewrite::Abandon()
     }
 }
 
-int AccountRenameTemps(const AccountFile *files, int count, std::source_location loc)
+int AccountRenameTemps(const AccountFile *files, int count, std::source_location loc, bool log, int *failed)
 {
     for (int i = 0; i < count; i++) {
         char tmp[4096];
@@ -118,15 +119,21 @@ int AccountRenameTemps(const AccountFile *files, int count, std::source_location
         if (AccountTempPath(files[i], tmp, sizeof tmp) != 0 || lstat(tmp, &st) != 0)
             continue;
         if (rename(tmp, files[i].path) != 0) {
-            LogAt(LOG_WARNING, loc, "rename %s file failed!", tmp);
+            int err = errno;
+            if (log)
+                LogAt(LOG_WARNING, loc, "rename %s file failed!", tmp);
+            if (failed)
+                *failed = i;
             ErrAt(KORL_ERR_RENAME, loc);
+            errno = err;
             return -1;
         }
     }
     return 0;
 }
 
-int AccountRemoveTemps(const AccountFile *files, int count, std::source_location loc)
+int AccountRemoveTemps(const AccountFile *files, int count, std::source_location loc, bool log,
+                       void (*report)(int index, int err))
 {
     int result = 0;
     for (int i = 0; i < count; i++) {
@@ -135,7 +142,10 @@ int AccountRemoveTemps(const AccountFile *files, int count, std::source_location
         if (AccountTempPath(files[i], tmp, sizeof tmp) != 0 || lstat(tmp, &st) != 0)
             continue;
         if (unlink(tmp) != 0) {
-            LogAt(LOG_WARNING, loc, "remove %s file failed!", tmp);
+            if (log)
+                LogAt(LOG_WARNING, loc, "remove %s file failed!", tmp);
+            else if (report)
+                report(i, errno);
             ErrAt(KORL_ERR_UNLINK_TEMP, loc);
             result = -1;
         }

@@ -10,6 +10,7 @@
 #include "korv/list.h"
 #include "korv_malloc_ptr.h"
 #include "korv_rewrite.h"
+#include "korv_sz_holders.h"
 #include "korv_unique.h"
 
 namespace korv::file {
@@ -72,21 +73,6 @@ bool IsSectionHeaderOf(const char *line, int len, const char *name);
 // Whether every key and value of the hash (null: none) stands on one line.
 bool HashOnOneLine(PKORLSZHASH hash);
 
-// A work list freed on scope exit; addr() is for the calls that may move it.
-class ListHolder {
-public:
-    explicit ListHolder(PKORLSZLIST list) : list_(list) {}
-    ListHolder(const ListHolder &) = delete;
-    ListHolder &operator=(const ListHolder &) = delete;
-    ~ListHolder() { KORLSzListFree(list_); }
-
-    PKORLSZLIST get() const { return list_; }
-    PKORLSZLIST *addr() { return &list_; }
-    PKORLSZLIST operator->() const { return list_; }
-    explicit operator bool() const { return list_ != nullptr; }
-
-private:
-    PKORLSZLIST list_;
-};
+using korv::ListHolder;
 
 }  // namespace korv::file

@@ -25,16 +25,27 @@
 namespace korv {
 
 struct AccountFile {
-    const char *path;  // the published file
-    mode_t newMode;    // its mode when it does not exist yet
+    const char *path;             // the published file
+    mode_t newMode;               // its mode when it does not exist yet
+    const char *temp = nullptr;   // its temporary name; null: path + ".tmp"
 };
 
-// The temporary name of a published file: path + ".tmp".
+// The texts of a database's messages where they differ between the databases.
+struct AccountMessages {
+    const char *openFailed = "fail to open file";  // logged "%s[%s]" with the temporary name
+    const char *flushFailed = "fflush failed!!";   // logged "%s errno=%d/%m"
+    bool noSpaceCode = false;                      // a full disk records 0x2900, not 0x0B00
+};
+
+// The temporary name of a published file.
 int AccountTempPath(const AccountFile &file, char *out, size_t size);
 
 class AccountRewrite {
 public:
-    AccountRewrite(const AccountFile *files, int count) : files_(files), count_(count) {}
+    AccountRewrite(const AccountFile *files, int count, const AccountMessages &messages = {})
+        : files_(files), count_(count), messages_(messages)
+    {
+    }
     AccountRewrite(const AccountRewrite &) = delete;
     AccountRewrite &operator=(const AccountRewrite &) = delete;
     ~AccountRewrite() { Abandon(); }
@@ -56,17 +67,22 @@ private:
     static constexpr int kMaxFiles = 8;
     const AccountFile *files_;
     int count_;
+    AccountMessages messages_;
     UniqueFile out_[kMaxFiles];
     bool made_[kMaxFiles] = {};
     bool finished_ = false;
 };
 
 // Renames the temporary file of each table entry in order (those that exist) over its target;
-// the first failure logs LOG_WARNING "rename %s file failed!", records 0x2800 and leaves the later
+// the first failure logs LOG_WARNING "rename %s file failed!" (unless log is false: the caller
+// names it, *failed holding its index and errno rename's), records 0x2800 and leaves the later
 // ones unrenamed. 0, or -1.
-int AccountRenameTemps(const AccountFile *files, int count, std::source_location loc = std::source_location::current());
+int AccountRenameTemps(const AccountFile *files, int count, std::source_location loc = std::source_location::current(),
+                       bool log = true, int *failed = nullptr);
 // Removes each temporary file that exists; a failure logs LOG_WARNING "remove %s file failed!"
-// and records 0x3900, the others are still tried. 0, or -1.
-int AccountRemoveTemps(const AccountFile *files, int count, std::source_location loc = std::source_location::current());
+// (unless log is false: then the caller's report(index, errno) is called, when given) and records
+// 0x3900; the others are still tried. 0, or -1.
+int AccountRemoveTemps(const AccountFile *files, int count, std::source_location loc = std::source_location::current(),
+                       bool log = true, void (*report)(int index, int err) = nullptr);
 
 }  // namespace korv

@@ -4,6 +4,8 @@
 #include <stdint.h>
 #include <sys/types.h>
 
+#include <string>
+
 #include "korv/bdb.h"
 
 namespace korv::bdb {
@@ -33,5 +35,32 @@ int Sync(KORVBDB *h);
 // 0x4000 for a value that is not 4 bytes.
 int MarkerGet(KORVBDB *h, const char *key, int keyLen, int32_t *value);
 int MarkerSet(KORVBDB *h, const char *key, int keyLen, int32_t value);
+
+// The key and value buffers of a cursor walk (KORVBDbCursorGet), freed when the walk ends.
+struct CursorBuffers {
+    void *key = nullptr, *value = nullptr;
+    int cbKey = 0, cbValue = 0;
+    CursorBuffers() = default;
+    CursorBuffers(const CursorBuffers &) = delete;
+    CursorBuffers &operator=(const CursorBuffers &) = delete;
+    ~CursorBuffers()
+    {
+        KORVBDbFree(key);
+        KORVBDbFree(value);
+    }
+};
+
+// Text lines under text keys; key is given without its NUL, which is stored with it.
+// A stored line read without a library copy: 0 with *text the record's NUL-terminated line (*len
+// its length when len is not null), valid until the next call on that store; 1 when the key is
+// absent (nothing recorded); -1 on a failure, or 0x4000 for a value that is no text line.
+int LookupLine(KORVBDB *store, const std::string &key, const char **text, size_t *len = nullptr);
+// The same into text (its NUL dropped).
+int ReadLine(KORVBDB *store, const std::string &key, std::string &text);
+// Stores text with its NUL under key: 0, or -1.
+int StoreLine(KORVBDB *store, const std::string &key, const std::string &text);
+int StoreLine(KORVBDB *store, const std::string &key, const char *text, size_t len);
+// Removes the key's records; an absent key is no failure. 0, or -1.
+int RemoveKey(KORVBDB *store, const std::string &key);
 
 }  // namespace korv::bdb

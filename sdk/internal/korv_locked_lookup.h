@@ -7,6 +7,9 @@
 //   ... db.get() ...
 //   return db.End() != 0 ? -1 : result;       // 0x0500 when the lock cannot be released
 //
+// A writer passes LOCK_EX as op: the same visit with the locks held exclusively. Close() ends the
+// database's part early (its files complete on disk) while the locks are still held.
+//
 // Codes are recorded at the calling function.
 #pragma once
 
@@ -20,9 +23,9 @@ namespace korv {
 template <typename Set>
 class LockedLookup {
 public:
-    LockedLookup(unsigned lockBits, Set *(*open)(), void (*close)(Set *),
+    LockedLookup(unsigned lockBits, Set *(*open)(), void (*close)(Set *), int op = LOCK_SH,
                  std::source_location loc = std::source_location::current())
-        : bits_(lockBits), open_(open), close_(close), loc_(loc)
+        : bits_(lockBits), op_(op), open_(open), close_(close), loc_(loc)
     {
     }
     LockedLookup(const LockedLookup &) = delete;
@@ -31,7 +34,7 @@ public:
 
     int Begin()
     {
-        if (ErrKORLFileLock(bits_ | LOCK_SH | LOCK_NB, kTimeout) != 0) {
+        if (ErrKORLFileLock(bits_ | static_cast<unsigned>(op_) | LOCK_NB, kTimeout) != 0) {
             ErrAt(KORL_ERR_LOCK, loc_);
             return -1;
         }
@@ -44,12 +47,17 @@ public:
         return 0;
     }
     Set *get() const { return set_; }
-    // 0, or -1 when the lock could not be released.
-    int End()
+    Set **addr() { return &set_; }
+    void Close()
     {
         if (set_)
             close_(set_);
         set_ = nullptr;
+    }
+    // 0, or -1 when the lock could not be released.
+    int End()
+    {
+        Close();
         if (!locked_)
             return 0;
         locked_ = false;
@@ -63,6 +71,7 @@ public:
 private:
     static constexpr int kTimeout = 5;
     unsigned bits_;
+    int op_;
     Set *(*open_)();
     void (*close_)(Set *);
     std::source_location loc_;

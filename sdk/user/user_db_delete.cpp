@@ -8,17 +8,7 @@
 
 using namespace korv::user;
 
-namespace {
-
-// Removes the key's record from a store; an absent record is no failure. 0, or -1.
-int Remove(KORVBDB *store, const std::string &key)
-{
-    if (KORVBDbDelete(store, key.c_str(), static_cast<int>(key.size()) + 1) == 0)
-        return 0;
-    return KORLErrGet() == KORL_ERR_NOT_FOUND ? 0 : -1;
-}
-
-}  // namespace
+using korv::bdb::RemoveKey;
 
 extern "C" int KORVUserDBDelete(KORVUSERDB *set, const char *key)
 {
@@ -53,8 +43,8 @@ extern "C" int KORVUserDBDelete(KORVUSERDB *set, const char *key)
         if (korv::bdb::DeleteValue(set->pPWDUID, id.c_str(), static_cast<int>(id.size()) + 1, k.c_str(),
                                    static_cast<int>(k.size()) + 1) < 0)
             return -1;
-        if (Remove(set->pPWDName, k) != 0 || Remove(set->pPWDSMB, k) != 0 || Remove(set->pPWDKorvser, k) != 0 ||
-            Remove(set->pPWDShadow, k) != 0)
+        if (RemoveKey(set->pPWDName, k) != 0 || RemoveKey(set->pPWDSMB, k) != 0 || RemoveKey(set->pPWDKorvser, k) != 0 ||
+            RemoveKey(set->pPWDShadow, k) != 0)
             return -1;
         return 0;
     });

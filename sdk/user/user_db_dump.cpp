@@ -22,16 +22,6 @@ const korv::AccountFile kDumpFiles[] = {
 };
 enum { kPasswd, kShadow, kConf, kSmb };
 
-struct WalkBuffers {
-    void *key = nullptr, *value = nullptr;
-    int cbKey = 0, cbValue = 0;
-    ~WalkBuffers()
-    {
-        free(key);
-        free(value);
-    }
-};
-
 // Writes the user's record of one store as a line of its file. A missing passwd or shadow record
 // is logged and left out, a missing misc or SMB record left out silently. 0, or -1.
 int DumpRecord(korv::AccountRewrite &rw, int file, KORVBDB *store, const std::string &key, const char *storeName)
@@ -70,7 +60,7 @@ int Dump(KORVUSERDB *set)
         KORV_LOG("KORVBDbCursorSetType() failed, korverr=0x%04X", KORLErrGet());
         return -1;
     }
-    WalkBuffers b;
+    korv::bdb::CursorBuffers b;
     for (bool first = true;; first = false) {
         if (KORVBDbCursorGet(set->pPWDUID, 1, &b.key, &b.cbKey, &b.value, &b.cbValue) != 0) {
             // Only the end of the walk ends it: a file cut short by a read error is never published.

@@ -11,6 +11,7 @@
 #include "korv/encoding.h"
 #include "korv/string.h"
 #include "korv_crypt.h"
+#include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "user_internal.h"
@@ -75,15 +76,7 @@ std::string HashText(int (*hash)(const char *, unsigned char *, int), const char
 // hash texts.
 bool OldHashes(const std::string &smb, std::string &lm, std::string &nt)
 {
-    std::vector<std::string> f;
-    size_t from = 0;
-    for (;;) {
-        size_t colon = smb.find(':', from);
-        f.push_back(smb.substr(from, colon == std::string::npos ? std::string::npos : colon - from));
-        if (colon == std::string::npos)
-            break;
-        from = colon + 1;
-    }
+    std::vector<std::string> f = korv::SplitFields(smb, ':');
     auto isHash = [](const std::string &s) {
         return s.size() == static_cast<size_t>(kHashText) && s.find_first_not_of("0123456789ABCDEFX") == std::string::npos;
     };

@@ -2,22 +2,13 @@
 #include <string.h>
 #include <strings.h>
 
+#include "korv_bdb.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_locked_lookup.h"
 #include "user_internal.h"
 
 namespace {
-
-struct WalkBuffers {
-    void *key = nullptr, *value = nullptr;
-    int cbKey = 0, cbValue = 0;
-    ~WalkBuffers()
-    {
-        free(key);
-        free(value);
-    }
-};
 
 // Adds the listed names of the name store to *pList: the count, or -1.
 int Walk(KORVUSERDB *set, PKORLSZLIST *pList, int kindMask)
@@ -26,7 +17,7 @@ int Walk(KORVUSERDB *set, PKORLSZLIST *pList, int kindMask)
         KORV_ERR(KORV_ERR_USER_ENUM);
         return -1;
     }
-    WalkBuffers b;
+    korv::bdb::CursorBuffers b;
     int count = 0;
     bool guest = KORVGuestSupport() == 1;
     for (;;) {
@@ -67,15 +58,20 @@ extern "C" int KORVUserEnum(PKORLSZLIST *pList, int kindMask)
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        // The domain users of the share write lists need the share database, which is not built.
-        if (!(kindMask & (KORV_USER_ENUM_LOCAL | KORV_USER_ENUM_DOMAIN)) || (kindMask & KORV_USER_ENUM_DOMAIN_USED)) {
+        if (!(kindMask & (KORV_USER_ENUM_LOCAL | KORV_USER_ENUM_DOMAIN | KORV_USER_ENUM_DOMAIN_USED))) {
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
+        }
+        int used = 0;
+        if (kindMask & KORV_USER_ENUM_DOMAIN_USED) {
+            used = KORVUserPushDUserUsed(pList);
+            if (used < 0)
+                return -1;
         }
         korv::LockedLookup<KORVUSERDB> db(KORL_LOCK_PW, KORVUserDBOpen, KORVUserDBClose);
         if (db.Begin() != 0)
             return -1;
         int count = Walk(db.get(), pList, kindMask);
-        return db.End() != 0 ? -1 : count;
+        return db.End() != 0 || count < 0 ? -1 : used + count;
     });
 }

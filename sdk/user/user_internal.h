@@ -11,7 +11,9 @@
 #include "korv/list.h"
 #include "korv/user.h"
 #include "korv_account_rewrite.h"
+#include "korv_bdb.h"
 #include "korv_store_set.h"
+#include "korv_upper_key.h"
 
 namespace korv::user {
 
@@ -26,22 +28,14 @@ constexpr int kLineMax = 16384;
 constexpr const char *kDisabledHash = "XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX";
 constexpr int kHashText = 32;
 
-// KORLUnicodeUTF8StrUpper of name into key: 0, or -1 (its code recorded; an empty result is a
-// failure too, so that nothing is ever stored under an empty key).
-int UpperKey(const char *name, std::string &key);
+using korv::UpperKey;
 
 // The "%06d" key of a uid (with its NUL, 7 bytes for uids below a million).
 std::string UidKey(int uid);
 
-// A stored text line read without a library copy: 0 with the text (its NUL dropped), 1 when the
-// key is absent (nothing recorded), -1 on a failure, or 0x4000 for a value that is no text.
-int ReadLine(KORVBDB *store, const std::string &key, std::string &text);
-// The same without a copy: *text is the record's NUL-terminated line (*len its length when len is
-// not null), valid until the next call on that store.
-int LookupLine(KORVBDB *store, const std::string &key, const char **text, size_t *len = nullptr);
-// Stores text with its NUL under key (its NUL included): 0, or -1.
-int StoreLine(KORVBDB *store, const std::string &key, const std::string &text);
-int StoreLine(KORVBDB *store, const std::string &key, const char *text, size_t len);
+using korv::bdb::LookupLine;
+using korv::bdb::ReadLine;
+using korv::bdb::StoreLine;
 
 // Whether a system account: its uid, taken as unsigned, is at most 1024 (1025 with guest support).
 bool IsSystemUid(int uid);
@@ -67,6 +61,9 @@ extern const korv::AccountFile kRenameFiles[4];
 // The dump's temporary files put in place (smbpasswd, shadow, passwd, korvuser.conf), and removed.
 int USERIRenameTmpFiles(void);
 int USERIRemoveTmpFiles(void);
+
+// The normaliser behind the valid-user-list functions: the kept names of the array into *ppOut.
+int UserValidUserListBuild(char **names, char **ppOut, int *pcbOut, KORVGROUPDB *groups, KORVUSERDB *users);
 
 // Adds a domain user name once: 1 added, 0 skipped (a local name, or seen), -1.
 int UserPushDUser(const char *name, PKORLSZLIST *pList, PKORLSZHASH *pSeen);

@@ -5,15 +5,7 @@
 #include "korv/hash.h"
 #include "korv/wins.h"
 #include "korv_internal.h"
-
-namespace {
-
-struct HashHolder {
-    PKORLSZHASH h;
-    ~HashHolder() { KORLSzHashFree(h); }
-};
-
-}  // namespace
+#include "korv_sz_holders.h"
 
 extern "C" int KORVWinsQuery1(char *name, int nameSize, int *domainMode, int *sambaRunning)
 {
@@ -21,14 +13,14 @@ extern "C" int KORVWinsQuery1(char *name, int nameSize, int *domainMode, int *sa
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    HashHolder keys{PshKORLSzHashAlloc(0)};
-    if (!keys.h)
+    korv::HashHolder keys(PshKORLSzHashAlloc(0));
+    if (!keys)
         return -1;
-    if (KORLFileGetSection(KORV_SMB_CONF, "global", &keys.h) < 0) {
+    if (KORLFileGetSection(KORV_SMB_CONF, "global", keys.addr()) < 0) {
         KORV_LOG("KORLFileGetSection failed [%X]!!", KORLErrGet());
         return -1;
     }
-    const char *security = SzKORLSzHashGetValue(keys.h, "security");
+    const char *security = SzKORLSzHashGetValue(keys.get(), "security");
     if (!security) {
         KORV_LOG("key [security] not found or error!!");
         KORV_ERR(KORL_ERR_NOT_FOUND);
@@ -36,7 +28,7 @@ extern "C" int KORVWinsQuery1(char *name, int nameSize, int *domainMode, int *sa
     }
     bool ads = strcmp(security, "ads") == 0;
     const char *key = ads ? "realm" : "workgroup";
-    const char *value = SzKORLSzHashGetValue(keys.h, key);
+    const char *value = SzKORLSzHashGetValue(keys.get(), key);
     if (!value) {
         KORV_LOG("key [%s] not found or error!!", key);
         KORV_ERR(KORL_ERR_NOT_FOUND);

@@ -11,6 +11,7 @@
 #include "korv/error.h"
 #include "korv/file.h"
 #include "korv/file_lock.h"
+#include "korv/group.h"
 #include "korv/hash.h"
 #include "korv/list.h"
 #include "korv/log.h"
@@ -18,6 +19,7 @@
 #include "korv/net.h"
 #include "korv/proc.h"
 #include "korv/raid.h"
+#include "korv/share.h"
 #include "korv/string.h"
 #include "korv/unicode.h"
 #include "korv/user.h"
@@ -128,5 +130,37 @@ int c_api_store_and_users(void)
     KORVUserFree(user);
     if (store)
         KORVBDbClose(store);
+    return ok ? 0 : -1;
+}
+
+int c_api_groups_and_shares(void)
+{
+    char alice[] = "alice", bob[] = "bob";
+    char *members[] = {alice, bob, NULL};
+    KORVGROUP *group = NULL;
+    KORVSHARE in;
+    KORVSHARE *share;
+    KORVSHARE *back = NULL;
+    void *stored;
+    struct group gr;
+    int ok = KORVGroupAlloc2(&group, "staff", 65600, members) == 0;
+    ok = ok && strcmp(group->ppszMembers[1], "bob") == 0 && group->ppszMembers[2] == NULL;
+    ok = ok && KORVGroupToUnixGroup(group, &gr) == 0 && gr.gr_gid == 65600 && strcmp(gr.gr_passwd, "x") == 0;
+    memset(&in, 0, sizeof in);
+    in.szName = "Public";
+    in.szPath = "/volume1/Public";
+    in.szWriteList = "alice,@staff";
+    in.fType = KORV_SHARE_READ_ONLY;
+    in.browseable = 1;
+    share = KORVShareAlloc(&in);
+    ok = ok && share != NULL && share->cbRecord == 44 + 7 + 16 + 13;
+    stored = ok ? KORVShareDBPack(share) : NULL;
+    ok = ok && stored != NULL && KORVShareDBUnPack(stored, &back) == 0;
+    ok = ok && strcmp(back->szWriteList, "alice,@staff") == 0 && back->szComment[0] == '\0';
+    ok = ok && KORVShareIsUsbShare("usbshare2") == 1 && KORVGroupIsValidName("staff") == 1;
+    free(stored);
+    KORVShareFree(share);
+    KORVShareFree(back);
+    KORVGroupFree(group);
     return ok ? 0 : -1;
 }

@@ -11,6 +11,7 @@ int c_api_records(void);
 int c_api_store_and_users(void);
 int c_api_net(void);
 int c_api_hashes_and_cipher(void);
+int c_api_groups_and_shares(void);
 #ifdef __cplusplus
 }
 #endif

@@ -37,3 +37,8 @@ TEST(CApi, RecordStoreAndUsers)
 {
     EXPECT_EQ(c_api_store_and_users(), 0);
 }
+
+TEST(CApi, GroupAndShareRecords)
+{
+    EXPECT_EQ(c_api_groups_and_shares(), 0);
+}

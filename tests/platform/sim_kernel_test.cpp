@@ -146,6 +146,30 @@ TEST_F(SimFaults, FailedRequestOnceThenAlways)
     korv_plat_close(fd);
 }
 
+// A fault with a skip count lets that many matching requests through first, then fires.
+TEST_F(SimFaults, FailedRequestAfterSkippedOnes)
+{
+    ctl::fail_request("/dev/mtd3", "MEMERASE", EIO, true, 2);
+    ctl::fail_request("/dev/mtd3", "MEMUNLOCK", EROFS, false, 1);
+    int fd = korv_plat_open("/dev/mtd3", O_RDWR);
+    ASSERT_GE(fd, 0);
+    uint32_t range[2] = {0, 0x10000};
+    std::vector<int> erase, unlock;
+    for (int i = 0; i < 4; ++i) {
+        errno = 0;
+        erase.push_back(korv_plat_ioctl(fd, KORV_MEMERASE, range) == 0 ? 0 : errno);
+        errno = 0;
+        unlock.push_back(korv_plat_ioctl(fd, KORV_MEMUNLOCK, range) == 0 ? 0 : errno);
+    }
+    EXPECT_EQ(erase, (std::vector<int>{0, 0, EIO, 0}));
+    EXPECT_EQ(unlock, (std::vector<int>{0, EROFS, EROFS, EROFS}));
+    // Another device's requests do not count.
+    ctl::clear_faults();
+    ctl::fail_request("/dev/mtd4", "MEMERASE", EIO, true, 0);
+    EXPECT_EQ(korv_plat_ioctl(fd, KORV_MEMERASE, range), 0);
+    korv_plat_close(fd);
+}
+
 TEST_F(SimFaults, FailedSystemCalls)
 {
     ctl::set_flag_word(1u);

@@ -409,6 +409,11 @@ void build_update_tree(const UpdateTree &tree)
         id.defaults["supportraid"] = "yes";
     install_identity(id);
     set_installer(tree.installer);
+    if (tree.installer) {
+        // The installer mounts the system partition here to mark its clean shutdown.
+        mkdirs("/tmpRoot");
+        install_mount();
+    }
     set_junior_hw(tree.junior_hw);
     set_kernel(tree.kernel);  // before the flash: an MSys flash sets its own flag word
     install_get_key_value();

@@ -164,7 +164,7 @@ void install_accounts();
 // in "/volume1/upd@te".
 struct UpdateTree {
     Identity identity = default_identity();
-    bool installer = false;            // "/initrd" absent
+    bool installer = false;            // "/initrd" absent; "/tmpRoot" and the mount fixture
     bool junior_hw = false;            // the hardware version line ends "-j"
     KernelSettings kernel{};
     enum class Flash { RedBoot, MSys, None } flash = Flash::RedBoot;

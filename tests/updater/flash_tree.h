@@ -4,11 +4,15 @@
 
 #include <unistd.h>
 
+#include <cstdint>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "korv/mtd.h"
+#include "korv/simctl.h"
+#include "progress_recorder.h"
 #include "korvtest.h"
 #include "run_state.h"
 #include "updater.h"
@@ -51,5 +55,48 @@ inline void install_failing_dd(const std::string &argument)
                                          "done\n"
                                          "exec /.korvsim/tools/dd \"$@\"\n");
 }
+
+// "/bin/rm" of the tree: before it removes a "b@ckup" folder, a copy goes to kKeptBackup, so a
+// test sees the backup of a run that ended well.
+extern const char kKeptBackup[];  // "/.korvsim/kept-backup"
+void install_keeping_rm();
+
+// A partition of a layout in table order: its name, image file and N of "/dev/mtdN".
+struct PartitionRef {
+    std::string name;
+    std::string file;
+    int index;
+};
+const std::vector<PartitionRef> &layout_parts(bool junior);
+const PartitionRef &part_named(bool junior, const std::string &name);
+inline int directory_index(bool junior)
+{
+    return junior ? 5 : 7;
+}
+
+// Every window's place and bytes, and the flash directory, as the chip holds them.
+struct FlashPicture {
+    std::map<int, korvsim::ctl::WindowInfo> windows;
+    std::map<int, std::vector<uint8_t>> bytes;
+    std::vector<korvsim::ctl::FisEntry> directory;
+    std::vector<uint8_t> packed_entry(const std::string &name) const;  // empty when absent
+};
+FlashPicture picture(bool junior);
+
+// What one partition holds after a run, against the picture taken before it; "" when it holds
+// what was asked, else what differs.
+//   old: its bytes, window and directory entry as before;
+//   new: window and entry at `place` (default: as before) with the entry's data length the
+//        image's, its bytes the image and then 0xFF.
+struct Place {
+    uint32_t base = 0, size = 0;
+};
+std::string holds_old(const FlashPicture &before, const FlashPicture &after, const PartitionRef &part);
+std::string holds_new(const FlashPicture &before, const FlashPicture &after, const PartitionRef &part,
+                      const std::vector<uint8_t> &image, const Place *place = nullptr);
+
+// The write's progress values for images of these lengths (the marked entries in table order),
+// each written and verified at the first attempt.
+std::vector<ProgressValue> write_progress(const std::vector<uint64_t> &lengths);
 
 }  // namespace updatertest

@@ -47,13 +47,11 @@ korvtest::MSysOptions SmallFlash()
     return o;
 }
 
-// "/bin/dd" of the tree: records each run with the progress it saw in /.korvsim/dd.log, and
-// fails the runs listed in /.korvsim/dd.fail ("mtdN:K", the K-th copy onto /dev/mtdN) after
-// copying one unit of them; a failing run then arms the faults of /.korvsim/dd.arm for the
-// simulator's next requests, and a run listed in /.korvsim/dd.kill ("mtdN:K SIGNAL") sends the
-// updater that signal first.
+// "/bin/dd" of the tree: records each run's arguments in /.korvsim/dd.log, and fails the runs
+// listed in /.korvsim/dd.fail ("mtdN:K", the K-th copy onto /dev/mtdN) after copying one unit of
+// them; a run listed in /.korvsim/dd.kill ("mtdN:K SIGNAL") sends the updater that signal first.
 const char kDdScript[] = R"SH(#!/bin/sh
-echo "$(cat /tmp/update.progress 2>/dev/null)|$*" >> /.korvsim/dd.log
+echo "$*" >> /.korvsim/dd.log
 dev=
 for a in "$@"; do case "$a" in of=/dev/mtd*) dev=${a#of=/dev/} ;; esac; done
 [ -n "$dev" ] || exec /.korvsim/tools/dd "$@"
@@ -67,7 +65,6 @@ if [ -n "$sig" ]; then
 fi
 if grep -qx "$dev:$n" /.korvsim/dd.fail 2>/dev/null; then
   /.korvsim/tools/dd "$@" count=1 2>/dev/null
-  [ -f /.korvsim/dd.arm ] && cat /.korvsim/dd.arm >> /.korvsim/faults.conf
   exit 1
 fi
 exec /.korvsim/tools/dd "$@"
@@ -86,19 +83,13 @@ std::string Value(char stage, int value)
     return std::string(1, stage) + ":" + std::to_string(value);
 }
 
-struct DdRun {
-    std::string progress;  // the progress file as the run found it
-    std::string args;
-};
-
-std::vector<DdRun> DdRuns()
+// The arguments of each dd run, in order.
+std::vector<std::string> DdRuns()
 {
-    std::vector<DdRun> runs;
+    std::vector<std::string> runs;
     std::istringstream in(korvtest::read_file("/.korvsim/dd.log"));
-    for (std::string line; std::getline(in, line);) {
-        size_t bar = line.find('|');
-        runs.push_back({line.substr(0, bar), line.substr(bar + 1)});
-    }
+    for (std::string line; std::getline(in, line);)
+        runs.push_back(line);
     return runs;
 }
 
@@ -106,9 +97,9 @@ std::vector<DdRun> DdRuns()
 std::vector<std::string> FlashWrites()
 {
     std::vector<std::string> out;
-    for (const auto &r : DdRuns())
-        if (r.args.find(" of=/dev/mtd") != std::string::npos)
-            out.push_back(r.args);
+    for (const auto &args : DdRuns())
+        if (args.find(" of=/dev/mtd") != std::string::npos)
+            out.push_back(args);
     return out;
 }
 
@@ -255,7 +246,7 @@ TEST_F(MSysRun, PlainWriteOfOneImage)
     auto runs = DdRuns();
     ASSERT_EQ(runs.size(), 9u);
     for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(runs[i].args, std::string("if=/dev/mtd") + std::to_string(i) + " of=" + kBackup + "/mtd_" +
+        EXPECT_EQ(runs[i], std::string("if=/dev/mtd") + std::to_string(i) + " of=" + kBackup + "/mtd_" +
                                     kNames[i] + " bs=16384");
     EXPECT_FALSE(korvtest::file_exists(kBackup));
     EXPECT_EQ(korvtest::read_file("/volume1/KorvUpgrade.tar.gz"), "the data archive");
@@ -263,21 +254,19 @@ TEST_F(MSysRun, PlainWriteOfOneImage)
     EXPECT_FALSE(korvtest::file_exists("/.NormalShutdown"));
 }
 
-TEST_F(MSysRun, ProgressAlongTheWay)
+// The progress values up to the write, and after it.
+const std::string kUpToTheWrite = "A:0 A:10 A:100 P:0 P:10 P:20 P:30 P:35 P:40 P:45 P:50 P:55 P:60 P:65 P:60";
+const std::string kAfterTheWrite = "P:100 C:0 C:100 R:0 R:0";
+
+TEST_F(MSysRun, ProgressOfAPlainWrite)
 {
     Build({{"zImage", 0x15000}, {"AllLib.tgz", 0x1000}});
+    spec_.record_progress = true;
     auto r = updatertest::run_updater(spec_);
     ASSERT_EQ(r.status, 0) << korvtest::syslog_dump();
-    std::vector<std::string> seen;
-    for (const auto &run : DdRuns())
-        seen.push_back(Shown(run.progress));
-    // Each backup copy after the one before it (P:20 first), then the writes from P:60 in steps
-    // of 5 per partition.
-    EXPECT_EQ(seen, (std::vector<std::string>{Value('P', 20), Value('P', 30), Value('P', 35),
-                                              Value('P', 40), Value('P', 45), Value('P', 50),
-                                              Value('P', 55), Value('P', 60), Value('P', 60),
-                                              Value('P', 70)}));
-    EXPECT_EQ(Shown(r.progress), Value('R', 0));
+    // One value per backup copy, then 65 + 5 per partition for the two written.
+    EXPECT_EQ(updatertest::describe(r.progress_values), kUpToTheWrite + " P:70 P:80 " + kAfterTheWrite);
+    EXPECT_EQ(r.progress, updatertest::progress('R', 0));
 }
 
 // zImage grows by one unit, which rd.gz (the most spare units) gives: 4, 9, 7, 8, 1, 1, 1, 1.
@@ -287,6 +276,7 @@ const std::map<std::string, size_t> kGrowingImage = {{"zImage", 0x22100}};
 TEST_F(MSysRun, RepartitionWritesEveryPartition)
 {
     Build(kGrowingImage);
+    spec_.record_progress = true;
     auto r = updatertest::run_updater(spec_);
     ASSERT_EQ(r.status, 0) << korvtest::syslog_dump();
     EXPECT_EQ(Shown(r.progress), Value('R', 0));
@@ -303,12 +293,8 @@ TEST_F(MSysRun, RepartitionWritesEveryPartition)
     EXPECT_TRUE(korvtest::syslog_has_pattern(
         "szCmd=[/bin/dd if=\"/volume1/upd@te/b@ckup/mtd_rd.gz\" of=\"/dev/mtd2\" bs=16384 count=7]"));
     EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTMSysDoPatch: Finish updating [FIS Directory]"));
-    std::vector<std::string> seen;
-    for (const auto &run : DdRuns())
-        seen.push_back(Shown(run.progress));
-    ASSERT_EQ(seen.size(), 16u);
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(seen[8 + i], Value('P', 60 + 5 * i)) << i;
+    EXPECT_EQ(updatertest::describe(r.progress_values),
+              kUpToTheWrite + " P:65 P:70 P:75 P:80 P:85 P:90 P:95 P:100 " + kAfterTheWrite);
     EXPECT_FALSE(korvtest::file_exists(kBackup));
 }
 
@@ -469,18 +455,24 @@ void PrintTo(const FaultCase &c, std::ostream *os)
     *os << c.name;
 }
 
-auto dd_fails(std::string runs, std::string arm = "")
+auto dd_fails(std::string runs)
 {
-    return [runs, arm] {
-        korvtest::write_file("/.korvsim/dd.fail", runs);
-        if (!arm.empty())
-            korvtest::write_file("/.korvsim/dd.arm", arm);
-    };
+    return [runs] { korvtest::write_file("/.korvsim/dd.fail", runs); };
 }
 
-auto request_fails(std::string request)
+// The request fails after `skip` of its kind have passed.
+auto request_fails(std::string request, uint64_t skip = 0)
 {
-    return [request] { ctl::fail_request("/dev/mtd0", request, EIO); };
+    return [request, skip] { ctl::fail_request("/dev/mtd0", request, EIO, true, skip); };
+}
+
+// The write fails on its last partition, then the rollback's request fails.
+auto rollback_request_fails(std::string request)
+{
+    return [request] {
+        dd_fails("mtd7:1\n")();
+        request_fails(request, 1)();
+    };
 }
 
 const std::map<std::string, size_t> kPlain = {{"zImage", 0x15000}, {"AllLib.tgz", 0x1000}};
@@ -519,10 +511,10 @@ std::vector<FaultCase> FaultCases()
           "UPDTMSysDoPatch(<L>): fail to resize"}},
         {"PlainWriteFails", kPlain, dd_fails("mtd3:1\n"), 20, Left::Old, false, {kTable}, {}},
         // The rollback fails too: the backup stays for a later recovery.
-        {"RollbackFormatFails", kGrowingImage, dd_fails("mtd7:1\n", "fail /dev/mtd0 MSYS_FORMAT EIO once\n"), 20,
+        {"RollbackFormatFails", kGrowingImage, rollback_request_fails("MSYS_FORMAT"), 20,
          Left::Unknown, true, {kTable, kFormat, kNew, "MSYS_FORMAT -> -1"},
          {"UPDTMSysRollBack(<L>): fail to resize", kRollbackFailed}},
-        {"RollbackPartitionFails", kGrowingImage, dd_fails("mtd7:1\n", "fail /dev/mtd0 MSYS_PARTITION EIO once\n"), 20,
+        {"RollbackPartitionFails", kGrowingImage, rollback_request_fails("MSYS_PARTITION"), 20,
          Left::Unknown, true, {kTable, kFormat, kNew, kFormat, "MSYS_PARTITION -> -1"},
          {"UPDTMSysRollBack(<L>): fail to resize", kRollbackFailed}},
         {"RollbackFailsOnTheFirst", kGrowingImage, dd_fails("mtd7:1\nmtd0:2\n"), 20, Left::Unknown, true,
@@ -543,9 +535,18 @@ TEST_P(MSysFault, LeavesOneWholeFirmware)
     const FaultCase &c = GetParam();
     Build(c.images);
     c.faults();
+    spec_.record_progress = true;
     auto r = updatertest::run_updater(spec_);
     EXPECT_EQ(r.status, c.status) << korvtest::syslog_dump();
-    EXPECT_EQ(Shown(r.progress), Value(c.status ? 'P' : 'R', -c.status));
+    EXPECT_EQ(r.progress, updatertest::progress(c.status ? 'P' : 'R', -c.status));
+    // A rollback that ran through wrote every partition again, 65 + 5 for each.
+    std::string values = updatertest::describe(r.progress_values);
+    const std::string restored = " P:65 P:70 P:75 P:80 P:85 P:90 P:95 P:100 P:-20";
+    if (c.status != 0) {
+        bool ends = values.size() > restored.size() &&
+                    values.compare(values.size() - restored.size(), restored.size(), restored) == 0;
+        EXPECT_EQ(ends, !c.backupKept) << values;
+    }
     EXPECT_EQ(MSysRequests(), c.msys);
     for (const auto &text : c.syslog)
         EXPECT_TRUE(korvtest::syslog_has_pattern(text)) << "no message \"" << text << "\" in:\n"

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -32,6 +34,16 @@ RunResult run_updater(const RunSpec &spec)
         argv.push_back(w.data());
     argv.push_back(nullptr);
 
+    std::atomic<pid_t> child{0};
+    std::unique_ptr<ProgressRecorder> recorder;
+    if (spec.record_progress) {
+        auto hook = spec.on_progress;
+        recorder = std::make_unique<ProgressRecorder>([hook, &child](const ProgressValue &v) {
+            if (hook)
+                hook(child.load(), v);
+        });
+    }
+
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -47,6 +59,7 @@ RunResult run_updater(const RunSpec &spec)
         _exit(121);
     }
     close(out[1]);
+    child = pid;
     RunResult r;
     char buf[4096];
     ssize_t n;
@@ -56,6 +69,8 @@ RunResult run_updater(const RunSpec &spec)
     int status = 0;
     if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         r.status = WEXITSTATUS(status);
+    if (recorder)
+        r.progress_values = recorder->stop();
 
     r.progress = korvtest::read_file("/tmp/update.progress");
     r.message = korvtest::read_file("/tmp/update.message");

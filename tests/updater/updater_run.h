@@ -1,8 +1,13 @@
 // Whole runs of the program `updater` in a device tree, and what they leave behind.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "progress_recorder.h"
 
 namespace updatertest {
 
@@ -12,6 +17,11 @@ struct RunSpec {
     std::vector<std::string> args;
     std::string cwd = "/";
     int uid = -1;  // the user (and group) the program runs as; -1: root, as on the device
+    // Every progress value is recorded (RunResult::progress_values); the progress file then holds
+    // the last text written, whole.
+    bool record_progress = false;
+    // With record_progress: called for each value as it is written, with the program's pid.
+    std::function<void(pid_t, const ProgressValue &)> on_progress;
 };
 
 struct RunResult {
@@ -22,6 +32,7 @@ struct RunResult {
     std::vector<std::string> log;   // lines of the update log, each without its time stamp
     bool stamps_ok = true;          // every log line began with "%Y/%m/%d %H:%M:%S" and a TAB
     std::vector<std::string> sys405;  // the kernel's SYS405 requests: "SYS405 arg=1 -> 0", ...
+    std::vector<ProgressValue> progress_values;  // with RunSpec::record_progress
 };
 
 // Copies the program to spec.program (unless it is there) and runs it from spec.cwd.

@@ -1,6 +1,7 @@
 // The updater run as a whole in device trees: a table of situations, each stated as what differs
 // from a passing tree, with its exit code, final progress, message file, update log, syslog and
-// the driver-buffer requests. A passing run stops at code 19 before the flash in this build.
+// the driver-buffer requests. A passing run updates the flash (its package brings no images:
+// every partition is skipped); the flash itself is tested in updater_flash_test.cpp.
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,8 +25,9 @@ namespace {
 
 const char kStart[] = "Start of the update...";
 const char kUpgrade[] = "Upgrade from version 2.0.3.351 to version 2.1.0.400";
-const char kNoRoad[] = "This build has no flash road yet: nothing was written to the flash.";
-const char kStopped[] = "main(<L>): this build has no flash road yet: nothing was written to the flash";
+const char kCompleted[] = "Congratulation!! The update has been completed!!";
+// R:0 over P:100: the two blanks beyond the shorter text stay from before.
+const char kDone[] = "R:0:        ";
 const char kSpaceMsg[] = "extramsg=\"System volume is insufficient to extract upgrade patch, please backup all files "
                          "and restore to factory default.\"\n";
 const char kRebootMsg[] = "extramsg=\"To perform upgrade task, you have to REBOOT your Vaultmere first.\"\n";
@@ -47,10 +49,10 @@ std::vector<std::string> refused(int code)
     return {kStart, failed(code)};
 }
 
-// The update log of a run that passed the analysis and stopped before the flash.
-std::vector<std::string> stopped()
+// The update log of a run that passed the analysis and updated the flash.
+std::vector<std::string> updated(const std::string &from = "2.0.3.351")
 {
-    return {kStart, kUpgrade, kNoRoad, failed(19)};
+    return {kStart, "Upgrade from version " + from + " to version 2.1.0.400", kCompleted};
 }
 
 std::string analysis(const std::string &text)
@@ -134,11 +136,11 @@ const std::string kVolume31 = "/" + std::string(30, 'v');
 std::vector<RunCase> Cases()
 {
     std::vector<RunCase> c;
-    c.push_back({"PassingTreeStopsBeforeTheFlash", [](UpdateTree &) {}, nothing(), 19, progress('P', -19), "",
-                 stopped(),
+    c.push_back({"PassingTreeUpdates", [](UpdateTree &) {}, nothing(), 0, kDone, "", updated(),
                  {"main(<L>): Start of the updater...", "This is not junior, gszDevMtdPartition=[/dev/mtd7]",
                   "number of partitions = [8]", "[zImage]  0xFF800000  0x00200000  0x001C8A40\n",
-                  "[FIS Directory]  0xFFFF0000  0x00010000  0x00000800\n", kStopped, failed(19)}});
+                  "[FIS Directory]  0xFFFF0000  0x00010000  0x00000800\n", "UPDTDoPatch: skip updating [zImage]",
+                  "main(<L>): Turn on the reinstall library flag...!!", kCompleted}, kBuffer, {failed(0)}});
 
     // Options.
     const std::string usage = "updater: the firmware updater of the Vaultmere unit\n"
@@ -165,40 +167,40 @@ std::vector<RunCase> Cases()
                      s.argv0 = "updater";
                      s.args = {"-v", kVolume31};
                  },
-                 19, progress('P', -19), "", stopped(), {kStopped}});
+                 0, kDone, "", updated(), {kCompleted}});
     c.push_back({"BareNameWorksInTheVolumesUpdate", [](UpdateTree &) {},
                  [](auto &s) {
                      s.argv0 = "updater";
                      s.cwd = "/tmp";
                  },
-                 19, progress('P', -19), "", stopped(), {kStopped}});
+                 0, kDone, "", updated(), {kCompleted}});
     c.push_back({"SecondVolumeReplacesTheFirst", [](UpdateTree &t) { t.package.dir = "/volume2/upd@te"; },
                  [](auto &s) {
                      s.program = "/volume2/upd@te/updater";
                      s.argv0 = "updater";
                      s.args = {"-v", "/volume3", "-v", "/volume2"};
                  },
-                 19, progress('P', -19), "", stopped(), {kStopped}});
+                 0, kDone, "", updated(), {kCompleted}});
     c.push_back({"RelativeStart", [](UpdateTree &) {},
                  [](auto &s) {
                      s.cwd = "/volume1";
                      s.argv0 = "upd@te/updater";
                  },
-                 19, progress('P', -19), "", stopped(), {kStopped}});
+                 0, kDone, "", updated(), {kCompleted}});
     c.push_back({"DotSlashStart", [](UpdateTree &) {},
                  [](auto &s) {
                      s.cwd = "/volume1/upd@te";
                      s.argv0 = "./updater";
                  },
-                 19, progress('P', -19), "", stopped(), {kStopped}});
+                 0, kDone, "", updated(), {kCompleted}});
     c.push_back({"PathWithABlank", [](UpdateTree &t) { t.package.dir = "/volume1/upd ate"; },
-                 [](auto &s) { s.program = "/volume1/upd ate/updater"; }, 19, progress('P', -19), "", stopped(),
-                 {kStopped}});
+                 [](auto &s) { s.program = "/volume1/upd ate/updater"; }, 0, kDone, "", updated(),
+                 {kCompleted}});
     c.push_back({"PathWithAQuote", [](UpdateTree &t) { t.package.dir = "/volume1/it's \"new\" $(x)"; },
-                 [](auto &s) { s.program = "/volume1/it's \"new\" $(x)/updater"; }, 19, progress('P', -19), "",
-                 stopped(), {kStopped}});
+                 [](auto &s) { s.program = "/volume1/it's \"new\" $(x)/updater"; }, 0, kDone, "",
+                 updated(), {kCompleted}});
     c.push_back({"ProgramAtTheRootWorksThere", [](UpdateTree &t) { t.package.dir = "/"; },
-                 [](auto &s) { s.program = "/updater"; }, 19, progress('P', -19), "", stopped(), {kStopped}});
+                 [](auto &s) { s.program = "/updater"; }, 0, kDone, "", updated(), {kCompleted}});
     c.push_back({"WorkingDirectoryMissing", [](UpdateTree &) {}, [](auto &s) { s.argv0 = "/no/such/dir/updater"; },
                  3, progress('A', -3), "", refused(3), {"main(<L>): fail to chdir, errno = 2", failed(3)}, kFreeOnly});
     c.push_back({"ProgramPathTooLong", [](UpdateTree &) {},
@@ -271,8 +273,8 @@ std::vector<RunCase> Cases()
                  progress('A', -12), "", refused(12),
                  {analysis("szOrgCompany = [korvadyn_powerpc_410v+_1hd], szNewCompany=[pellorin_ixp420_1hd]")}, kFreeOnly});
     c.push_back({"ModelInCapitalsIsTheSameModel",
-                 [](UpdateTree &t) { t.package.unique = "KORVADYN_POWERPC_410V+_1HD"; }, nothing(), 19,
-                 progress('P', -19), "", stopped(), {kStopped}});
+                 [](UpdateTree &t) { t.package.unique = "KORVADYN_POWERPC_410V+_1HD"; }, nothing(), 0,
+                 kDone, "", updated(), {kCompleted}});
 
     // The old "/writeable" layout of installed builds up to 261 (no driver buffer there).
     auto oldLayout = [](UpdateTree &t) {
@@ -285,16 +287,16 @@ std::vector<RunCase> Cases()
                      oldLayout(t);
                      t.identity.defaults["defaultfs"] = "ext3";
                  },
-                 [](auto &) { korvtest::make_dirs("/writeable"); }, 19, progress('P', -19), "",
-                 {kStart, "Upgrade from version 2.0.3.261 to version 2.1.0.400", kNoRoad, failed(19)},
+                 [](auto &) { korvtest::make_dirs("/writeable"); }, 0, kDone, "",
+                 updated("2.0.3.261"),
                  {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in [/etc/korvinfo.conf]",
-                  kStopped},
+                  kCompleted},
                  kNoBuffer, {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in "
                              "[/etc.defaults/korvinfo.conf]"},
                  {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\ndefaultfs=\"ext3\"\n"}}});
     c.push_back({"OldLayoutWithoutAnyDefaultfsUsesReiserfs", oldLayout,
-                 [](auto &) { korvtest::make_dirs("/writeable"); }, 19, progress('P', -19), "",
-                 {kStart, "Upgrade from version 2.0.3.261 to version 2.1.0.400", kNoRoad, failed(19)},
+                 [](auto &) { korvtest::make_dirs("/writeable"); }, 0, kDone, "",
+                 updated("2.0.3.261"),
                  {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in "
                   "[/etc.defaults/korvinfo.conf]"},
                  kNoBuffer, {}, {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\ndefaultfs=\"reiserfs\"\n"}}});
@@ -314,19 +316,19 @@ std::vector<RunCase> Cases()
                  // what was added stays
                  {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\ndefaultfs=\"reiserfs\"\n"}}});
     c.push_back({"OldLayoutWithTwoMiBOnWriteable", oldLayout,
-                 [](auto &) { ASSERT_TRUE(korvtest::mount_small_disk("/writeable", 2048 * 1024)); }, 19,
-                 progress('P', -19), "",
-                 {kStart, "Upgrade from version 2.0.3.261 to version 2.1.0.400", kNoRoad, failed(19)}, {kStopped},
+                 [](auto &) { ASSERT_TRUE(korvtest::mount_small_disk("/writeable", 2048 * 1024)); }, 0,
+                 kDone, "",
+                 updated("2.0.3.261"), {kCompleted},
                  kNoBuffer});
-    c.push_back({"OldLayoutNeedsWriteable", oldLayout, nothing(), 19, progress('P', -19), "",
-                 {kStart, "Upgrade from version 2.0.3.261 to version 2.1.0.400", kNoRoad, failed(19)}, {kStopped},
+    c.push_back({"OldLayoutNeedsWriteable", oldLayout, nothing(), 0, kDone, "",
+                 updated("2.0.3.261"), {kCompleted},
                  kNoBuffer,
                  {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in [/etc/korvinfo.conf]"},
                  {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\n"}}});
 
     // Room on the system partition: 10240 KiB above "extractsize".
-    c.push_back({"ResizableDiskFitsExactly", [](UpdateTree &t) { t.package.extractsize = "351191"; }, nothing(), 19,
-                 progress('P', -19), "", stopped(), {kStopped}});
+    c.push_back({"ResizableDiskFitsExactly", [](UpdateTree &t) { t.package.extractsize = "351191"; }, nothing(), 0,
+                 kDone, "", updated(), {kCompleted}});
     c.push_back({"ResizableDiskOneKiBShort", [](UpdateTree &t) { t.package.extractsize = "351192"; }, nothing(), 16,
                  progress('A', -16), kSpaceMsg, refused(16),
                  {"updater.cpp:<L> System Partition is not sufficient. (361431 < 361432)"}, kFreeOnly});
@@ -336,8 +338,8 @@ std::vector<RunCase> Cases()
                      fixedDisk(t);
                      t.package.extractsize = "254801";
                  },
-                 nothing(), 19, progress('P', -19), "", stopped(),
-                 {"updater.cpp:<L> System Partition is not resizeable. (1333331)", kStopped}});
+                 nothing(), 0, kDone, "", updated(),
+                 {"updater.cpp:<L> System Partition is not resizeable. (1333331)", kCompleted}});
     c.push_back({"FixedDiskOneKiBShort",
                  [=](UpdateTree &t) {
                      fixedDisk(t);
@@ -364,7 +366,7 @@ std::vector<RunCase> Cases()
                  {"updater.cpp:<L> RCPartitionConfigs(/dev/hda3) failed",
                   "updater.cpp:<L> System Partition is not sufficient. (265041 < 265240)"}, kFreeOnly});
     c.push_back({"NegativeExtractSizeFits", [](UpdateTree &t) { t.package.extractsize = "-99999999"; }, nothing(),
-                 19, progress('P', -19), "", stopped(), {kStopped}});
+                 0, kDone, "", updated(), {kCompleted}});
     c.push_back({"HugeExtractSizeDoesNotWrapAround",
                  [](UpdateTree &t) { t.package.extractsize = "9223372036854775807"; }, nothing(), 16,
                  progress('A', -16), kSpaceMsg, refused(16),
@@ -375,7 +377,7 @@ std::vector<RunCase> Cases()
                      md.size_bytes = 4ull << 40;
                      t.raid = md;
                  },
-                 nothing(), 19, progress('P', -19), "", stopped(), {kStopped}});
+                 nothing(), 0, kDone, "", updated(), {kCompleted}});
     c.push_back({"RaidArrayTooSmall",
                  [](UpdateTree &t) {
                      korvtest::RaidArray md;
@@ -391,8 +393,8 @@ std::vector<RunCase> Cases()
                  {"updater.cpp:<L> Failed to get RAID info, err=0, errno=0x600"}, kFreeOnly});
 
     // A fresh boot on installed builds up to 350, unless junior or in the installer.
-    c.push_back({"UptimeOf300Passes", old_build(300), nothing(), 19, progress('P', -19), "",
-                 {kStart, "Upgrade from version 2.0.3.350 to version 2.1.0.400", kNoRoad, failed(19)}, {kStopped},
+    c.push_back({"UptimeOf300Passes", old_build(300), nothing(), 0, kDone, "",
+                 updated("2.0.3.350"), {kCompleted},
                  kNoBuffer});
     c.push_back({"UptimeOf301NeedsAReboot", old_build(301), nothing(), 24, progress('A', -24), kRebootMsg,
                  {kStart, "Upgrade from version 2.0.3.350 to version 2.1.0.400", failed(24)}, {failed(24)},
@@ -405,27 +407,27 @@ std::vector<RunCase> Cases()
                      old_build(301)(t);
                      t.junior_hw = true;
                  },
-                 nothing(), 19, progress('P', -19), "",
-                 {kStart, "Upgrade from version 2.0.3.350 to version 2.1.0.400", kNoRoad, failed(19)},
-                 {"This is junior, gszDevMtdPartition=[/dev/mtd5]", "number of partitions = [6]", kStopped},
+                 nothing(), 0, kDone, "",
+                 updated("2.0.3.350"),
+                 {"This is junior, gszDevMtdPartition=[/dev/mtd5]", "number of partitions = [6]", kCompleted},
                  kNoBuffer});
     c.push_back({"InstallerSkipsTheUptime",
                  [](UpdateTree &t) {
                      old_build(301)(t);
                      t.installer = true;
                  },
-                 nothing(), 19, progress('P', -19), "",
-                 {kStart, "Upgrade from version 2.0.3.350 to version 2.1.0.400", kNoRoad, failed(19)}, {kStopped},
+                 nothing(), 0, kDone, "",
+                 updated("2.0.3.350"), {kCompleted},
                  kNoBuffer});
     c.push_back({"Build351AsksForTheBufferWhateverTheUptime",
-                 [](UpdateTree &t) { t.kernel.uptime = 100000; }, nothing(), 19, progress('P', -19), "", stopped(),
-                 {kStopped}});
+                 [](UpdateTree &t) { t.kernel.uptime = 100000; }, nothing(), 0, kDone, "", updated(),
+                 {kCompleted}});
 
     // The flash driver's transfer buffer.
     c.push_back({"KernelWithoutTheBufferCallGoesOn", [](UpdateTree &t) { t.kernel.syscall405 = ENOSYS; }, nothing(),
-                 19, progress('P', -19), "", stopped(),
+                 0, kDone, "", updated(),
                  {"main(<L>): fail to malloc mtd driver buffer, error = 38",
-                  "main(<L>): fail to free mtd driver buffer, error = 38", kStopped},
+                  "main(<L>): fail to free mtd driver buffer, error = 38", kCompleted},
                  {"SYS405 arg=1 -> -1 ENOSYS", "SYS405 arg=0 -> -1 ENOSYS"}});
     c.push_back({"BufferRefusedNeedsAReboot", [](UpdateTree &) {},
                  [](auto &) { ctl::fail_request("kernel", "SYS405", ENOMEM); }, 23, progress('A', -23), kBufferMsg,
@@ -434,18 +436,20 @@ std::vector<RunCase> Cases()
 
     // A group update: no analysis, whatever the package holds.
     c.push_back({"GroupUpdateSkipsTheAnalysis", [](UpdateTree &t) { t.package.buildnumber = "300"; },
-                 [](auto &s) { s.args = {"-g"}; }, 19, progress('P', -19), "", {kStart, kNoRoad, failed(19)},
-                 {kStopped}, kBuffer, {"main(<L>): fail to analyze, error = 10"}});
-    c.push_back({"GroupUpdateOnAnOldBuildAsksForTheBuffer", old_build(301), [](auto &s) { s.args = {"-g"}; }, 19,
-                 progress('P', -19), "", {kStart, kNoRoad, failed(19)}, {kStopped}});
+                 [](auto &s) { s.args = {"-g"}; }, 0, kDone, "", {kStart, kCompleted},
+                 {kCompleted}, kBuffer, {"main(<L>): fail to analyze, error = 10"}});
+    c.push_back({"GroupUpdateOnAnOldBuildAsksForTheBuffer", old_build(301), [](auto &s) { s.args = {"-g"}; }, 0,
+                 kDone, "", {kStart, kCompleted}, {kCompleted}});
 
     // The flash directory (the MSys partition table: updater_msys_run_test.cpp).
     c.push_back({"FlashDirectoryUnreadable", [](UpdateTree &) {},
                  [](auto &) { ctl::fail_request("/dev/mtd7", "OPEN", EIO); }, 18, progress('P', -18), "",
                  {kStart, kUpgrade, failed(18)}, {"main(<L>): fail to get partition info"}});
     c.push_back({"EmptyFlashDirectory", [](UpdateTree &) {},
-                 [](auto &) { ASSERT_TRUE(ctl::write_fis(7, {})); }, 19, progress('P', -19), "", stopped(),
-                 {"number of partitions = [0]", kStopped}});
+                 [](auto &) { ASSERT_TRUE(ctl::write_fis(7, {})); }, 19, progress('P', -19), "",
+                 {kStart, kUpgrade, failed(19)},
+                 {"number of partitions = [0]", "UPDTInitPatchInfo(<L>): parameter error ",
+                  "main(<L>): fail to initialize patch info "}});
     return c;
 }
 

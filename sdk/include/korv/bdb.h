@@ -46,9 +46,10 @@ typedef struct _tag_KORVBDB_ {
  * Keys beginning with "#" are markers: setting one replaces every earlier record of it.
  */
 
-/* openFlags: O_RDWR, or O_RDWR | O_CREAT. A store file is never reached through a symbolic link
- * and must be a regular file (0x0900). NULL on failure: 0x0700 missing, 0xB100 not a B-tree file
- * (an empty file too), 0x0300, 0x2900, 0x0900. */
+/* openFlags: O_RDWR, O_RDWR | O_CREAT, or with O_EXCL too (a name already taken is refused).
+ * A store file is never reached through a symbolic link and must be a regular file (0x0900).
+ * NULL on failure: 0x0700 missing, 0xB100 not a B-tree file (an empty file too), 0x0300, 0x2900,
+ * 0x0900. */
 KORVBDB *KORVBDbOpen(const char *path, int openFlags, int allowDup);
 /* Frees the handle even when the close fails (logged); -1 only for a null handle. */
 int KORVBDbClose(KORVBDB *h);

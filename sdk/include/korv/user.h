@@ -4,6 +4,8 @@
 #define KORV_USER_H
 
 #include "korv/bdb.h"
+#include "korv/group.h"
+#include "korv/hash.h"
 #include "korv/list.h"
 
 #ifdef __cplusplus
@@ -113,9 +115,9 @@ int KORVUserDBDelete(KORVUSERDB *set, const char *key);
 int KORVUserDBCheckExists(KORVUSERDB *set, const char *key, int keyLen, char *storedName, int cbStoredName);
 /* The first free uid after the last one handed out, within 1024..3072; -1 (0x1F00 none). */
 int KORVUserGetFreeUid(KORVUSERDB *set);
-/* Pushes the names of the kinds asked (KORV_USER_ENUM_LOCAL, _DOMAIN) onto *pList under lock_pw:
- * the number added, or -1. KORV_USER_ENUM_DOMAIN_USED needs the share database and is refused
- * (0x0D00) until it is there. */
+/* Pushes the names of the kinds asked onto *pList: the domain users named in share write lists
+ * first (KORV_USER_ENUM_DOMAIN_USED), then, under lock_pw, the local and domain users. The number
+ * added, or -1. */
 int KORVUserEnum(PKORLSZLIST *pList, int kindMask);
 /* The user with that uid (the first one stored under it), under lock_pw: 0, or -1. */
 int KORVUserGetByUid(int uid, KORVUSER **ppUser);
@@ -134,6 +136,56 @@ int KORVUserDBBuild(KORVUSERDB *set);
 /* Writes the four text files anew from the stores and records their new modification times:
  * 0, or -1 with every file as it was when anything fails before the renames. */
 int KORVUserDBDump(KORVUSERDB *set);
+
+/* Carries a batch of user renames (upper-cased old name -> new name, "" to drop the user) into
+ * the groups' member lists and publishes /etc/group when one changed: 0, or -1. */
+int KORVUserModifyGroup(PKORLSZHASH renames);
+/* The same for the shares' user lists, then smb.conf is written anew. A list that cannot be
+ * renamed fails the call and keeps its stored text. 0, or -1. */
+int KORVUserModifySmbConf(PKORLSZHASH renames);
+/* Pushes, once each, the domain users that the shares' write lists name (directly or through a
+ * group): their number, or -1. */
+int KORVUserPushDUserUsed(PKORLSZLIST *pList);
+
+/*
+ * Lookups, lists and counts.
+ */
+/* One node of the local-user list. */
+typedef struct _tag_KORVLOCALUSERINFO_ {
+    int uid;
+    int gid;
+    char *szUserName; /* a heap copy of the name as the passwd record spells it */
+    struct _tag_KORVLOCALUSERINFO_ *pNext;
+} KORVLOCALUSERINFO;
+
+/* The user's record under lock_pw shared: 0 and a new record (freed with KORVUserFree), or -1.
+ * When the lock cannot be released the record is freed and *ppUser set to NULL. */
+int KORVUserGet(const char *name, KORVUSER **ppUser);
+/* The user's LM and NT hashes, 32 hexadecimal digits each, into buffers of exactly 33 bytes:
+ * 0, or -1 with both buffers cleared (0x1D00 no SMB record, 0x4000 a damaged one). */
+int KORVUserGetSmbPasswd(const char *name, char *lm, int lmSize, char *nt, int ntSize);
+/* The local users from uid 1024 up (1025 only with guest support) in name order into *ppHead:
+ * their number, or -1 with *ppHead NULL. */
+int KORVLocalUserInfoEnum(KORVLOCALUSERINFO **ppHead);
+void KORVLocalUserInfoFree(KORVLOCALUSERINFO **ppHead);
+/* 0 for NULL, KORV_USER_TYPE_DOMAIN when the name holds a backslash, else KORV_USER_TYPE_LOCAL. */
+int UserNameTypeGet(const char *name);
+/* The number of users of the kinds in kindMask (KORV_USER_ENUM_LOCAL, _DOMAIN), or -1. */
+int KORVUserTotalNum(int kindMask);
+/* "maxaccounts" of /etc.defaults/korvinfo.conf less the users there are (0 without the key), or
+ * -1. */
+int KORVUserAvailableNum(void);
+/* Normalises a list of names typed by an administrator ("," separated; a group written "@name")
+ * into *ppOut (grown, *pcbOut its size): "nobody", repeated names and names that exist neither as
+ * a user nor as a group dropped, every name in its stored letter case. groups may be NULL (a
+ * group name then fails the call, 0x4000). 0, or -1. */
+int KORVUserGetValidUserList2(const char *list, char **ppOut, int *pcbOut, KORVGROUPDB *groups, KORVUSERDB *users);
+/* The same for a NULL-terminated array of user names, against the live user database. */
+int KORVUserGetValidUserList(char **names, char **ppOut, int *pcbOut);
+/* Renames the users of a "," separated list by the table (upper-cased old name -> new name; an
+ * empty new name drops the user). 1 changed (*ppOut the grown output buffer), 0 unchanged
+ * (*ppOut is list itself), -1. */
+int KORVUserModifyListConfig(const char *list, char **ppOut, int *pcbOut, PKORLSZHASH renames);
 
 #ifdef __cplusplus
 }

@@ -99,7 +99,9 @@ std::vector<Interface> interfaces();  // by name
 // for the network socket and "net:NAME" for the requests about interface NAME.
 // Requests: OPEN READ WRITE LSEEK, the ioctl names of the request log, SYS401 SYS405 UPTIME,
 // SOCKET.
-void fail_request(const std::string &device, const std::string &request, int err, bool once = true);
+// The first `skip` matching requests pass, then the fault fires.
+void fail_request(const std::string &device, const std::string &request, int err, bool once = true,
+                  uint64_t skip = 0);
 // Reads of `device` return the byte at `offset` XOR `mask`.
 void corrupt_read(const std::string &device, uint64_t offset, uint8_t mask = 0x01, bool once = false);
 // Writes to `device` pass `bytes` bytes in all (the last one cut short), then fail with `err`

@@ -1,0 +1,255 @@
+// The write of the RedBoot flash: each marked partition sized, then up to three attempts of
+// unlock, erase, copy and verify, then its flash-directory entry rewritten.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "korv/platform.h"
+#include "korv_malloc_ptr.h"
+#include "korv_plat_fd.h"
+#include "korv_unique.h"
+#include "updater.h"
+#include "updater_flash.h"
+#include "updater_patch.h"
+#include "updater_redboot.h"
+
+namespace {
+
+constexpr int kAttempts = 3;
+
+// The write fills 60 to 100; before there is anything to count it stays at 60.
+void WriteProgress()
+{
+    uint64_t value = gullTotalBytes ? gullDoneBytes * 40 / gullTotalBytes : 0;
+    UPDTSetProgress('P', 60 + static_cast<int>(value > 40 ? 40 : value));
+}
+
+// Bytes of a marked entry that count for the progress: written once and read back once.
+uint64_t Weight(const UPDTPATCHINFO &e)
+{
+    return e.fneedupdate == 1 ? 2 * uint64_t(e.datalen) : 0;
+}
+
+// Opens the image (a file) and the device (through the flash driver). false after a message.
+bool OpenPair(const char *func, const char *file, const char *device, int deviceFlags, korv::UniqueFd *in,
+              korv::PlatFd *out)
+{
+    in->reset(open(file, O_RDONLY | O_CLOEXEC));
+    if (!*in) {
+        syslog(LOG_ERR, "%s:%d(%s) open [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, func, file, errno,
+               strerror(errno));
+        return false;
+    }
+    out->reset(korv_plat_open(device, deviceFlags));
+    if (!*out) {
+        syslog(LOG_ERR, "%s:%d(%s) open [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, func, device, errno,
+               strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Reads up to count bytes of the device, going on after short reads; the bytes read, or -1.
+ssize_t ReadDevice(int fd, unsigned char *buf, size_t count)
+{
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = korv_plat_read(fd, buf + done, count - done);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool CheckLength(const char *func, const char *file, uint64_t done, int64_t length)
+{
+    if (done == static_cast<uint64_t>(length))
+        return true;
+    syslog(LOG_ERR, "%s:%d(%s) read file [%s] only %llu bytes, %llu bytes needed: (%d) %s.", UPDT_SOURCE, __LINE__,
+           func, file, static_cast<unsigned long long>(done), static_cast<unsigned long long>(length), errno,
+           strerror(errno));
+    return false;
+}
+
+// One attempt of writing entry e on device: unlock, erase, copy, verify.
+bool Attempt(const UPDTPATCHINFO &e, const char *device, int attempt)
+{
+    if (KORVMTDUnlockPartition(device) != 0) {
+        syslog(LOG_ERR, "%s: unlock [%s] fail", "UPDTDoPatch", device);
+        return false;
+    }
+    syslog(LOG_ERR, "%s:%d(%s) Try to Erase MTD Partition(%s), [%d/%d]...", UPDT_SOURCE, __LINE__, "UPDTDoPatch",
+           device, attempt, kAttempts);
+    if (KORVMTDErasePartition(device) != 0) {
+        syslog(LOG_ERR, "%s: KORVMTDErasePartition() fail", "UPDTDoPatch");
+        return false;
+    }
+    std::string path = std::string(gszWorkDir) + "/" + e.file;
+    syslog(LOG_ERR, "%s:%d(%s) Try to Write MTD Partition(%s), [%d/%d]...", UPDT_SOURCE, __LINE__, "UPDTDoPatch",
+           device, attempt, kAttempts);
+    if (UPDTCopyFile(path.c_str(), device, e.datalen, 16384) != 0)
+        return false;
+    syslog(LOG_ERR, "%s:%d(%s) Try to Verify MTD Partition(%s), [%d/%d]...", UPDT_SOURCE, __LINE__, "UPDTDoPatch",
+           device, attempt, kAttempts);
+    return UPDTVerifyFile(path.c_str(), device, e.datalen, 8192) == 0;
+}
+
+}  // namespace
+
+int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk)
+{
+    if (!file || !device || length <= 0 || chunk <= 0)
+        return -1;
+    korv::UniqueFd in;
+    korv::PlatFd out;
+    if (!OpenPair(__func__, file, device, O_WRONLY, &in, &out))
+        return -1;
+    korv::MallocPtr<unsigned char> buf(static_cast<unsigned char *>(malloc(static_cast<size_t>(chunk))));
+    if (!buf) {
+        syslog(LOG_ERR, "%s:%d(%s) malloc [%d] fail: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, chunk, errno,
+               strerror(errno));
+        return -1;
+    }
+    uint64_t done = 0;
+    for (;;) {
+        errno = 0;
+        ssize_t n = read(in.get(), buf.get(), static_cast<size_t>(chunk));
+        if (n == 0)
+            break;
+        if (n < 0) {
+            syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, file, errno,
+                   strerror(errno));
+            return -1;
+        }
+        errno = 0;
+        ssize_t w = korv_plat_write(out.get(), buf.get(), static_cast<size_t>(n));
+        if (w != n) {
+            syslog(LOG_ERR, "%s:%d(%s) write file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, device,
+                   errno, strerror(errno));
+            return -1;
+        }
+        done += static_cast<uint64_t>(n);
+        gullDoneBytes += static_cast<uint64_t>(n);
+        WriteProgress();
+    }
+    return CheckLength(__func__, file, done, length) ? 0 : -1;
+}
+
+int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chunk)
+{
+    if (!file || !device || length <= 0 || chunk <= 0)
+        return -1;
+    korv::UniqueFd in;
+    korv::PlatFd dev;
+    if (!OpenPair(__func__, file, device, O_RDONLY, &in, &dev))
+        return -1;
+    korv::MallocPtr<unsigned char> want(static_cast<unsigned char *>(malloc(static_cast<size_t>(chunk))));
+    korv::MallocPtr<unsigned char> have(static_cast<unsigned char *>(malloc(static_cast<size_t>(chunk))));
+    if (!want || !have) {
+        syslog(LOG_ERR, "%s:%d(%s) malloc [%d] fail: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, chunk, errno,
+               strerror(errno));
+        return -1;
+    }
+    uint64_t done = 0;
+    for (;;) {
+        errno = 0;
+        ssize_t n = read(in.get(), want.get(), static_cast<size_t>(chunk));
+        if (n == 0)
+            break;
+        if (n < 0) {
+            syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, file, errno,
+                   strerror(errno));
+            return -1;
+        }
+        errno = 0;
+        if (ReadDevice(dev.get(), have.get(), static_cast<size_t>(n)) != n) {
+            syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, device, errno,
+                   strerror(errno));
+            return -1;
+        }
+        if (memcmp(want.get(), have.get(), static_cast<size_t>(n)) != 0) {
+            syslog(LOG_ERR, "%s:%d(%s) compare file [%s] vs [%s] error at offset 0x%llX", UPDT_SOURCE, __LINE__,
+                   __func__, file, device, static_cast<unsigned long long>(done));
+            return -1;
+        }
+        done += static_cast<uint64_t>(n);
+        gullDoneBytes += static_cast<uint64_t>(n);
+        WriteProgress();
+    }
+    return CheckLength(__func__, file, done, length) ? 0 : -1;
+}
+
+int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count)
+{
+    if (!entries || count <= 0) {
+        syslog(LOG_ERR, "%s(%d): parameter error ", __func__, __LINE__);
+        return -1;
+    }
+    if (UPDTIsNeedResize(gPatchInfo, gnPartition)) {
+        syslog(LOG_ERR, "%s(%d): NEED RESIZE THE PARTITION", __func__, __LINE__);
+        // A plan that cannot be written as it stands is refused before anything is erased.
+        if (ErrUPDTAdjustPartitionSize(gPatchInfo, gnPartition) != 0 ||
+            ErrUPDTCheckPatchPlan(gPatchInfo, gnPartition, entries, count) != 0) {
+            syslog(LOG_ERR, "%s(%d): fail to resize", __func__, __LINE__);
+            return -1;
+        }
+    }
+    gullTotalBytes = 0;
+    for (int i = 0; i < gnPartition; ++i)
+        gullTotalBytes += Weight(gPatchInfo[i]);
+
+    uint64_t before = 0;  // progress bytes of the marked entries before this one
+    for (int i = 0; i < gnPartition; ++i) {
+        const UPDTPATCHINFO &e = gPatchInfo[i];
+        if (e.fneedupdate != 1) {
+            syslog(LOG_ERR, "%s: skip updating [%s]", __func__, e.name);
+            continue;
+        }
+        const char *device = SzUPDTGetDeviceByName(e.name);
+        if (!device) {
+            syslog(LOG_ERR, "%s(%d): fail to get device path", __func__, __LINE__);
+            return -1;
+        }
+        if (e.datalen > e.size) {
+            syslog(LOG_ERR, "%s(%d): the image [%s] of 0x%08X bytes does not fit the partition [%s] of 0x%08X bytes",
+                   __func__, __LINE__, e.file, e.datalen, e.name, e.size);
+            return -1;
+        }
+        UPDTIgnoreSignals();
+        if (KORVMTDModifyPartitionSize(device, e.start, e.size) != 0) {
+            syslog(LOG_ERR, "%s: KORVMTDModifyPartitionSize() fail", __func__);
+            return -1;
+        }
+        bool written = false;
+        for (int attempt = 0; attempt < kAttempts && !written; ++attempt) {
+            gullDoneBytes = before;  // a new attempt counts this partition again
+            WriteProgress();
+            written = Attempt(e, device, attempt);
+        }
+        if (!written) {
+            syslog(LOG_ERR, "%s:%d(%s) Try to Update [%s] %d counts failed ...", UPDT_SOURCE, __LINE__, __func__,
+                   device, kAttempts);
+            return -1;
+        }
+        KORVMTDFISMOD mod {};
+        strncpy(mod.name, e.name, sizeof mod.name - 1);
+        mod.flash_base = e.start;
+        mod.size = e.size;
+        mod.data_length = e.datalen;
+        if (KORVMTDModifyFISEntry(gszDevMtdPartition, &mod) != 0) {
+            syslog(LOG_ERR, "%s: KORVMTDModifyFISEntry() fail", __func__);
+            return -1;
+        }
+        syslog(LOG_ERR, "%s: Finish updating [%s]", __func__, e.name);
+        before += Weight(e);
+    }
+    return 0;
+}
