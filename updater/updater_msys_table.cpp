@@ -24,17 +24,25 @@ int UPDTMSysGetPartitionInfo(KORVMTDFISENTRY *entries)
         syslog(LOG_ERR, "%s(%d): fail to get partition information, errno = %d", __func__, __LINE__, errno);
         return -1;
     }
-    uint32_t base = 0;
+    uint64_t base = 0;
     for (int i = 0; i < UPDT_MSYS_PARTITIONS; ++i) {
         KORVMTDFISENTRY &e = entries[i];
         memset(&e, 0, sizeof e);
         // A layout of fewer partitions leaves the rest unnamed; the plan refuses it.
         if (i < gnPartition && gPatchInfo[i].name)
             strncpy(e.name, gPatchInfo[i].name, sizeof e.name - 1);
-        e.flash_base = base;
+        e.flash_base = static_cast<uint32_t>(base);
         e.size = korv::Le32Get(table + 8 * i);
         e.data_length = korv::Le32Get(table + 8 * i + 4);
         base += e.size;
+        // The plan, the re-partitioning and the rollback count in whole units of the flash: a
+        // table that is not made of them could not be put back as it was.
+        if (e.size == 0 || e.size % UPDT_MSYS_UNIT != 0 || e.data_length > e.size ||
+            base > uint64_t(UPDT_MSYS_UNITS) * UPDT_MSYS_UNIT) {
+            syslog(LOG_ERR, "%s(%d): partition %d of 0x%08X bytes holding 0x%08X is not whole units of the flash",
+                   __func__, __LINE__, i, e.size, e.data_length);
+            return -1;
+        }
     }
     return UPDT_MSYS_PARTITIONS;
 }

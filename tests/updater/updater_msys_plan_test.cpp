@@ -80,6 +80,38 @@ TEST(MSysPartitionInfo, FailuresAreMinusOneWithTheirMessage)
     ExpectClosed("/dev/mtd0");
 }
 
+// The plan counts in whole units: a table of anything else is refused before it is used.
+TEST(MSysPartitionInfo, TableOfOtherThanWholeUnitsIsRefused)
+{
+    struct Case {
+        const char *name;
+        int window;
+        uint32_t size;
+        uint32_t data_length;
+    };
+    for (const Case &c : {Case{"SizeOfPartUnits", 3, 8 * kUnit + 512, 0x100},
+                          Case{"EmptyPartition", 5, 0, 0},
+                          Case{"DataBeyondTheSize", 2, 8 * kUnit, 8 * kUnit + 1},
+                          Case{"MoreThanTheFlash", 7, 960 * kUnit, 0x800}}) {
+        SCOPED_TRACE(c.name);
+        updatertest::reset_run_state();
+        UPDTChooseLayout(0);
+        korvtest::MSysOptions options;
+        options.units = {4, 8, 8, 8, 1, 1, 1, 1};
+        korvtest::build_msys_flash(options);
+        // The window's place does not matter: the table gives sizes only (0 for a missing one).
+        if (c.size)
+            ASSERT_TRUE(ctl::define_window(c.window, 0, c.size, false, c.data_length));
+        else
+            ASSERT_TRUE(ctl::remove_window(c.window));
+        korvtest::syslog_clear();
+        KORVMTDFISENTRY entries[UPDT_MSYS_PARTITIONS];
+        EXPECT_EQ(UPDTMSysGetPartitionInfo(entries), -1);
+        EXPECT_TRUE(korvtest::syslog_contains("): partition " + std::to_string(c.window) + " of "))
+            << korvtest::syslog_dump();
+    }
+}
+
 class MSysFormat : public testing::Test {
 protected:
     void SetUp() override
