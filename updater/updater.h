@@ -165,8 +165,4 @@ void UPDTSetUpgradeFlags(int buildNumber);
 
 // The flash roads. "number of partitions = [%d]" and one line per entry of a flash directory.
 void UPDTLogFlashDirectory(const KORVMTDFISENTRY *entries, int count);
-// Where the flash engines will take over, this build stops: a message, and the code 19.
-int UPDTNoFlashRoad(const char *func);
-// The MSys road (from its partition table on).
-int UPDTMSysUpdate(char *stage);
-int UPDTMSysGetPartitionInfo(KORVMTDFISENTRY *entries);
+// The MSys road: updater_msys.h.

@@ -1,56 +1,68 @@
-// The road of a unit whose firmware lives on an MSys flash: its partition table comes from a
-// request on "/dev/mtd0". This build reads the table and stops before anything is written.
-#include <errno.h>
-#include <fcntl.h>
+// The road of a unit whose firmware lives on an MSys flash: the partition table from a request
+// on "/dev/mtd0", the plan in 16 KiB units, the backup, the write, and on failure the rollback;
+// the data archive goes to the new firmware in every case once the write was tried.
 #include <string.h>
 #include <syslog.h>
 
-#include "korv/platform.h"
-#include "korv_le32.h"
-#include "korv_plat_fd.h"
 #include "updater.h"
-
-namespace {
-
-constexpr int kMSysPartitions = 8;
-
-}  // namespace
-
-int UPDTMSysGetPartitionInfo(KORVMTDFISENTRY *entries)
-{
-    unsigned char table[64] = {};
-    korv::PlatFd fd(korv_plat_open("/dev/mtd0", O_RDWR));
-    if (!fd) {
-        syslog(LOG_ERR, "%s(%d): fail to open /dev/mtd0, errno = %d", __func__, __LINE__, errno);
-        return -1;
-    }
-    if (korv_plat_ioctl(fd.get(), KORV_MSYS_GET_TABLE, table) != 0) {
-        syslog(LOG_ERR, "%s(%d): fail to get partition information, errno = %d", __func__, __LINE__, errno);
-        return -1;
-    }
-    uint32_t base = 0;
-    for (int i = 0; i < kMSysPartitions; ++i) {
-        KORVMTDFISENTRY &e = entries[i];
-        memset(&e, 0, sizeof e);
-        if (gPatchInfo[i].name)
-            strncpy(e.name, gPatchInfo[i].name, sizeof e.name - 1);
-        e.flash_base = base;
-        e.size = korv::Le32Get(table + 8 * i);
-        e.data_length = korv::Le32Get(table + 8 * i + 4);
-        base += e.size;
-    }
-    return kMSysPartitions;
-}
+#include "updater_flash.h"
+#include "updater_msys.h"
 
 int UPDTMSysUpdate(char *stage)
 {
-    KORVMTDFISENTRY entries[kMSysPartitions];
+    KORVMTDFISENTRY entries[UPDT_MSYS_PARTITIONS];
     memset(entries, 0, sizeof entries);
+    int repartitioned = 0;
     *stage = 'P';
     UPDTSetProgress(*stage, 0);
     int n = UPDTMSysGetPartitionInfo(entries);
     if (n < 0)
         return UPDT_ERR_FIS_READ;
     UPDTLogFlashDirectory(entries, n);
-    return UPDTNoFlashRoad(__func__);
+
+    UPDTSetProgress(*stage, 10);
+    if (UPDTMSysInitPatchInfo(entries, n) != 0) {
+        syslog(LOG_ERR, "%s(%d): fail to initialize patch info ", __func__, __LINE__);
+        return UPDT_ERR_PATCH_INFO;
+    }
+    UPDTSetProgress(*stage, 20);
+    if (!gfGroupUpdate && UPDTBackupOldPartition(entries, n) != 0) {
+        syslog(LOG_ERR, "%s(%d): fail to backup old patch info ", __func__, __LINE__);
+        return UPDT_ERR_BACKUP;
+    }
+
+    UPDTSetProgress(*stage, 60);
+    UPDTIgnoreSignals();
+    int code = UPDT_SUCCESS;
+    if (UPDTMSysDoPatch(entries, n, &repartitioned) != 0) {
+        syslog(LOG_ERR, "%s(%d): fail to patch new binaries!!", __func__, __LINE__);
+        code = UPDT_ERR_WRITE;
+    } else {
+        syslog(LOG_ERR, "%s(%d): Turn on the reinstall library flag...!!", __func__, __LINE__);
+        UPDTSetProgress(*stage, 100);
+        *stage = 'C';
+        UPDTSetProgress(*stage, 0);
+        // The configuration stage belongs here; this build does not have it yet.
+        UPDTSetProgress(*stage, 100);
+        *stage = 'R';
+        UPDTSetProgress(*stage, 0);
+        syslog(LOG_ERR, "Congratulation!! The update has been completed!!");
+        UPDTLog("Congratulation!! The update has been completed!!");
+    }
+
+    bool keepBackup = false;
+    if (code != UPDT_SUCCESS && !gfGroupUpdate) {
+        if (UPDTMSysRollBack(entries, n, repartitioned) != 0) {
+            syslog(LOG_ERR, "%s: UPDTRollBack() fail", __func__);
+            keepBackup = true;
+        }
+        syslog(LOG_ERR, "%s(%d): Turn on the reinstall library flag...!!", __func__, __LINE__);
+    }
+
+    UPDTHandOverArchive(__func__);
+    if (keepBackup)
+        UPDTKeepBackup(__func__);
+    else
+        UPDTRemoveBackup();
+    return code;
 }

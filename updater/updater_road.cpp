@@ -9,6 +9,7 @@
 #include "updater.h"
 #include "updater_flash.h"
 #include "updater_main.h"
+#include "updater_msys.h"
 #include "updater_patch.h"
 #include "updater_redboot.h"
 
@@ -51,15 +52,6 @@ void UPDTLogFlashDirectory(const KORVMTDFISENTRY *entries, int count)
         syslog(LOG_ERR, "[%.16s]  0x%08lX  0x%08lX  0x%08lX\n", entries[i].name,
                static_cast<unsigned long>(entries[i].flash_base), static_cast<unsigned long>(entries[i].size),
                static_cast<unsigned long>(entries[i].data_length));
-}
-
-// Where an engine is not in this build yet, its run stops before the flash: with nothing
-// written, it must not report an update.
-int UPDTNoFlashRoad(const char *func)
-{
-    syslog(LOG_ERR, "%s(%d): this build has no flash road yet: nothing was written to the flash", func, __LINE__);
-    UPDTLog("This build has no flash road yet: nothing was written to the flash.");
-    return UPDT_ERR_PATCH_INFO;
 }
 
 namespace {

@@ -25,7 +25,6 @@ namespace {
 
 const char kStart[] = "Start of the update...";
 const char kUpgrade[] = "Upgrade from version 2.0.3.351 to version 2.1.0.400";
-const char kNoRoad[] = "This build has no flash road yet: nothing was written to the flash.";
 const char kCompleted[] = "Congratulation!! The update has been completed!!";
 // R:0 over P:100: the two blanks beyond the shorter text stay from before.
 const char kDone[] = "R:0:        ";
@@ -48,12 +47,6 @@ std::string failed(int code)
 std::vector<std::string> refused(int code)
 {
     return {kStart, failed(code)};
-}
-
-// The update log of a run that passed the analysis and stopped before the flash.
-std::vector<std::string> stopped()
-{
-    return {kStart, kUpgrade, kNoRoad, failed(19)};
 }
 
 // The update log of a run that passed the analysis and updated the flash.
@@ -448,7 +441,7 @@ std::vector<RunCase> Cases()
     c.push_back({"GroupUpdateOnAnOldBuildAsksForTheBuffer", old_build(301), [](auto &s) { s.args = {"-g"}; }, 0,
                  kDone, "", {kStart, kCompleted}, {kCompleted}});
 
-    // The flash directory and the MSys partition table.
+    // The flash directory (the MSys partition table: updater_msys_run_test.cpp).
     c.push_back({"FlashDirectoryUnreadable", [](UpdateTree &) {},
                  [](auto &) { ctl::fail_request("/dev/mtd7", "OPEN", EIO); }, 18, progress('P', -18), "",
                  {kStart, kUpgrade, failed(18)}, {"main(<L>): fail to get partition info"}});
@@ -467,15 +460,6 @@ std::vector<RunCase> Cases()
                  {kStart, kUpgrade, failed(19)},
                  {"number of partitions = [0]", "UPDTInitPatchInfo(<L>): parameter error ",
                   "main(<L>): fail to initialize patch info "}});
-    c.push_back({"MSysFlashReadsItsPartitionTable", [](UpdateTree &t) { t.flash = UpdateTree::Flash::MSys; },
-                 nothing(), 19, progress('P', -19), "", stopped(),
-                 {"number of partitions = [8]", "[RedBoot]  0x00000000  0x00040000  0x0003A448\n",
-                  "[FIS Directory]  0x00CB0000  0x00010000  0x00000800\n", "UPDTMSysUpdate(<L>): this build has no "
-                  "flash road yet: nothing was written to the flash"}});
-    c.push_back({"MSysTableUnreadable", [](UpdateTree &t) { t.flash = UpdateTree::Flash::MSys; },
-                 [](auto &) { ctl::fail_request("/dev/mtd0", "MSYS_GET_TABLE", EIO); }, 18, progress('P', -18), "",
-                 {kStart, kUpgrade, failed(18)},
-                 {"UPDTMSysGetPartitionInfo(<L>): fail to get partition information, errno = 5"}});
     return c;
 }
 

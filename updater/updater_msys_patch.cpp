@@ -1,0 +1,121 @@
+// The write of an MSys flash and its rollback: the whole flash re-partitioned when an image no
+// longer fits, then each partition written with dd from its image or from its backup.
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "updater.h"
+#include "updater_flash.h"
+#include "updater_msys.h"
+#include "updater_patch.h"
+
+namespace {
+
+int Units(uint32_t bytes)
+{
+    return static_cast<int>((static_cast<uint64_t>(bytes) + UPDT_MSYS_UNIT - 1) / UPDT_MSYS_UNIT);
+}
+
+std::string Device(int i)
+{
+    return "/dev/mtd" + std::to_string(i);
+}
+
+int ProgressOf(int i)
+{
+    return 65 + 5 * i;
+}
+
+// Every entry's image in the package, for a group update that has no backup to fall back on.
+bool AllImagesPresent()
+{
+    for (int i = 0; i < gnPartition; ++i) {
+        struct stat st;
+        if (stat(gPatchInfo[i].file, &st) != 0) {
+            syslog(LOG_ERR, "%s(%d): failed to update. [%s] does not exist", "UPDTMSysDoPatch", __LINE__,
+                   gPatchInfo[i].file);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The new partitioning: the adjusted plan, once it is known to fit the flash as it stands.
+bool Repartition(const KORVMTDFISENTRY *entries, int count)
+{
+    if (ErrUPDTAdjustPartitionSize(gPatchInfo, gnPartition) != 0 ||
+        ErrUPDTCheckPatchPlan(gPatchInfo, gnPartition, entries, count) != 0)
+        return false;
+    uint32_t counts[UPDT_MSYS_PARTITIONS];
+    for (int i = 0; i < UPDT_MSYS_PARTITIONS; ++i)
+        counts[i] = static_cast<uint32_t>(Units(gPatchInfo[i].size));
+    return UPDTMSysFormat(counts, UPDT_MSYS_PARTITIONS) == 0;
+}
+
+}  // namespace
+
+int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitioned)
+{
+    if (!entries || count <= 0 || !repartitioned) {
+        syslog(LOG_ERR, "%s(%d): parameter error ", __func__, __LINE__);
+        return -1;
+    }
+    if (UPDTIsNeedResize(gPatchInfo, gnPartition)) {
+        syslog(LOG_ERR, "%s(%d): NEED RE-PARTITION!!", __func__, __LINE__);
+        if (gfGroupUpdate && !AllImagesPresent())
+            return -1;
+        if (!Repartition(entries, count)) {
+            syslog(LOG_ERR, "%s(%d): fail to resize", __func__, __LINE__);
+            return -1;
+        }
+        *repartitioned = 1;
+    }
+    for (int i = 0; i < gnPartition && i < count; ++i) {
+        const UPDTPATCHINFO &p = gPatchInfo[i];
+        if (!*repartitioned && p.fneedupdate != 1) {
+            syslog(LOG_ERR, "%s: skip updating [%s]", __func__, p.name);
+            continue;
+        }
+        std::string image = std::string(gszWorkDir) + "/" + p.file;
+        // The backup holds the whole old partition: one that gave units away takes only as
+        // much of it as it now holds.
+        std::string cmd = access(image.c_str(), F_OK) == 0
+                              ? UPDTDdCommand(image, Device(i), UPDT_MSYS_UNIT)
+                              : UPDTDdCommand(UPDTBackupFile(UPDTEntryName(entries[i])), Device(i), UPDT_MSYS_UNIT,
+                                              Units(p.size));
+        syslog(LOG_ERR, "szCmd=[%s]", cmd.c_str());
+        if (UPDTExecute(cmd.c_str()) != 0)
+            return -1;
+        UPDTSetProgress('P', ProgressOf(i));
+        syslog(LOG_ERR, "%s: Finish updating [%s]", __func__, p.name);
+    }
+    return 0;
+}
+
+int UPDTMSysRollBack(const KORVMTDFISENTRY *entries, int count, int repartitioned)
+{
+    if (!entries || count <= 0) {
+        syslog(LOG_ERR, "%s(%d): parameter error ", __func__, __LINE__);
+        return -1;
+    }
+    if (repartitioned == 1) {
+        uint32_t counts[UPDT_MSYS_PARTITIONS] = {};
+        for (int i = 0; i < UPDT_MSYS_PARTITIONS && i < count; ++i)
+            counts[i] = static_cast<uint32_t>(Units(entries[i].size));
+        if (UPDTMSysFormat(counts, UPDT_MSYS_PARTITIONS) != 0) {
+            syslog(LOG_ERR, "%s(%d): fail to resize", __func__, __LINE__);
+            return -1;
+        }
+    }
+    for (int i = 0; i < gnPartition && i < count; ++i) {
+        std::string cmd = UPDTDdCommand(UPDTBackupFile(UPDTEntryName(entries[i])), Device(i), UPDT_MSYS_UNIT);
+        syslog(LOG_ERR, "%s(%d): command=[%s]", __func__, __LINE__, cmd.c_str());
+        if (UPDTExecute(cmd.c_str()) != 0)
+            return -1;
+        UPDTSetProgress('P', ProgressOf(i));
+        syslog(LOG_ERR, "%s: Finish updating [%s]", __func__, gPatchInfo[i].name);
+    }
+    return 0;
+}
