@@ -5,8 +5,8 @@
 // the bare puts.
 //
 // The library uses the device's real paths ("/etc/passwd", "/tmp/.db.user.*"), so this program
-// never measures on the host: started outside a device tree it runs itself again inside a fresh
-// one through korv-sandbox (found beside it), which binds its own folder read-only.
+// never measures on the host: korv-bench-store (bench_launcher.cpp) runs it inside a fresh device
+// tree through korv-sandbox, which binds the build's bin folder read-only.
 //
 // Run: build/bin/korv-bench-store [--benchmark_filter=...]
 #include <db_185.h>
@@ -347,34 +347,14 @@ private:
     std::map<std::string, double> times_;
 };
 
-// Runs this program again inside a fresh device tree; its exit status.
-int RunInSandbox(int argc, char **argv)
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) {
-        perror("readlink /proc/self/exe");
-        return 1;
-    }
-    self[n] = '\0';
-    std::string dir(self, strrchr(self, '/') - self);
-    std::string launcher = dir + "/korv-sandbox";
-    std::vector<char *> args = {launcher.data(), const_cast<char *>("--fresh"), const_cast<char *>("--bind-ro"),
-                                dir.data(), const_cast<char *>("--"), self};
-    for (int i = 1; i < argc; i++)
-        args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execv(launcher.c_str(), args.data());
-    perror(launcher.c_str());
-    return 1;
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (!korv_inside_sandbox())
-        return RunInSandbox(argc, argv);
+    if (!korv_inside_sandbox()) {
+        fprintf(stderr, "%s: measures only inside a device tree; run build/bin/korv-bench-store\n", argv[0]);
+        return 2;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -102,19 +102,21 @@ bool Attempt(const UPDTPATCHINFO &e, const char *device, int attempt)
     return UPDTVerifyFile(path.c_str(), device, e.datalen, 8192) == 0;
 }
 
-}  // namespace
-
-int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk)
+// The image streamed chunk by chunk to the device: opened, read, handed to perChunk (which writes or
+// compares the bytes, or logs and returns false), counted for the progress, and its length checked.
+template <typename PerChunk>
+int StreamImage(const char *func, const char *file, const char *device, int deviceFlags, int64_t length, int chunk,
+                PerChunk perChunk)
 {
     if (!file || !device || length <= 0 || chunk <= 0)
         return -1;
     korv::UniqueFd in;
-    korv::PlatFd out;
-    if (!OpenPair(__func__, file, device, O_WRONLY, &in, &out))
+    korv::PlatFd dev;
+    if (!OpenPair(func, file, device, deviceFlags, &in, &dev))
         return -1;
     korv::MallocPtr<unsigned char> buf(static_cast<unsigned char *>(malloc(static_cast<size_t>(chunk))));
     if (!buf) {
-        syslog(LOG_ERR, "%s:%d(%s) malloc [%d] fail: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, chunk, errno,
+        syslog(LOG_ERR, "%s:%d(%s) malloc [%d] fail: (%d) %s.", UPDT_SOURCE, __LINE__, func, chunk, errno,
                strerror(errno));
         return -1;
     }
@@ -125,66 +127,58 @@ int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk
         if (n == 0)
             break;
         if (n < 0) {
-            syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, file, errno,
+            syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, func, file, errno,
                    strerror(errno));
             return -1;
         }
         errno = 0;
-        ssize_t w = korv_plat_write(out.get(), buf.get(), static_cast<size_t>(n));
-        if (w != n) {
-            syslog(LOG_ERR, "%s:%d(%s) write file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, device,
-                   errno, strerror(errno));
+        if (!perChunk(dev.get(), buf.get(), static_cast<size_t>(n), done))
             return -1;
-        }
         done += static_cast<uint64_t>(n);
         gullDoneBytes += static_cast<uint64_t>(n);
         WriteProgress();
     }
-    return CheckLength(__func__, file, done, length) ? 0 : -1;
+    return CheckLength(func, file, done, length) ? 0 : -1;
+}
+
+}  // namespace
+
+int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk)
+{
+    return StreamImage(__func__, file, device, O_WRONLY, length, chunk,
+                       [&](int fd, const unsigned char *bytes, size_t n, uint64_t) {
+                           if (korv_plat_write(fd, bytes, n) == static_cast<ssize_t>(n))
+                               return true;
+                           syslog(LOG_ERR, "%s:%d(%s) write file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
+                                  "UPDTCopyFile", device, errno, strerror(errno));
+                           return false;
+                       });
 }
 
 int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chunk)
 {
-    if (!file || !device || length <= 0 || chunk <= 0)
-        return -1;
-    korv::UniqueFd in;
-    korv::PlatFd dev;
-    if (!OpenPair(__func__, file, device, O_RDONLY, &in, &dev))
-        return -1;
-    korv::MallocPtr<unsigned char> want(static_cast<unsigned char *>(malloc(static_cast<size_t>(chunk))));
-    korv::MallocPtr<unsigned char> have(static_cast<unsigned char *>(malloc(static_cast<size_t>(chunk))));
-    if (!want || !have) {
+    korv::MallocPtr<unsigned char> have(chunk > 0 ? static_cast<unsigned char *>(malloc(static_cast<size_t>(chunk)))
+                                                  : nullptr);
+    if (chunk > 0 && !have) {
         syslog(LOG_ERR, "%s:%d(%s) malloc [%d] fail: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, chunk, errno,
                strerror(errno));
         return -1;
     }
-    uint64_t done = 0;
-    for (;;) {
-        errno = 0;
-        ssize_t n = read(in.get(), want.get(), static_cast<size_t>(chunk));
-        if (n == 0)
-            break;
-        if (n < 0) {
-            syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, file, errno,
-                   strerror(errno));
-            return -1;
-        }
-        errno = 0;
-        if (ReadDevice(dev.get(), have.get(), static_cast<size_t>(n)) != n) {
-            syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__, __func__, device, errno,
-                   strerror(errno));
-            return -1;
-        }
-        if (memcmp(want.get(), have.get(), static_cast<size_t>(n)) != 0) {
-            syslog(LOG_ERR, "%s:%d(%s) compare file [%s] vs [%s] error at offset 0x%llX", UPDT_SOURCE, __LINE__,
-                   __func__, file, device, static_cast<unsigned long long>(done));
-            return -1;
-        }
-        done += static_cast<uint64_t>(n);
-        gullDoneBytes += static_cast<uint64_t>(n);
-        WriteProgress();
-    }
-    return CheckLength(__func__, file, done, length) ? 0 : -1;
+    return StreamImage(__func__, file, device, O_RDONLY, length, chunk,
+                       [&](int fd, const unsigned char *want, size_t n, uint64_t offset) {
+                           if (ReadDevice(fd, have.get(), n) != static_cast<ssize_t>(n)) {
+                               syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
+                                      "UPDTVerifyFile", device, errno, strerror(errno));
+                               return false;
+                           }
+                           if (memcmp(want, have.get(), n) != 0) {
+                               syslog(LOG_ERR, "%s:%d(%s) compare file [%s] vs [%s] error at offset 0x%llX",
+                                      UPDT_SOURCE, __LINE__, "UPDTVerifyFile", file, device,
+                                      static_cast<unsigned long long>(offset));
+                               return false;
+                           }
+                           return true;
+                       });
 }
 
 int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count)
