@@ -5,6 +5,7 @@
 set -uo pipefail
 case_name=$1
 sandbox=$2
+source=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/korv-launcher-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
@@ -41,7 +42,11 @@ KeptTreeLinksAreRefused)
     case $out in *"$tree/$dir is a link"*) ;; *) fail "$dir: message: $out" ;; esac
     [ "$(snapshot "$victim")" = "$before" ] || fail "$dir: the host folder changed"
     rm "$tree/$dir"
-    if [ "$dir" = tmp ]; then mkdir -m 1777 "$tree/tmp"; else mv "$scratch/aside" "$tree/$dir"; fi
+    if [ "$dir" = tmp ]; then
+      mkdir -m 1777 "$tree/tmp" && chown "$("$sandbox" --host-owner 0:0)" "$tree/tmp"
+    else
+      mv "$scratch/aside" "$tree/$dir"
+    fi
   done
   "$sandbox" "$tree" -- /bin/true || fail "the tree no longer works"
   ;;
@@ -63,27 +68,139 @@ KeptTreeKeepsItsOwnPrograms)
   ;;
 
 KeptTreeKeepsFileOwners)
-  # Ids 0 to 65535 inside are the host's own as root, an ordinary user's subordinate ids (from
-  # /etc/subuid and /etc/subgid) otherwise, or, without those, only the caller (as root).
+  # Owners inside behave as on the device; on the host they are the ids the launcher maps them
+  # to (`korv-sandbox --host-owner`): a fixed range as root, an ordinary user's subordinate ids
+  # (from /etc/subuid and /etc/subgid), or, without those, only the caller.
   tree=$scratch/tree
   out=$("$sandbox" "$tree" -- /bin/sh -c 'echo x >/etc/owned; chown 1234:5678 /etc/owned 2>/dev/null && echo chowned
     /bin/stat -c "%u:%g" /etc/owned; wc -l </proc/self/uid_map') || fail "first session: $out"
-  if [ "$(id -u)" -eq 0 ]; then
-    expected_host=1234:5678
-  elif [ "$(echo "$out" | tail -1)" -gt 1 ]; then
-    uid_base=$(grep -E "^($(id -un)|$(id -u)):" /etc/subuid | head -1 | cut -d: -f2)
-    gid_base=$(grep -E "^($(id -un)|$(id -u)):" /etc/subgid | head -1 | cut -d: -f2)
-    expected_host=$((uid_base + 1233)):$((gid_base + 5677))
-  else
+  if [ "$(echo "$out" | tail -1)" -eq 1 ]; then
     [ "$out" = $'0:0\n1' ] || fail "caller only: $out"
     [ "$(stat -c '%u:%g' "$tree/etc/owned")" = "$(id -u):$(id -g)" ] || fail "owner on the host"
+    "$sandbox" --host-owner 1234:5678 >/dev/null 2>&1 && fail "an unmapped owner was translated"
     echo "ok: $case_name"
     exit 0
   fi
+  expected_host=$("$sandbox" --host-owner 1234:5678) || fail "--host-owner"
   [ "$out" = "$(printf 'chowned\n1234:5678\n2')" ] || fail "inside: $out"
   [ "$(stat -c '%u:%g' "$tree/etc/owned")" = "$expected_host" ] || fail "owner on the host: $(stat -c '%u:%g' "$tree/etc/owned")"
+  [ "$(stat -c '%u:%g' "$tree")" = "$("$sandbox" --host-owner 0:0)" ] || fail "the tree's own owner"
   out=$("$sandbox" "$tree" -- /bin/stat -c '%u:%g' /etc/owned) || fail "second session"
   [ "$out" = 1234:5678 ] || fail "owner in the next session: $out"
+  ;;
+
+RootInsideIsNoHostRoot)
+  # A setuid-root program and a program with a file capability, made inside a kept tree, give
+  # a host user who reaches the tree no privilege: root inside is never the host's root.
+  [ "$(id -u)" -eq 0 ] || { echo "ok: $case_name (root only)"; exit 0; }
+  chmod 755 "$scratch"
+  tree=$scratch/tree
+  "$sandbox" "$tree" --bind-ro /usr/sbin -- /bin/sh -c '
+    cp /.korvsim/tools/id /tmp/suid-id && chown 0:0 /tmp/suid-id && chmod 4755 /tmp/suid-id &&
+    cp /.korvsim/tools/cat /tmp/capped &&
+    /.korvsim/host/usr/sbin/setcap cap_dac_read_search+ep /tmp/capped' || fail "making the files"
+  root_host=$("$sandbox" --host-owner 0:0)
+  [ "$root_host" != 0:0 ] || fail "root inside is the host's root"
+  [ "$(stat -c '%u:%g %a' "$tree/tmp/suid-id")" = "$root_host 4755" ] || fail "setuid file: $(stat -c '%u:%g %a' "$tree/tmp/suid-id")"
+  as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+  euid=$(as_nobody "$tree/tmp/suid-id" -u) || fail "running the setuid file"
+  [ "$euid" = "${root_host%:*}" ] || fail "the setuid file ran as $euid"
+  as_nobody "$tree/tmp/capped" /etc/shadow >/dev/null 2>&1 && fail "the capability file read /etc/shadow"
+  /usr/sbin/getcap -n "$tree/tmp/capped" | grep -q "rootid=${root_host%:*}" || fail "capability: $(/usr/sbin/getcap -n "$tree/tmp/capped")"
+  ;;
+
+TerminalCannotBeTypedInto)
+  # Under a terminal (script), the command gets a terminal of the launcher's own in a session of
+  # its own: text it pushes with TIOCSTI never reaches the caller's shell.
+  build=$(cd "$(dirname "$sandbox")/.." && pwd)
+  printf '%s\n' "ICU_DATA='$build/icudata' '$sandbox' --fresh --bind-ro '$build' -- '$build/tests/korv_test_sandbox' --gtest_filter='Terminal.*' --gtest_color=no" \
+    'echo "sandbox: $?"' 'read -r -t 2 line && echo "typed: $line"' 'echo end' >"$scratch/run.sh"
+  out=$(script -qec "bash '$scratch/run.sh'" /dev/null </dev/null 2>&1)
+  case $out in *"typed:"*) fail "text reached the caller's terminal: $out" ;; esac
+  case $out in *"sandbox: 0"*) ;; *) fail "the inside test failed: $out" ;; esac
+  case $out in *"[  PASSED  ] 1 test"*) ;; *) fail "the inside test did not run: $out" ;; esac
+  ;;
+
+StdinIsHandedThroughAPipe)
+  # A host file or folder given as standard input reaches the command as a pipe: it cannot be
+  # reopened for writing, nor walked out of.
+  echo data >"$scratch/input"
+  chmod 444 "$scratch/input"
+  check='test -p /proc/self/fd/0 && echo pipe; cat'
+  out=$("$sandbox" --fresh -- /bin/sh -c "$check" <"$scratch/input") || fail "file: $out"
+  [ "$out" = $'pipe\ndata' ] || fail "file: $out"
+  out=$("$sandbox" --fresh -- /bin/sh -c "$check; ls /proc/self/fd/0/ 2>&1 | head -1" <"$scratch") || fail "folder: $out"
+  [ "$(echo "$out" | head -1)" = pipe ] || fail "folder: $out"
+  case $out in *input*) fail "the folder was listed: $out" ;; esac
+  [ "$(cat "$scratch/input")" = data ] || fail "the file changed"
+  out=$(echo piped | "$sandbox" --fresh -- /bin/sh -c "$check") || fail "pipe: $out"
+  [ "$out" = $'pipe\npiped' ] || fail "pipe: $out"
+  ;;
+
+TreePathSwapIsRefused)
+  # A host user who owns a folder on the tree's path swaps it with a link to another folder
+  # (RENAME_EXCHANGE) while sessions start: no session lays a tree out in that folder.
+  [ "$(uname -m)" = x86_64 ] || { echo "ok: $case_name (x86_64 only)"; exit 0; }
+  mkdir -p "$scratch/a/tree" "$scratch/victim/tree"
+  echo keep >"$scratch/victim/file"
+  ln -s "$scratch/victim" "$scratch/b"
+  "$sandbox" "$scratch/a/tree" -- /bin/true || fail "the first session"
+  before=$(snapshot "$scratch/victim"; snapshot "$scratch/victim/tree")
+  perl -e 'my ($a, $b) = @ARGV; my $end = time + 120;
+    while (time < $end) { syscall(316, -100, $a, -100, $b, 2) }' "$scratch/a" "$scratch/b" &
+  swapper=$!
+  ran=0 refused=0
+  for _ in $(seq 100); do
+    if out=$("$sandbox" "$scratch/a/tree" -- /bin/true 2>&1); then ran=$((ran + 1))
+    else
+      case $out in *"is a link"*) refused=$((refused + 1)) ;; *) kill $swapper; fail "start: $out" ;; esac
+    fi
+  done
+  kill $swapper
+  wait $swapper 2>/dev/null
+  [ "$(snapshot "$scratch/victim"; snapshot "$scratch/victim/tree")" = "$before" ] || fail "the victim folder changed"
+  [ $((ran + refused)) -eq 100 ] || fail "ran $ran, refused $refused"
+  ;;
+
+KeptTreeOneSessionAtATime)
+  # A second session on a kept tree waits for the first (bounded by KORV_TREE_WAIT seconds),
+  # so it never overwrites the first's token nor takes its /dev/log.
+  tree=$scratch/tree
+  "$sandbox" "$tree" -- /bin/true || fail "laying out"
+  "$sandbox" "$tree" -- /bin/sh -c 'cp /.korvsim/sandbox /tmp/token; echo started >/tmp/started
+    sleep 3; cmp -s /.korvsim/sandbox /tmp/token && test -S /dev/log && echo intact' >"$scratch/first.out" &
+  first=$!
+  wait_for test -e "$tree/tmp/started" || fail "the first session did not start"
+  out=$(KORV_TREE_WAIT=1 "$sandbox" "$tree" -- /bin/true 2>&1)
+  rc=$?
+  [ $rc -eq 125 ] || fail "a second session ran beside the first (rc $rc)"
+  case $out in *"is in use by another session"*) ;; *) fail "message: $out" ;; esac
+  out=$("$sandbox" "$tree" -- /bin/sh -c 'echo second' 2>/dev/null) || fail "the waiting session"
+  [ "$out" = second ] || fail "the waiting session: $out"
+  wait $first || fail "the first session"
+  [ "$(cat "$scratch/first.out")" = intact ] || fail "the first session was disturbed: $(cat "$scratch/first.out")"
+  rm "$tree/tmp/started"
+  ;;
+
+FreshTreeSizeIsLimited)
+  # A fresh tree's tmpfs holds what --tree-size allows, not half of the host's memory.
+  out=$("$sandbox" --fresh --tree-size 8m -- /bin/sh -c 'dd if=/dev/zero of=/tmp/big bs=1M count=16 2>/dev/null; echo $?')
+  [ "$out" != 0 ] || fail "16 MiB fit in an 8 MiB tree"
+  out=$("$sandbox" --fresh --tree-size 64m -- /bin/sh -c 'dd if=/dev/zero of=/tmp/big bs=1M count=16 2>/dev/null; echo $?')
+  [ "$out" = 0 ] || fail "16 MiB did not fit in a 64 MiB tree"
+  "$sandbox" --fresh --tree-size bogus -- /bin/true 2>/dev/null && fail "a bad size was taken"
+  ;;
+
+CallerKeyringStaysOutside)
+  # A key in the caller's session keyring is not in the command's, which is new and empty.
+  [ "$(uname -m)" = x86_64 ] || { echo "ok: $case_name (x86_64 only)"; exit 0; }
+  build=$(cd "$(dirname "$sandbox")/.." && pwd)
+  out=$(perl -e 'my ($type, $name, $key) = ("user", "korv-probe", "secret");
+      syscall(248, $type, $name, $key, 6, -3) > 0 or die "add_key: $!\n"; exec @ARGV' \
+    env ICU_DATA="$build/icudata" "$sandbox" --fresh --bind-ro "$source" --bind-ro "$build" -- "$build/tests/korv_test_sandbox" \
+    --gtest_filter='FromInside/Attempts.FailAndLeaveTheHostAlone/ReachSessionKeyring' --gtest_color=no 2>&1) ||
+    fail "inside: $out"
+  case $out in *"[  PASSED  ] 1 test"*) ;; *) fail "the inside test did not run: $out" ;; esac
   ;;
 
 UnusableTreesAreRefused)

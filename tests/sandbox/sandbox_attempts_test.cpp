@@ -2,20 +2,30 @@
 // leave the host as it was.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/keyctl.h>
 #include <linux/nsfs.h>
 #include <sched.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -86,16 +96,151 @@ int rebind_rw()
     return remount_rw("/tmp/again");
 }
 
+// A nested user and pid namespace of the command's own mounts a full procfs and writes a
+// harmless host setting; the attempt succeeds when the setting changed (it is then put back).
+int nested_sysctl()
+{
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWPID) != 0)
+        return errno;
+    korvtest::write_file("/proc/self/setgroups", "deny");
+    korvtest::write_file("/proc/self/uid_map", "0 0 1\n");
+    korvtest::write_file("/proc/self/gid_map", "0 0 1\n");
+    pid_t pid = fork();
+    if (pid < 0)
+        return errno;
+    if (pid == 0) {
+        korvtest::make_dirs("/tmp/nested");
+        if (mount("proc", "/tmp/nested", "proc", 0, nullptr) != 0)
+            _exit(errno);
+        const char *path = "/tmp/nested/sys/kernel/printk_ratelimit";
+        std::string before = korvtest::read_file(path);
+        int fd = open(path, O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            _exit(errno);
+        std::string changed = std::to_string(std::atoi(before.c_str()) + 1) + "\n";
+        ssize_t n = write(fd, changed.data(), changed.size());
+        int err = errno;
+        close(fd);
+        if (korvtest::read_file(path) == before)
+            _exit(n < 0 ? err : EPERM);
+        korvtest::write_file(path, before);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : EINTR;
+}
+
+// A terminal of the command's own (a new devpts instance) as its controlling terminal: pushing
+// input into it is what would type into the caller's, and is refused.
+int type_into_terminal()
+{
+    korvtest::make_dirs("/tmp/pts");
+    if (mount("devpts", "/tmp/pts", "devpts", 0, "newinstance,ptmxmode=0666") != 0)
+        return errno;
+    int master = open("/tmp/pts/ptmx", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int number = -1;
+    if (master < 0 || unlockpt(master) != 0 || ioctl(master, TIOCGPTN, &number) != 0)
+        return errno;
+    if (setsid() < 0)
+        return errno;
+    int slave = open(("/tmp/pts/" + std::to_string(number)).c_str(), O_RDWR | O_CLOEXEC);
+    if (slave < 0 || ioctl(slave, TIOCSCTTY, 0) != 0)
+        return errno;
+    char c = 'x';
+    if (ioctl(slave, TIOCSTI, &c) != 0)
+        return errno;
+    return 0;
+}
+
+// pid 1 of the sandbox is a copy of the launcher: its environment, memory and tracing.
+int read_init_environment()
+{
+    std::string env = korvtest::read_file("/proc/1/environ");
+    if (env.empty() && errno != 0)
+        return errno;
+    return env.find_first_not_of('\0') == std::string::npos ? EPERM : 0;
+}
+
+int open_init(const char *file, int flags)
+{
+    int fd = open((std::string("/proc/1/") + file).c_str(), flags | O_CLOEXEC);
+    return fd < 0 ? errno : (close(fd), 0);
+}
+
+int trace_init()
+{
+    if (ptrace(PTRACE_SEIZE, 1, nullptr, nullptr) != 0)
+        return errno;
+    ptrace(PTRACE_DETACH, 1, nullptr, nullptr);
+    return 0;
+}
+
+// The session keyring: any key in it came from outside, since the sandbox's is new.
+int session_keyring_keys()
+{
+    long size = syscall(SYS_keyctl, KEYCTL_READ, KEY_SPEC_SESSION_KEYRING, nullptr, 0);
+    if (size < 0)
+        return errno;
+    char name[256] = {};
+    long n = syscall(SYS_keyctl, KEYCTL_DESCRIBE, KEY_SPEC_SESSION_KEYRING, name, sizeof name - 1);
+    // "keyring;UID;GID;PERM;_ses": a joined, anonymous session keyring.
+    std::string text = n > 0 ? std::string(name) : std::string();
+    bool own = text.size() > 5 && text.compare(text.size() - 5, 5, ";_ses") == 0;
+    return size == 0 && own ? ENOKEY : 0;
+}
+
+// Processes beyond the session's limit cannot be made, whatever root inside asks for.
+int exceed_process_limit()
+{
+    struct rlimit lim = {RLIM_INFINITY, RLIM_INFINITY};
+    if (setrlimit(RLIMIT_NPROC, &lim) == 0)
+        return 0;
+    std::vector<pid_t> children;
+    int err = 0;
+    for (int i = 0; i < 5000; ++i) {
+        pid_t pid = fork();
+        if (pid < 0) {
+            err = errno;
+            break;
+        }
+        if (pid == 0) {
+            pause();
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children)
+        kill(pid, SIGKILL);
+    for (pid_t pid : children)
+        waitpid(pid, nullptr, 0);
+    return err;
+}
+
+// A fresh tree's tmpfs has a size of its own, far below the host's memory.
+int tree_unbounded()
+{
+    struct statfs fs {};
+    if (statfs("/", &fs) != 0)
+        return errno;
+    unsigned long long bytes = static_cast<unsigned long long>(fs.f_blocks) * fs.f_bsize;
+    return bytes <= (1ull << 30) ? ENOSPC : 0;
+}
+
+const char *const kDevices[] = {"/dev/null", "/dev/full", "/dev/zero", "/dev/random", "/dev/urandom"};
+
 struct Attempt {
-    const char *name;
+    std::string name;
     std::function<int()> run;
 };
 
-const Attempt kAttempts[] = {
+std::vector<Attempt> attempts()
+{
+    std::vector<Attempt> list = {
     {"RemountLibrariesReadWrite", [] { return remount_rw("/usr/lib"); }},
     {"RemountCheckoutReadWrite", [] { return remount_rw(KORV_SOURCE_DIR); }},
     {"RemountBuildReadWrite", [] { return remount_rw(KORV_BINARY_DIR); }},
-    {"RemountShellReadWrite", [] { return remount_rw("/.korvsim/tools/sh"); }},
+    {"RemountToolsReadWrite", [] { return remount_rw("/.korvsim/tools"); }},
     {"RemountSuperblockReadWrite",
      [] { return result(mount(nullptr, KORV_SOURCE_DIR, nullptr, MS_REMOUNT, nullptr)); }},
     {"BindAgainAndRemountReadWrite", rebind_rw},
@@ -114,7 +259,23 @@ const Attempt kAttempts[] = {
          int fd = open("/.korvsim/tools/sh", O_WRONLY | O_CLOEXEC);
          return fd < 0 ? errno : (close(fd), 0);
      }},
-};
+    {"NestedNamespaceWritesSysctl", nested_sysctl},
+    {"TypeIntoTerminal", type_into_terminal},
+    {"ReadInitEnvironment", read_init_environment},
+    {"ReadInitMemory", [] { return open_init("mem", O_RDONLY); }},
+    {"TraceInit", trace_init},
+    {"ReachSessionKeyring", session_keyring_keys},
+    {"ExceedProcessLimit", exceed_process_limit},
+    {"FillHostMemory", tree_unbounded},
+    };
+    for (const char *dev : kDevices) {
+        std::string name = std::string(dev + 5);
+        name[0] = static_cast<char>(toupper(name[0]));
+        list.push_back({"Chmod" + name, [dev] { return result(chmod(dev, 0600)); }});
+        list.push_back({"Chown" + name, [dev] { return result(chown(dev, 0, 0)); }});
+    }
+    return list;
+}
 
 // A path of /proc/self/mountinfo, where blanks and backslashes are octal escapes ("\040").
 std::string unescape_octal(const std::string &text)
@@ -154,8 +315,15 @@ void expect_host_unchanged()
         EXPECT_FALSE(korvtest::file_exists(dir + "/korv-probe")) << dir;
         EXPECT_EQ(mount_options(dir).substr(0, 3), "ro,") << dir;
     }
-    EXPECT_EQ(mount_options("/.korvsim/tools/sh").substr(0, 3), "ro,");
+    EXPECT_EQ(mount_options("/.korvsim/tools").substr(0, 3), "ro,");
     EXPECT_EQ(open("/.korvsim/tools/sh", O_WRONLY | O_CLOEXEC), -1);
+    for (const char *dev : kDevices) {
+        struct stat st {};
+        ASSERT_EQ(stat(dev, &st), 0) << dev;
+        EXPECT_TRUE(S_ISCHR(st.st_mode)) << dev;
+        EXPECT_EQ(st.st_mode & 07777, 0666u) << dev;
+        EXPECT_EQ(mount_options(dev).substr(0, 3), "ro,") << dev;
+    }
 }
 
 void PrintTo(const Attempt &attempt, std::ostream *os)
@@ -179,16 +347,35 @@ TEST_P(Attempts, FailAndLeaveTheHostAlone)
     expect_host_unchanged();
 }
 
-INSTANTIATE_TEST_SUITE_P(FromInside, Attempts, testing::ValuesIn(kAttempts),
-                         [](const testing::TestParamInfo<Attempt> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(FromInside, Attempts, testing::ValuesIn(attempts()),
+                         [](const testing::TestParamInfo<Attempt> &info) { return info.param.name; });
+
+// Run under a terminal (the sandbox.Launcher.TerminalCannotBeTypedInto case): the command's
+// terminal refuses TIOCSTI, and it is the controlling terminal of the command's own session.
+TEST(Terminal, CannotBeTypedInto)
+{
+    if (!isatty(0))
+        GTEST_SKIP() << "stdin is not a terminal";
+    EXPECT_EQ(getsid(0), tcgetsid(0)) << "the terminal is not the command's own session's";
+    for (char c : std::string("echo typed\n")) {
+        EXPECT_EQ(ioctl(0, TIOCSTI, &c), -1);
+        EXPECT_EQ(errno, EPERM);
+    }
+}
 
 // A host namespace handed in on stdin (the sandbox.HostNamespacesCannotBeJoined test does so for
-// each kind) cannot be joined: root of the sandbox has no rights over the host's namespaces.
+// each kind) reaches the command as a pipe, and neither it nor any namespace can be joined
+// through it: root of the sandbox has no rights over the host's namespaces either.
 TEST(HostNamespaceOnStdin, CannotBeJoined)
 {
     int type = ioctl(0, NS_GET_NSTYPE);
-    if (type < 0)
-        GTEST_SKIP() << "stdin is not a namespace";
+    if (type < 0) {
+        struct stat st {};
+        ASSERT_EQ(fstat(0, &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "stdin is neither a namespace nor the launcher's pipe";
+        EXPECT_EQ(setns(0, 0), -1);
+        return;
+    }
     struct stat before {}, handed {};
     ASSERT_EQ(fstat(0, &handed), 0);
     const char *name = type == CLONE_NEWNET    ? "net"

@@ -28,56 +28,10 @@
 
 #include "sandbox.h"
 
-namespace sandbox {
-
-[[noreturn]] void die(const std::string &what)
-{
-    fprintf(stderr, "korv-sandbox: %s: %s\n", what.c_str(), strerror(errno));
-    _exit(125);
-}
-
-[[noreturn]] void refuse(const std::string &message)
-{
-    fprintf(stderr, "korv-sandbox: %s\n", message.c_str());
-    _exit(125);
-}
-
-std::vector<std::pair<std::string, std::string>> host_tools()
-{
-    static const char *const kTools[] = {
-        "sh",      "bash",  "dd",    "mv",     "cp",     "rm",       "rmdir",  "mkdir",  "find",     "chmod",
-        "chown",   "grep",  "ln",    "touch",  "cat",    "kill",     "sleep",  "ls",     "echo",     "true",
-        "false",   "sed",   "head",  "tail",   "wc",     "cmp",      "diff",   "env",    "stat",     "readlink",
-        "sync",    "tr",    "cut",   "sort",   "uniq",   "od",       "printf", "test",   "expr",     "basename",
-        "dirname", "date",  "id",    "mount",  "umount", "tar",      "gzip",   "mktemp", "realpath", "truncate",
-    };
-    std::vector<std::pair<std::string, std::string>> found;
-    for (const char *name : kTools) {
-        for (const char *dir : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
-            char real[PATH_MAX];
-            if (realpath((std::string(dir) + name).c_str(), real) && access(real, X_OK) == 0) {
-                found.emplace_back(name, real);
-                break;
-            }
-        }
-    }
-    return found;
-}
-
-std::string inside_path(const Options &opt, const std::string &hostPath)
-{
-    for (const std::string &bound : opt.bindRo) {
-        if (hostPath == bound || hostPath.rfind(bound + "/", 0) == 0)
-            return kHostDir + hostPath;
-    }
-    return {};
-}
-
-}  // namespace sandbox
-
 namespace {
 
 using sandbox::die;
+using sandbox::Fd;
 using sandbox::Options;
 using sandbox::refuse;
 
@@ -85,8 +39,9 @@ const char kTreePrefix[] = "korv-tree.";
 
 [[noreturn]] void usage()
 {
-    fprintf(stderr, "usage: korv-sandbox [--keep] [--bind-ro PATH]... [--env NAME[=VALUE]]... (TREE | --fresh) "
-                    "-- COMMAND [ARG...]\n");
+    fprintf(stderr, "usage: korv-sandbox [--keep] [--bind-ro PATH]... [--env NAME[=VALUE]]... [--pids N] "
+                    "[--tree-size SIZE] (TREE | --fresh) -- COMMAND [ARG...]\n"
+                    "       korv-sandbox --host-owner UID:GID\n");
     exit(125);
 }
 
@@ -155,19 +110,20 @@ void build_env(Options &opt, const std::vector<std::string> &named)
     }
 }
 
-// A kept tree is laid out only in a folder that is empty or already a device tree.
-void check_kept_tree(const std::string &tree)
+// A kept tree is laid out only in a folder that is empty or already a device tree. Returns
+// whether it is empty.
+bool check_kept_tree(const Options &opt)
 {
     struct stat st {};
-    if (lstat((tree + "/.korvsim").c_str(), &st) == 0) {
+    if (fstatat(opt.treeFd, ".korvsim", &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(st.st_mode))
-            sandbox::refuse_link(tree + "/.korvsim");
+            sandbox::refuse_link(opt.tree + "/.korvsim");
         if (S_ISDIR(st.st_mode))
-            return;
+            return false;
     }
-    DIR *dir = opendir(tree.c_str());
+    DIR *dir = fdopendir(openat(opt.treeFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
-        die("open the tree " + tree);
+        die("open the tree " + opt.tree);
     bool empty = true;
     while (struct dirent *entry = readdir(dir)) {
         if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
@@ -175,8 +131,75 @@ void check_kept_tree(const std::string &tree)
     }
     closedir(dir);
     if (!empty)
-        refuse(tree + " is neither empty nor a device tree (it has no .korvsim folder); refusing to lay a tree "
-                      "out over it");
+        refuse(opt.tree + " is neither empty nor a device tree (it has no .korvsim folder); refusing to lay a tree "
+                          "out over it");
+    return true;
+}
+
+// The kept tree's folder, looked up once, one component at a time and never through a link;
+// missing components are made. Every later step uses the descriptor returned.
+Fd resolve_tree(const std::string &shown)
+{
+    Fd cur(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::string done;
+    size_t pos = 1;
+    while (cur.get() >= 0 && pos <= shown.size()) {
+        size_t slash = std::min(shown.find('/', pos), shown.size());
+        std::string name = shown.substr(pos, slash - pos);
+        pos = slash + 1;
+        if (name.empty() || name == ".")
+            continue;
+        done += "/" + name;
+        if (mkdirat(cur.get(), name.c_str(), 0755) != 0 && errno != EEXIST)
+            die("mkdir " + done);
+        Fd next(openat(cur.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) {
+            if (errno == ENOTDIR || errno == ELOOP)
+                refuse(done + " is a link or not a folder; give the tree by a path of folders, without links");
+            die("open " + done);
+        }
+        cur = std::move(next);
+    }
+    Fd tree(openat(cur.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (tree.get() < 0)
+        die("open the tree " + shown);
+    return tree;
+}
+
+// One session at a time on a kept tree: a second waits for the first, for a bounded time.
+void lock_kept_tree(const Options &opt)
+{
+    if (flock(opt.treeFd, LOCK_EX | LOCK_NB) == 0)
+        return;
+    if (errno != EWOULDBLOCK)
+        die("lock the tree " + opt.tree);
+    const char *env = getenv("KORV_TREE_WAIT");
+    int wait = env && *env ? atoi(env) : sandbox::kDefaultTreeWait;
+    fprintf(stderr, "korv-sandbox: %s is in use by another session; waiting up to %d s\n", opt.tree.c_str(), wait);
+    for (int tenth = 0; tenth < wait * 10; ++tenth) {
+        usleep(100000);
+        if (flock(opt.treeFd, LOCK_EX | LOCK_NB) == 0)
+            return;
+    }
+    refuse(opt.tree + " is in use by another session (waited " + std::to_string(wait) +
+           " s); one session at a time uses a kept tree");
+}
+
+// Started by root, a tree belongs to root inside, which is no host id below kRootIdBase.
+void own_tree(const Options &opt, bool empty)
+{
+    if (geteuid() != 0)
+        return;
+    struct stat st {};
+    if (fstat(opt.treeFd, &st) != 0)
+        die("stat the tree " + opt.tree);
+    if (st.st_uid == sandbox::kRootIdBase)
+        return;
+    if (!empty)
+        refuse(opt.tree + " was laid out with the host's own ids (its owner is " + std::to_string(st.st_uid) +
+               ", not " + std::to_string(sandbox::kRootIdBase) + "); remove it and let a new session lay it out");
+    if (fchown(opt.treeFd, sandbox::kRootIdBase, sandbox::kRootIdBase) != 0)
+        die("give the tree " + opt.tree + " to the sandbox's root");
 }
 
 // Each fresh tree's folder is locked while its session lives. Folders of sessions that ended
@@ -210,7 +233,7 @@ void sweep(const std::string &root)
     close(rootFd);
 }
 
-// A new folder for a fresh tree, locked for the session; returns the lock's descriptor.
+// A new folder for a fresh tree, locked for the session; returns its descriptor.
 int make_fresh_tree(Options &opt)
 {
     const char *env = getenv("KORV_TREE_ROOT");
@@ -238,13 +261,66 @@ int make_fresh_tree(Options &opt)
     refuse("could not make a fresh tree under " + root);
 }
 
+// Where the caller's environment lies in this process's memory (/proc/self/stat's env_start and
+// env_end), so that pid 1, a copy of this process, can wipe it.
+void find_environment(Options &opt)
+{
+    FILE *f = fopen("/proc/self/stat", "re");
+    if (!f)
+        return;
+    char buf[4096];
+    size_t n = fread(buf, 1, sizeof buf - 1, f);
+    fclose(f);
+    buf[n] = '\0';
+    char *p = strrchr(buf, ')');
+    if (!p)
+        return;
+    // Field 3 follows the command's name; env_start and env_end are fields 50 and 51.
+    int field = 2;
+    unsigned long values[52] = {};
+    for (char *tok = strtok(p + 1, " "); tok && field < 51; tok = strtok(nullptr, " "))
+        values[++field] = strtoul(tok, nullptr, 10);
+    if (field == 51 && values[51] > values[50]) {
+        opt.envStart = values[50];
+        opt.envEnd = values[51];
+    }
+}
+
+// --host-owner UID:GID: the host's owner of a file that has this owner inside, for this caller.
+int print_host_owner(const std::string &arg)
+{
+    unsigned long uid = 0, gid = 0;
+    char extra = 0;
+    if (sscanf(arg.c_str(), "%lu:%lu%c", &uid, &gid, &extra) != 2)
+        usage();
+    sandbox::IdMaps maps = sandbox::caller_id_maps();
+    long long hostUid = sandbox::host_id(maps.uids, static_cast<uint32_t>(uid));
+    long long hostGid = sandbox::host_id(maps.gids, static_cast<uint32_t>(gid));
+    if (hostUid < 0 || hostGid < 0)
+        refuse(arg + " is not mapped for this caller");
+    printf("%lld:%lld\n", hostUid, hostGid);
+    return 0;
+}
+
+long parse_count(const char *text)
+{
+    char *end = nullptr;
+    long value = strtol(text, &end, 10);
+    if (!*text || *end || value < 1)
+        usage();
+    return value;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     Options opt;
+    find_environment(opt);
     std::vector<std::string> named;
     int i = 1;
+    if (argc == 3 && std::string(argv[1]) == "--host-owner")
+        return print_host_owner(argv[2]);
     for (; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--") {
@@ -259,6 +335,10 @@ int main(int argc, char **argv)
             opt.bindRo.push_back(argv[++i]);
         else if (arg == "--env" && i + 1 < argc && argv[i + 1][0] != '=' && argv[i + 1][0] != '\0')
             named.push_back(argv[++i]);
+        else if (arg == "--pids" && i + 1 < argc)
+            opt.pids = parse_count(argv[++i]);
+        else if (arg == "--tree-size" && i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-')
+            opt.treeSize = argv[++i];
         else if (!arg.empty() && arg[0] != '-' && opt.tree.empty())
             opt.tree = arg;
         else
@@ -286,42 +366,51 @@ int main(int argc, char **argv)
     if (getenv("KORV_KEEP_TREE"))
         opt.keep = true;
 
-    int lock = -1;
+    Fd tree;
     if (opt.fresh) {
-        lock = make_fresh_tree(opt);
+        tree.reset(make_fresh_tree(opt));
+        opt.treeFd = tree.get();
+        if (opt.keep)
+            own_tree(opt, true);
     } else {
-        std::string tree = opt.tree;
-        for (size_t pos = tree.find('/', 1);; pos = tree.find('/', pos + 1)) {
-            std::string part = tree.substr(0, pos);
-            if (!part.empty() && mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-                die("mkdir " + part);
-            if (pos == std::string::npos)
-                break;
+        if (opt.tree[0] != '/') {
+            char cwd[PATH_MAX];
+            if (!getcwd(cwd, sizeof cwd))
+                die("getcwd");
+            opt.tree = std::string(cwd) + "/" + opt.tree;
         }
-        opt.tree = resolved(tree);
-        if (opt.tree.empty())
-            die("tree " + tree);
-        if (opt.tree == "/")
+        tree = resolve_tree(opt.tree);
+        opt.treeFd = tree.get();
+        struct stat st {}, hostRoot {};
+        if (fstat(opt.treeFd, &st) != 0 || stat("/", &hostRoot) != 0)
+            die("stat the tree " + opt.tree);
+        if (st.st_dev == hostRoot.st_dev && st.st_ino == hostRoot.st_ino)
             refuse("refusing to use the host's root as a tree");
-        check_kept_tree(opt.tree);
+        lock_kept_tree(opt);
+        own_tree(opt, check_kept_tree(opt));
     }
 
-    // SIGTERM and SIGHUP end the session and remove its fresh tree; SIGINT reaches the command
-    // from the terminal, and the launcher waits for it to end.
+    // SIGTERM and SIGHUP end the session and remove its fresh tree. SIGINT from the caller's
+    // terminal reaches the command through its pseudo-terminal, and the launcher waits for it
+    // to end; without a terminal it ends the session too.
+    sandbox::Relay relay;
+    relay.prepare(opt);
     sigset_t mask, old;
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
     sigaddset(&mask, SIGHUP);
     sigaddset(&mask, SIGCHLD);
+    sigaddset(&mask, SIGINT);
+    if (opt.terminal)
+        sigaddset(&mask, SIGWINCH);
     sigprocmask(SIG_BLOCK, &mask, &old);
     pid_t child = sandbox::start_sandbox(opt, old);
-    signal(SIGINT, SIG_IGN);
+    relay.started(opt);
+    signal(SIGPIPE, SIG_IGN);
 
     int rc = 125;
     for (;;) {
-        siginfo_t info {};
-        if (sigwaitinfo(&mask, &info) < 0)
-            continue;
+        siginfo_t info = relay.run(mask);
         if (info.si_signo == SIGCHLD) {
             int status = 0;
             pid_t done = waitpid(child, &status, WNOHANG);
@@ -330,6 +419,10 @@ int main(int argc, char **argv)
             rc = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             break;
         }
+        if (info.si_signo == SIGINT && opt.terminal) {
+            relay.interrupt();
+            continue;
+        }
         // The rest of the session ends with its first process.
         kill(child, SIGKILL);
         while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
@@ -337,11 +430,10 @@ int main(int argc, char **argv)
         rc = 128 + info.si_signo;
         break;
     }
+    relay.restore();
     if (opt.fresh && !opt.keep)
         rmdir(opt.tree.c_str());  // the tree lived on a tmpfs of the session: the folder is empty
     else if (opt.fresh)
         fprintf(stderr, "korv-sandbox: tree kept at %s\n", opt.tree.c_str());
-    if (lock >= 0)
-        close(lock);
     return rc;
 }

@@ -2,6 +2,7 @@
 // the marker, the syslog recorder, then the command with its listed environment.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/keyctl.h>
 #include <net/if.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,14 +10,18 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,6 +30,7 @@
 namespace sandbox {
 namespace {
 
+// /proc/1 up to this links into the sandbox's procfs, unless the pid namespace's pids end sooner.
 constexpr int kProcPidLinks = 4096;
 
 const char *const kTreeDirs[] = {"/bin", "/sbin", "/dev", "/etc", "/etc.defaults", "/proc/sys/kernel", "/proc/net",
@@ -71,7 +77,7 @@ void offer_tool(const std::string &name, const std::string &path)
 }
 
 // The folders every device tree has, and the links that make the host's loader and tools work.
-void lay_out(const std::vector<std::string> &tools)
+void lay_out(const std::vector<std::string> &tools, int lastPid)
 {
     for (const char *dir : kTreeDirs)
         make_dirs(dir);
@@ -87,7 +93,7 @@ void lay_out(const std::vector<std::string> &tools)
     // calls expect (LeakSanitizer reads /proc/<pid>/task by number).
     link_once("/.korvsim/proc/self", "/proc/self");
     link_once("/.korvsim/proc/thread-self", "/proc/thread-self");
-    for (int pid = 1; pid <= kProcPidLinks; ++pid)
+    for (int pid = 1; pid <= std::min(lastPid, kProcPidLinks); ++pid)
         link_once("/.korvsim/proc/" + std::to_string(pid), "/proc/" + std::to_string(pid));
 }
 
@@ -177,8 +183,27 @@ void drain_log(int sock, int out)
     }
 }
 
+// A keyring of its own, empty: nothing of the caller's session keyring is reachable.
+void join_new_keyring()
+{
+    if (syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr) < 0)
+        die("new session keyring");
+}
+
+// The command: a session of its own, the relay's terminal as its controlling one, a new
+// keyring, no typing into terminals, and the listed environment.
 [[noreturn]] void exec_command(const Options &opt, const std::string &token)
 {
+    if (setsid() < 0)
+        die("setsid");
+    if (opt.terminal) {
+        for (int fd = 0; fd < 3; ++fd) {
+            if (isatty(fd) && ioctl(fd, TIOCSCTTY, 0) == 0)
+                break;
+        }
+    }
+    join_new_keyring();
+    forbid_terminal_typing();
     clearenv();
     for (const auto &[name, value] : opt.env)
         setenv(name.c_str(), value.c_str(), 1);
@@ -192,11 +217,39 @@ void drain_log(int sock, int out)
     _exit(127);
 }
 
+// pid 1 never exec'd: it is a copy of the launcher. Its memory is nobody's to read or trace,
+// and the caller's environment, which /proc/1/environ would show, is wiped from it.
+void seal_init(const Options &opt)
+{
+    if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0)
+        die("not dumpable");
+    clearenv();
+    if (opt.envEnd > opt.envStart)
+        memset(reinterpret_cast<void *>(opt.envStart), 0, opt.envEnd - opt.envStart);
+    join_new_keyring();
+}
+
+// Processes of the session: the caller's limit or the sandbox's, whichever is lower. The count
+// is the session's own, since it is kept per user namespace, and root inside cannot raise it.
+void limit_processes(long pids)
+{
+    struct rlimit lim {};
+    if (getrlimit(RLIMIT_NPROC, &lim) != 0)
+        die("process limit");
+    rlim_t want = static_cast<rlim_t>(pids);
+    if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < want)
+        want = lim.rlim_max;
+    lim.rlim_cur = lim.rlim_max = want;
+    if (setrlimit(RLIMIT_NPROC, &lim) != 0)
+        die("process limit");
+}
+
 }  // namespace
 
-[[noreturn]] void run_init(const Options &opt, const std::vector<std::string> &tools)
+[[noreturn]] void run_init(const Options &opt, const std::vector<std::string> &tools, int lastPid)
 {
-    lay_out(tools);
+    seal_init(opt);
+    lay_out(tools, lastPid);
     sethostname("vaultmere", 9);
     loopback_up();
     std::string token = random_token();
@@ -226,6 +279,7 @@ void drain_log(int sock, int out)
     if (sigfd < 0)
         die("signalfd");
 
+    limit_processes(opt.pids);
     pid_t child = fork();
     if (child < 0)
         die("fork");

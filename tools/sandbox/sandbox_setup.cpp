@@ -1,17 +1,20 @@
 // The namespaces of a sandbox session. The tree's own mount and the read-only binds are made in
-// a first private mount namespace, never through a link of the tree; a second one, entered
+// a first private mount namespace, on the tree's folder as the launcher resolved it, never
+// through a link of the tree; a second one, entered
 // with new user and pid namespaces, gets them locked read-only, and switches its root to the
 // tree; the command then lives in a third user namespace below, which does not own the pid
 // namespace.
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
-#include <pwd.h>
+#include <linux/openat2.h>
 #include <spawn.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -41,34 +44,6 @@ const char *const kFixedDirs[] = {
 
 const char *const kLibDirs[] = {"/usr/lib", "/usr/lib64", "/usr/libexec"};
 const char *const kDevices[] = {"null", "zero", "urandom", "random", "full"};
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(Fd &&other) noexcept : fd_(other.release()) {}
-    Fd &operator=(Fd &&other) noexcept
-    {
-        reset(other.release());
-        return *this;
-    }
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    int release()
-    {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 // Opens TREE/rel as a folder, one component at a time and never through a link; creates the
 // missing components when asked. An invalid Fd when it is missing and not created.
@@ -129,14 +104,23 @@ Fd mount_file(int dir, const std::string &shown, const char *name)
     return fd;
 }
 
-// A detached copy of a host folder or file, with the given mount attributes on all of it.
-Fd clone_host(const std::string &src, uint64_t attrs)
+// A detached copy of a host folder or file, with the given mount attributes on all of it; with
+// a user namespace, its owners are shown through that namespace's ids (an idmapped mount), where
+// the file system can.
+Fd clone_host(const std::string &src, uint64_t attrs, int userns = -1)
 {
     Fd fd(open_tree(AT_FDCWD, src.c_str(), OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE));
     if (fd.get() < 0)
         die("bind " + src);
     struct mount_attr attr {};
     attr.attr_set = attrs;
+    if (userns >= 0) {
+        struct mount_attr mapped = attr;
+        mapped.attr_set |= MOUNT_ATTR_IDMAP;
+        mapped.userns_fd = static_cast<uint64_t>(userns);
+        if (mount_setattr(fd.get(), "", AT_EMPTY_PATH | AT_RECURSIVE, &mapped, sizeof mapped) == 0)
+            return fd;
+    }
     if (mount_setattr(fd.get(), "", AT_EMPTY_PATH | AT_RECURSIVE, &attr, sizeof attr) != 0)
         die("mount attributes of " + src);
     return fd;
@@ -148,18 +132,18 @@ void attach(const Fd &mnt, const Fd &target, const std::string &shown)
         die("mount on " + shown);
 }
 
-// The tree's own mount, nosuid and nodev: a new tmpfs for a fresh tree, else the folder bound
-// onto itself. Returns the root of that mount.
-Fd mount_tree(const Options &opt)
+// The tree's own mount, nosuid and nodev, over the tree's folder `dir`: a new tmpfs of the size
+// asked for a fresh tree, else the folder bound onto itself. Returns the root of that mount.
+Fd mount_tree(const Options &opt, const Fd &dir)
 {
-    Fd dir(open(opt.tree.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir.get() < 0)
-        die("open the tree " + opt.tree);
     Fd mnt;
     if (opt.fresh && !opt.keep) {
         Fd fs(fsopen("tmpfs", FSOPEN_CLOEXEC));
-        if (fs.get() < 0 || fsconfig(fs.get(), FSCONFIG_SET_STRING, "mode", "0755", 0) != 0 ||
-            fsconfig(fs.get(), FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) != 0)
+        if (fs.get() < 0 || fsconfig(fs.get(), FSCONFIG_SET_STRING, "mode", "0755", 0) != 0)
+            die("create the tree's tmpfs");
+        if (fsconfig(fs.get(), FSCONFIG_SET_STRING, "size", opt.treeSize.c_str(), 0) != 0)
+            die("size " + opt.treeSize + " of the tree's tmpfs");
+        if (fsconfig(fs.get(), FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) != 0)
             die("create the tree's tmpfs");
         mnt.reset(fsmount(fs.get(), FSMOUNT_CLOEXEC, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV));
         if (mnt.get() < 0)
@@ -177,11 +161,38 @@ Fd mount_tree(const Options &opt)
     return mnt;
 }
 
-// In the first mount namespace: every bind the sandbox offers, read-only where it is the host's.
-void set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std::string>> &tools)
+const char kToolFolder[] = "/usr/bin";
+
+// Whether FOLDER/NAME is each tool, as a program or a link that stays in the folder.
+bool tools_in_one_folder(const std::vector<std::pair<std::string, std::string>> &tools, const char *folder)
+{
+    for (const auto &tool : tools) {
+        std::string path = std::string(folder) + "/" + tool.first;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0)
+            return false;
+        if (S_ISLNK(st.st_mode)) {
+            char target[PATH_MAX];
+            ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+            if (n <= 0 || memchr(target, '/', static_cast<size_t>(n)) || (n == 2 && target[0] == '.' && target[1] == '.'))
+                return false;
+        } else if (!S_ISREG(st.st_mode)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// In the first mount namespace: every bind the sandbox offers, read-only where it is the host's,
+// on the tree's folder (the process's working folder, resolved once by the launcher). Returns
+// the root of the tree's own mount.
+Fd set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std::string>> &tools, int userns)
 {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         die("private mounts");
+    Fd dir(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        die("open the tree " + opt.tree);
     constexpr uint64_t kReadOnly = MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV;
 
     // Copies of the host's folders are taken before the tree is mounted, so that a tree inside
@@ -193,41 +204,58 @@ void set_up_tree(const Options &opt, const std::vector<std::pair<std::string, st
     };
     std::vector<Bind> binds;
     for (const std::string &path : opt.bindRo)
-        binds.push_back({clone_host(path, kReadOnly), std::string(kHostDir + 1) + path, false});
-    for (const char *dir : kLibDirs) {
+        binds.push_back({clone_host(path, kReadOnly, userns), std::string(kHostDir + 1) + path, false});
+    for (const char *lib : kLibDirs) {
         struct stat st {};
-        if (stat(dir, &st) == 0 && S_ISDIR(st.st_mode))
-            binds.push_back({clone_host(dir, kReadOnly), dir + 1, false});
+        if (stat(lib, &st) == 0 && S_ISDIR(st.st_mode))
+            binds.push_back({clone_host(lib, kReadOnly, userns), lib + 1, false});
     }
-    for (const auto &[name, src] : tools)
-        binds.push_back({clone_host(src, kReadOnly), std::string(kToolDir + 1) + "/" + name, true});
+    // One bind of the host's folder of programs when it holds every tool (its links relative),
+    // else one bind per tool: every mount is copied into each namespace of every session.
+    if (tools_in_one_folder(tools, kToolFolder)) {
+        binds.push_back({clone_host(kToolFolder, kReadOnly, userns), kToolDir + 1, false});
+    } else {
+        for (const auto &[name, src] : tools)
+            binds.push_back({clone_host(src, kReadOnly, userns), std::string(kToolDir + 1) + "/" + name, true});
+    }
+    // Device nodes work on a read-only bind, and their mode and owner cannot change through it.
     for (const char *dev : kDevices) {
         std::string src = std::string("/dev/") + dev;
         if (access(src.c_str(), F_OK) == 0)
-            binds.push_back({clone_host(src, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NOEXEC), "dev/" + std::string(dev), true});
+            binds.push_back({clone_host(src, MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NOEXEC),
+                             "dev/" + std::string(dev), true});
     }
 
-    Fd root = mount_tree(opt);
-    for (const char *dir : kFixedDirs) {
+    // Started by root, what is made in the tree belongs to the tree's root, never to the host's,
+    // and no host permission check is passed by privilege from here on.
+    if (geteuid() == 0) {
+        setfsgid(kRootIdBase);
+        setfsuid(kRootIdBase);
+        if (static_cast<uint32_t>(setfsuid(-1)) != kRootIdBase)
+            refuse("could not drop the host's file privileges");
+    }
+    Fd root = mount_tree(opt, dir);
+    for (const char *fixed : kFixedDirs) {
         struct stat st {};
-        if (fstatat(root.get(), dir, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (fstatat(root.get(), fixed, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (S_ISLNK(st.st_mode))
-            refuse_link(opt.tree + "/" + dir);
+            refuse_link(opt.tree + "/" + fixed);
         if (!S_ISDIR(st.st_mode))
-            refuse(opt.tree + "/" + dir + " is not a folder");
+            refuse(opt.tree + "/" + fixed + " is not a folder");
     }
     open_dir(root.get(), opt.tree, ".korvsim/proc", true);
     for (const Bind &bind : binds) {
         std::string shown = opt.tree + "/" + bind.rel;
         if (bind.file) {
             size_t slash = bind.rel.rfind('/');
-            Fd dir = open_dir(root.get(), opt.tree, bind.rel.substr(0, slash), true);
-            attach(bind.mnt, mount_file(dir.get(), shown, bind.rel.c_str() + slash + 1), shown);
+            Fd sub = open_dir(root.get(), opt.tree, bind.rel.substr(0, slash), true);
+            attach(bind.mnt, mount_file(sub.get(), shown, bind.rel.c_str() + slash + 1), shown);
         } else {
             attach(bind.mnt, open_dir(root.get(), opt.tree, bind.rel, true), shown);
         }
     }
+    return root;
 }
 
 void write_file(const std::string &path, const std::string &text)
@@ -258,12 +286,6 @@ int wait_status(pid_t pid)
     return 128 + WTERMSIG(status);
 }
 
-// How many user and group ids a map holds; 0 when none was written.
-struct IdCounts {
-    uint32_t uids = 0;
-    uint32_t gids = 0;
-};
-
 // Two pipes between a process that unshares a user namespace and the one that maps its ids.
 class Handshake {
 public:
@@ -280,17 +302,14 @@ public:
     }
     Handshake(const Handshake &) = delete;
     Handshake &operator=(const Handshake &) = delete;
-    // In the process that unshared: tells the mapper, then waits until the maps are written
-    // and returns what the mapper answers.
-    bool unshared(IdCounts *answer = nullptr)
+    // In the process that unshared: tells the mapper, then waits until the maps are written;
+    // false when the mapper could not map them.
+    bool unshared()
     {
         char byte = 0;
-        IdCounts value;
-        if (write(ready_[1], &byte, 1) != 1 || read(mapped_[0], &value, sizeof value) != sizeof value)
+        if (write(ready_[1], &byte, 1) != 1 || read(mapped_[0], &byte, 1) != 1)
             return false;
-        if (answer)
-            *answer = value;
-        return true;
+        return byte == 1;
     }
     // In the mapper: waits for the unshare; false when the other side ended first.
     bool wait_unshared()
@@ -300,9 +319,10 @@ public:
         char byte = 0;
         return read(ready_[0], &byte, 1) == 1;
     }
-    void mapped(IdCounts answer = {})
+    void mapped(bool done)
     {
-        if (write(mapped_[1], &answer, sizeof answer) != sizeof answer)
+        char byte = done ? 1 : 0;
+        if (write(mapped_[1], &byte, 1) != 1)
             die("start the sandbox");
     }
 
@@ -310,6 +330,14 @@ private:
     int ready_[2];
     int mapped_[2];
 };
+
+std::string map_text(const std::vector<IdRange> &map)
+{
+    std::string text;
+    for (const IdRange &range : map)
+        text += std::to_string(range.inside) + " " + std::to_string(range.host) + " " + std::to_string(range.count) + "\n";
+    return text;
+}
 
 void write_id_maps(const std::string &procDir, const std::string &uidMap, const std::string &gidMap,
                    bool denySetgroups)
@@ -320,10 +348,24 @@ void write_id_maps(const std::string &procDir, const std::string &uidMap, const 
     write_file(procDir + "/gid_map", gidMap);
 }
 
-// pid 1 of the new pid namespace: its own copy of the tree as the mount to switch to, the
-// sandbox's procfs, then the root switch; the host's mounts go with the old root. Then the
-// namespaces the command lives in, under a user namespace of their own: the pid namespace
-// stays owned by the one above, so the command cannot mount a procfs of its own (the
+// The pid namespace's pids end just above the session's process limit, so that every pid has
+// its /proc link and a pid is reused rather than grown. The host's procfs is still the root's
+// here; the setting is the namespace's own (a kernel without it refuses, and the host's
+// stays as it is). Returns the last pid.
+int limit_pids(long pids)
+{
+    long last = std::max(pids, 400L);
+    std::string text = std::to_string(last + 1);
+    Fd fd(open("/proc/sys/kernel/pid_max", O_WRONLY | O_CLOEXEC));
+    if (fd.get() < 0 || write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        return 1 << 22;
+    return static_cast<int>(last);
+}
+
+// pid 1 of the new pid namespace: its own copy of the tree (its working folder) as the mount to
+// switch to, the sandbox's procfs, then the root switch; the host's mounts go with the old
+// root. Then the namespaces the command lives in, under a user namespace of their own: the pid
+// namespace stays owned by the one above, so the command cannot mount a procfs of its own (the
 // sandbox's counts as visible for the kernel's check), nor a cgroup file system.
 [[noreturn]] void enter_tree(const Options &opt, const std::vector<std::string> &tools, const std::string &uidMap,
                              const std::string &gidMap)
@@ -333,13 +375,27 @@ void write_id_maps(const std::string &procDir, const std::string &uidMap, const 
     close_range(3, ~0U, 0);
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         die("private mounts");
-    // A mount copied from the first namespace is locked there, and pivot_root refuses it.
-    if (mount(opt.tree.c_str(), opt.tree.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+    int lastPid = limit_pids(opt.pids);
+    // A mount copied from the first namespace is locked there, and pivot_root refuses it: a
+    // copy of the tree is mounted on it, found through the working folder, never by its path.
+    Fd copy(open_tree(AT_FDCWD, ".", OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE));
+    if (copy.get() < 0 ||
+        move_mount(copy.get(), "", AT_FDCWD, ".", MOVE_MOUNT_F_EMPTY_PATH) != 0 || fchdir(copy.get()) != 0)
         die("bind the tree");
-    std::string proc = opt.tree + "/.korvsim/proc";
-    if (mount("proc", proc.c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, "subset=pid") != 0)
+    struct open_how how {};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH | RESOLVE_NO_XDEV;
+    Fd procDir(static_cast<int>(syscall(SYS_openat2, AT_FDCWD, ".korvsim/proc", &how, sizeof how)));
+    if (procDir.get() < 0)
+        die("open the tree's .korvsim/proc");
+    Fd fs(fsopen("proc", FSOPEN_CLOEXEC));
+    if (fs.get() < 0 || fsconfig(fs.get(), FSCONFIG_SET_STRING, "subset", "pid", 0) != 0 ||
+        fsconfig(fs.get(), FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) != 0)
+        die("create the sandbox's procfs");
+    Fd proc(fsmount(fs.get(), FSMOUNT_CLOEXEC, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV | MOUNT_ATTR_NOEXEC));
+    if (proc.get() < 0 || move_mount(proc.get(), "", procDir.get(), "", MOVE_MOUNT_F_EMPTY_PATH | MOVE_MOUNT_T_EMPTY_PATH) != 0)
         die("mount the sandbox's procfs");
-    if (chdir(opt.tree.c_str()) != 0 || syscall(SYS_pivot_root, ".", ".") != 0)
+    if (syscall(SYS_pivot_root, ".", ".") != 0)
         die("switch the root to the tree");
     if (umount2(".", MNT_DETACH) != 0 || chdir("/") != 0)
         die("detach the old root");
@@ -353,42 +409,14 @@ void write_id_maps(const std::string &procDir, const std::string &uidMap, const 
         if (!handshake.wait_unshared())
             _exit(125);
         write_id_maps("/.korvsim/proc/1", uidMap, gidMap, false);
-        handshake.mapped();
+        handshake.mapped(true);
         _exit(0);
     }
     if (unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWIPC) != 0)
         die("unshare the command's namespaces");
     if (!handshake.unshared() || wait_status(mapper) != 0)
         refuse("could not map the command's user ids");
-    run_init(opt, tools);
-}
-
-}  // namespace
-
-[[noreturn]] void refuse_link(const std::string &shown)
-{
-    refuse(shown + " is a link; the sandbox follows no links in a tree (remove it, or use another tree)");
-}
-
-namespace {
-
-// The first range of subordinate ids that /etc/subuid or /etc/subgid grants the user.
-bool subordinate_range(const char *file, const std::string &user, uid_t uid, unsigned long &start,
-                       unsigned long &count)
-{
-    FILE *f = fopen(file, "re");
-    if (!f)
-        return false;
-    char line[512];
-    bool found = false;
-    while (!found && fgets(line, sizeof line, f)) {
-        char name[256];
-        if (sscanf(line, "%255[^:]:%lu:%lu", name, &start, &count) == 3 && count > 0 &&
-            (name == user || name == std::to_string(uid)))
-            found = true;
-    }
-    fclose(f);
-    return found;
+    run_init(opt, tools, lastPid);
 }
 
 // Runs newuidmap or newgidmap quietly; true when it mapped the ids.
@@ -403,71 +431,109 @@ bool run_quietly(const std::vector<std::string> &args)
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    char *env[] = {nullptr};
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 && wait_status(pid) == 0;
 }
 
 // Started by an ordinary user, the first namespace maps 0 to the caller and, when the system
 // grants the user subordinate ids, 1 up to 65535 to them, so that file owners other than root
-// behave as on the device too. Returns the number of ids mapped, none when the child is to map
-// only the caller itself.
-IdCounts map_subordinate_ids(pid_t child)
+// behave as on the device too.
+bool map_subordinate_ids(pid_t child, const IdMaps &maps)
 {
-    struct passwd *pw = getpwuid(geteuid());
-    std::string user = pw ? pw->pw_name : "";
-    unsigned long uidStart = 0, uidCount = 0, gidStart = 0, gidCount = 0;
-    if (!subordinate_range("/etc/subuid", user, geteuid(), uidStart, uidCount) ||
-        !subordinate_range("/etc/subgid", user, geteuid(), gidStart, gidCount))
-        return {};
-    uidCount = std::min(uidCount, 65535ul);
-    gidCount = std::min(gidCount, 65535ul);
-    std::string pid = std::to_string(child);
-    if (!run_quietly({"newuidmap", pid, "0", std::to_string(geteuid()), "1", "1", std::to_string(uidStart),
-                      std::to_string(uidCount)}) ||
-        !run_quietly({"newgidmap", pid, "0", std::to_string(getegid()), "1", "1", std::to_string(gidStart),
-                      std::to_string(gidCount)}))
-        return {};
-    return {static_cast<uint32_t>(uidCount + 1), static_cast<uint32_t>(gidCount + 1)};
+    auto args = [&](const char *program, const std::vector<IdRange> &map) {
+        std::vector<std::string> list = {program, std::to_string(child)};
+        for (const IdRange &range : map) {
+            list.push_back(std::to_string(range.inside));
+            list.push_back(std::to_string(range.host));
+            list.push_back(std::to_string(range.count));
+        }
+        return list;
+    };
+    return run_quietly(args("/usr/bin/newuidmap", maps.uids)) && run_quietly(args("/usr/bin/newgidmap", maps.gids));
 }
 
-[[noreturn]] void run_sandbox(const Options &opt, Handshake &first)
+// A user namespace with the sandbox's id maps, held by its descriptor only.
+Fd mapped_userns(const IdMaps &maps)
 {
-    uid_t uid = geteuid();
-    gid_t gid = getegid();
-    bool root = uid == 0;
-    // As root the first namespace needs no user namespace of its own; otherwise the caller
-    // becomes root of one, which the next ones map.
+    Handshake handshake;
+    pid_t child = fork();
+    if (child < 0)
+        die("fork");
+    if (child == 0) {
+        if (unshare(CLONE_NEWUSER) != 0)
+            _exit(125);
+        handshake.unshared();
+        _exit(0);
+    }
+    Fd ns;
+    if (handshake.wait_unshared()) {
+        std::string proc = "/proc/" + std::to_string(child);
+        write_id_maps(proc, map_text(maps.uids), map_text(maps.gids), false);
+        ns.reset(open((proc + "/ns/user").c_str(), O_RDONLY | O_CLOEXEC));
+        handshake.mapped(true);
+    }
+    wait_status(child);
+    return ns;
+}
+
+[[noreturn]] void run_sandbox(const Options &opt, Handshake &first, IdMaps maps)
+{
+    bool root = geteuid() == 0;
+    pid_t launcher = getppid();
+    // The tree's folder becomes the working folder, which the unshare below carries over to the
+    // new mount namespace's copy of its mount: the tree is never looked up by its path again.
+    if (fchdir(opt.treeFd) != 0)
+        die("enter the tree " + opt.tree);
+    // As root the first namespace needs no user namespace of its own (it binds what only root
+    // may read); otherwise the caller becomes root of one, which the next ones map.
     if (unshare(CLONE_NEWNS | (root ? 0 : CLONE_NEWUSER)) != 0)
         die("unshare (the sandbox needs root or unprivileged user namespaces)");
-    // As root, ids 0 to 65535 stay what they are, so the tree's file owners read as on the device.
-    uint32_t uids = 65536, gids = 65536;
-    bool setgroups = true;
+    // Ids as the second namespace maps them, relative to this one.
+    std::vector<IdRange> uids = maps.uids, gids = maps.gids;
+    bool groupsAllowed = true;
     if (!root) {
-        IdCounts mapped;
-        if (!first.unshared(&mapped))
-            _exit(125);
-        uids = mapped.uids;
-        gids = mapped.gids;
-        if (uids == 0 || gids == 0) {
-            write_id_maps("/proc/self", "0 " + std::to_string(uid) + " 1\n", "0 " + std::to_string(gid) + " 1\n",
-                          true);
-            uids = gids = 1;
-            setgroups = false;
+        if (!first.unshared()) {
+            maps.uids.resize(1);
+            maps.gids.resize(1);
+            write_id_maps("/proc/self", map_text(maps.uids), map_text(maps.gids), true);
+            groupsAllowed = false;
         }
+        // This namespace's ids are the inside ids already: the next one maps them one to one.
+        uids.clear();
+        gids.clear();
+        for (const IdRange &range : maps.uids)
+            uids.push_back({range.inside, range.inside, range.count});
+        for (const IdRange &range : maps.gids)
+            gids.push_back({range.inside, range.inside, range.count});
     }
     auto tools = host_tools();
-    set_up_tree(opt, tools);
+    // Started by root, the host's folders are shown with their owners as the sandbox maps them
+    // (the host's root is root inside): a folder only root may read stays readable inside.
+    Fd userns;
+    if (root)
+        userns = mapped_userns(maps);
+    Fd tree = set_up_tree(opt, tools, userns.get());
+    userns.reset();
+    // A change of file ids clears the parent-death signal: it is set again after each.
+    die_with_parent(launcher);
+    if (fchdir(tree.get()) != 0)
+        die("enter the tree " + opt.tree);
     std::vector<std::string> toolNames;
     for (const auto &tool : tools)
         toolNames.push_back(tool.first);
-    // The inner namespaces map ids one to one; root on a line of its own, since each line must
-    // fall within one line of the outer map (root and the subordinate ids are two there).
-    auto one_to_one = [](uint32_t count) {
+    // The command's namespace maps the inside ids one to one; root on a line of its own, since
+    // each line must fall within one line of the map above (an ordinary user's root and
+    // subordinate ids are two lines there).
+    auto one_to_one = [](const std::vector<IdRange> &map) {
+        uint32_t count = 0;
+        for (const IdRange &range : map)
+            count += range.count;
         return count == 1 ? std::string("0 0 1\n") : "0 0 1\n1 1 " + std::to_string(count - 1) + "\n";
     };
-    std::string uidMap = one_to_one(uids);
-    std::string gidMap = one_to_one(gids);
+    std::string innerUids = one_to_one(uids);
+    std::string innerGids = one_to_one(gids);
 
     Handshake handshake;
     pid_t self = getpid();
@@ -481,6 +547,16 @@ IdCounts map_subordinate_ids(pid_t child)
             die("unshare the sandbox's namespaces");
         if (!handshake.unshared())
             _exit(125);
+        // Root of the new namespace in every id: started by root, the process still has the
+        // host's root as its own ids, which this namespace does not map.
+        if (setgroups(0, nullptr) != 0 && errno != EPERM)
+            die("drop the caller's groups");
+        if (setresgid(0, 0, 0) != 0 || setresuid(0, 0, 0) != 0)
+            die("become the sandbox's root");
+        // The change of ids made the process undumpable, and with it /proc/1/uid_map, which
+        // pid 1's mapper writes, the host's; pid 1 seals itself once its namespaces stand.
+        prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+        die_with_parent(self);
         if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
             die("no-new-privileges");
         pid_t init = fork();
@@ -488,14 +564,18 @@ IdCounts map_subordinate_ids(pid_t child)
             die("fork");
         if (init == 0) {
             die_with_parent(0);  // its parent is outside its pid namespace
-            enter_tree(opt, toolNames, uidMap, gidMap);
+            enter_tree(opt, toolNames, innerUids, innerGids);
         }
         _exit(wait_status(init));
     }
     if (!handshake.wait_unshared())
         _exit(wait_status(child));
-    write_id_maps("/proc/" + std::to_string(child), uidMap, gidMap, !setgroups);
-    handshake.mapped();
+    if (root) {
+        setfsuid(0);  // /proc/CHILD/uid_map belongs to the host's root
+        die_with_parent(launcher);
+    }
+    write_id_maps("/proc/" + std::to_string(child), map_text(uids), map_text(gids), !groupsAllowed);
+    handshake.mapped(true);
     _exit(wait_status(child));
 }
 
@@ -503,6 +583,7 @@ IdCounts map_subordinate_ids(pid_t child)
 
 pid_t start_sandbox(const Options &opt, const sigset_t &childMask)
 {
+    IdMaps maps = caller_id_maps();
     Handshake first;
     pid_t launcher = getpid();
     pid_t child = fork();
@@ -511,10 +592,21 @@ pid_t start_sandbox(const Options &opt, const sigset_t &childMask)
     if (child == 0) {
         sigprocmask(SIG_SETMASK, &childMask, nullptr);
         die_with_parent(launcher);
-        run_sandbox(opt, first);
+        for (int fd = 0; fd < 3; ++fd) {
+            if (opt.stdio[fd] != fd && dup2(opt.stdio[fd], fd) != fd)
+                die("standard descriptors");
+        }
+        // The command's input ends when the launcher closes its end: no copy may stay open here.
+        for (int fd : opt.launcherFds)
+            close(fd);
+        for (int fd : opt.stdio) {
+            if (fd > 2)
+                close(fd);
+        }
+        run_sandbox(opt, first, maps);
     }
     if (geteuid() != 0 && first.wait_unshared())
-        first.mapped(map_subordinate_ids(child));
+        first.mapped(maps.subordinate && map_subordinate_ids(child, maps));
     return child;
 }
 
