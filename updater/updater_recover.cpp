@@ -5,6 +5,8 @@
 #include <strings.h>
 #include <syslog.h>
 
+#include <vector>
+
 #include "korv/error.h"
 #include "korv/platform.h"
 #include "korv_le32.h"
@@ -46,7 +48,53 @@ void PackTable(unsigned char *table)
     }
 }
 
-int WriteTable(const char *func, const char *device)
+// Writes all of bytes at the start of the open device; false at the first failed or empty write.
+bool WriteAllBytes(int fd, const unsigned char *bytes, size_t size)
+{
+    for (size_t done = 0; done < size;) {
+        // A device that takes nothing without an error would never finish: that is a failure too.
+        ssize_t n = korv_plat_write(fd, bytes + done, size - done);
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The directory partition as it stands, to be put back when the new table cannot be written.
+bool ReadOld(const char *device, std::vector<unsigned char> *old)
+{
+    korv::PlatFd fd(korv_plat_open(device, O_RDONLY));
+    if (!fd)
+        return false;
+    unsigned char buf[16384];
+    for (;;) {
+        ssize_t n = korv_plat_read(fd.get(), buf, sizeof buf);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return !old->empty();
+        old->insert(old->end(), buf, buf + n);
+    }
+}
+
+// After a failed write of the new table: the old bytes again, so that the unit keeps the
+// directory it had rather than a part of one.
+void PutBack(const char *func, const char *device, const std::vector<unsigned char> &old)
+{
+    bool done = false;
+    if (KORVMTDErasePartition(device) == 0) {
+        korv::PlatFd fd(korv_plat_open(device, O_WRONLY));
+        done = fd && WriteAllBytes(fd.get(), old.data(), old.size());
+    }
+    if (done)
+        syslog(LOG_ERR, "%s:%d(%s) the old directory of %s was written back", UPDT_SOURCE, __LINE__, func, device);
+    else
+        syslog(LOG_ERR, "%s:%d(%s) the old directory of %s could not be written back", UPDT_SOURCE, __LINE__, func,
+               device);
+}
+
+int WriteTable(const char *func, const char *device, const std::vector<unsigned char> &old)
 {
     if (KORVMTDErasePartition(device) != 0) {
         syslog(LOG_ERR, "%s:%d(%s) KORVMTDErasePartition(%s) fail", UPDT_SOURCE, __LINE__, func, device);
@@ -56,19 +104,17 @@ int WriteTable(const char *func, const char *device)
     if (!fd) {
         syslog(LOG_ERR, "%s:%d(%s) open(%s) fail", UPDT_SOURCE, __LINE__, func, device);
         KORLErrSet(KORL_ERR_OPEN);
+        PutBack(func, device, old);
         return -1;
     }
     unsigned char table[kTableBytes];
     PackTable(table);
-    for (size_t done = 0; done < sizeof table;) {
-        // A device that takes nothing without an error would never finish: that is a failure too.
-        ssize_t n = korv_plat_write(fd.get(), table + done, sizeof table - done);
-        if (n <= 0) {
-            syslog(LOG_ERR, "%s:%d(%s) write(%s) fail", UPDT_SOURCE, __LINE__, func, device);
-            KORLErrSet(KORL_ERR_READ);
-            return -1;
-        }
-        done += static_cast<size_t>(n);
+    if (!WriteAllBytes(fd.get(), table, sizeof table)) {
+        syslog(LOG_ERR, "%s:%d(%s) write(%s) fail", UPDT_SOURCE, __LINE__, func, device);
+        KORLErrSet(KORL_ERR_READ);
+        fd.reset();
+        PutBack(func, device, old);
+        return -1;
     }
     return 0;
 }
@@ -80,10 +126,14 @@ int RecoverFISDirTable_410VPlus_V284(void)
     const char *device = gszDevMtdPartition;
     UPDTIgnoreSignals();
     int result = -1;
-    if (KORVMTDUnlockPartition(device) != 0)
+    std::vector<unsigned char> old;
+    if (!ReadOld(device, &old))
+        syslog(LOG_ERR, "%s:%d(%s) the directory %s cannot be read: it is not rewritten", UPDT_SOURCE, __LINE__,
+               __func__, device);
+    else if (KORVMTDUnlockPartition(device) != 0)
         syslog(LOG_ERR, "%s:%d(%s) KORVMTDUnlockPartition(%s) fail", UPDT_SOURCE, __LINE__, __func__, device);
     else
-        result = WriteTable(__func__, device);
+        result = WriteTable(__func__, device, old);
     // The directory is locked again whatever happened to it.
     KORVMTDLockPartition(device);
     return result;

@@ -4,10 +4,13 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "korv/platform.h"
 #include "korv_malloc_ptr.h"
@@ -141,6 +144,54 @@ int StreamImage(const char *func, const char *file, const char *device, int devi
     return CheckLength(func, file, done, length) ? 0 : -1;
 }
 
+// The names a flash-directory image lists: 256-byte entries up to a free one (0xFF) or the end
+// of the image. false when it ends inside an entry or cannot be read.
+bool DirectoryNames(const std::string &path, uint32_t length, std::vector<std::string> *names)
+{
+    korv::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != static_cast<off_t>(length) ||
+        length % KORV_MTD_FIS_ENTRY_SIZE != 0)
+        return false;
+    unsigned char raw[KORV_MTD_FIS_ENTRY_SIZE];
+    for (uint32_t at = 0; at < length; at += sizeof raw) {
+        if (pread(fd.get(), raw, sizeof raw, at) != static_cast<ssize_t>(sizeof raw))
+            return false;
+        if (raw[0] == 0xFF)
+            break;
+        names->emplace_back(reinterpret_cast<const char *>(raw), strnlen(reinterpret_cast<const char *>(raw), 16));
+    }
+    return true;
+}
+
+// A "FIS Directory" image to be written must read as a flash directory that lists every
+// partition of the plan: the entries the write rewrites go into it, and the rollback reads it.
+bool DirectoryImageFits(const char *func)
+{
+    for (int i = 0; i < gnPartition; ++i) {
+        const UPDTPATCHINFO &e = gPatchInfo[i];
+        if (e.fneedupdate != 1 || strcasecmp(e.name, "FIS Directory") != 0)
+            continue;
+        std::string path = UPDTImagePath(e.file);
+        std::vector<std::string> names;
+        if (!DirectoryNames(path, e.datalen, &names)) {
+            syslog(LOG_ERR, "%s(%d): the image [%s] does not read as a flash directory", func, __LINE__, path.c_str());
+            return false;
+        }
+        for (int k = 0; k < gnPartition; ++k) {
+            bool listed = false;
+            for (const std::string &n : names)
+                listed = listed || strcasecmp(n.c_str(), gPatchInfo[k].name) == 0;
+            if (!listed) {
+                syslog(LOG_ERR, "%s(%d): the directory image [%s] does not list the partition [%s]", func, __LINE__,
+                       path.c_str(), gPatchInfo[k].name);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk, char stage)
@@ -198,6 +249,8 @@ int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count, char stage, bool *cha
             return -1;
         }
     }
+    if (!DirectoryImageFits(__func__))
+        return -1;
     gullTotalBytes = 0;
     for (int i = 0; i < gnPartition; ++i)
         gullTotalBytes += Weight(gPatchInfo[i]);
