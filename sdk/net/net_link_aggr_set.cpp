@@ -8,7 +8,6 @@
 #include <initializer_list>
 #include <string>
 
-#include "file/file_internal.h"
 #include "korv/file.h"
 #include "korv/hash.h"
 #include "korv_command.h"
@@ -208,7 +207,7 @@ extern "C" int KORVNetLinkAggrSet(const KORVNETLINKAGGR *record)
     if (haveCurrent && memcmp(&current, record, sizeof current) == 0)
         return 0;
 
-    korv::file::ListHolder ports(PslKORLSzListAlloc(1024));
+    korv::ListHolder ports(PslKORLSzListAlloc(1024));
     if (!ports)
         return -1;
     KORVNETLINKAGGR wanted = *record;
