@@ -9,7 +9,8 @@
 
 #include "korv/error.h"
 #include "korv/platform.h"
-#include "korv_le32.h"
+#include "korv_flash_records.h"
+#include "korv_io.h"
 #include "korv_plat_fd.h"
 #include "updater.h"
 #include "updater_flash.h"
@@ -34,31 +35,19 @@ const BuiltInEntry kJuniorDirectory[] = {
 constexpr size_t kTableBytes = sizeof kJuniorDirectory / sizeof kJuniorDirectory[0] * KORV_MTD_FIS_ENTRY_SIZE;
 static_assert(kTableBytes == 1536);
 
-// The entries as the flash stores them: little-endian words, both checksums 0.
-void PackTable(unsigned char *table)
+// The entries as the flash stores them: the memory base is the flash base, both checksums 0.
+void PackTable(uint8_t *table)
 {
-    memset(table, 0, kTableBytes);
     for (const BuiltInEntry &e : kJuniorDirectory) {
-        strncpy(reinterpret_cast<char *>(table), e.name, 16);
-        korv::Le32Put(table + 16, e.flash_base);
-        korv::Le32Put(table + 20, e.flash_base);  // memory base
-        korv::Le32Put(table + 24, e.size);
-        korv::Le32Put(table + 32, e.data_length);
-        table += KORV_MTD_FIS_ENTRY_SIZE;
+        KORVMTDFISENTRY entry;
+        memset(&entry, 0, sizeof entry);
+        memcpy(entry.name, e.name, strnlen(e.name, sizeof entry.name - 1));
+        entry.flash_base = entry.mem_base = e.flash_base;
+        entry.size = e.size;
+        entry.data_length = e.data_length;
+        korv::flash::PackFisEntry(entry, table);
+        table += korv::flash::kFisEntrySize;
     }
-}
-
-// Writes all of bytes at the start of the open device; false at the first failed or empty write.
-bool WriteAllBytes(int fd, const unsigned char *bytes, size_t size)
-{
-    for (size_t done = 0; done < size;) {
-        // A device that takes nothing without an error would never finish: that is a failure too.
-        ssize_t n = korv_plat_write(fd, bytes + done, size - done);
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // The directory partition as it stands, to be put back when the new table cannot be written.
@@ -67,14 +56,14 @@ bool ReadOld(const char *device, std::vector<unsigned char> *old)
     korv::PlatFd fd(korv_plat_open(device, O_RDONLY));
     if (!fd)
         return false;
-    unsigned char buf[16384];
+    uint8_t buf[16384];
     for (;;) {
-        ssize_t n = korv_plat_read(fd.get(), buf, sizeof buf);
-        if (n < 0)
+        korv::IoResult r = korv::ReadFull(fd.get(), buf, sizeof buf, {device, old->size()});
+        old->insert(old->end(), buf, buf + r.done);
+        if (r.err)
             return false;
-        if (n == 0)
-            return !old->empty();
-        old->insert(old->end(), buf, buf + n);
+        if (!r.ok())
+            return !old->empty();  // the end of the partition
     }
 }
 
@@ -85,7 +74,7 @@ void PutBack(const char *func, const char *device, const std::vector<unsigned ch
     bool done = false;
     if (KORVMTDErasePartition(device) == 0) {
         korv::PlatFd fd(korv_plat_open(device, O_WRONLY));
-        done = fd && WriteAllBytes(fd.get(), old.data(), old.size());
+        done = fd && korv::WriteAll(fd.get(), old.data(), old.size(), {device, 0}).ok();
     }
     if (done)
         syslog(LOG_ERR, "%s:%d(%s) the old directory of %s was written back", UPDT_SOURCE, __LINE__, func, device);
@@ -107,9 +96,10 @@ int WriteTable(const char *func, const char *device, const std::vector<unsigned 
         PutBack(func, device, old);
         return -1;
     }
-    unsigned char table[kTableBytes];
+    uint8_t table[kTableBytes];
     PackTable(table);
-    if (!WriteAllBytes(fd.get(), table, sizeof table)) {
+    // A device that takes nothing without an error would never finish: that is a failure too.
+    if (!korv::WriteAll(fd.get(), table, sizeof table, {device, 0}).ok()) {
         syslog(LOG_ERR, "%s:%d(%s) write(%s) fail", UPDT_SOURCE, __LINE__, func, device);
         KORLErrSet(KORL_ERR_READ);
         fd.reset();

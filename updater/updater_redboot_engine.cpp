@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <syslog.h>
 
-#include "korv_le32.h"
+#include "korv_flash_records.h"
 #include "updater.h"
 #include "updater_patch.h"
 #include "updater_redboot.h"
@@ -18,10 +18,10 @@ namespace {
 int CheckEraseBlock(const char *func)
 {
     const char *device = SzUPDTGetDeviceByName("FIS Directory");
-    unsigned char info[KORV_MTD_INFO_SIZE];
+    uint8_t info[korv::flash::kMtdInfoSize];
     if (!device || KORVMTDGetDeviceInfo(device, info, sizeof info) != 0)
         return 0;  // the plan asks again and says so
-    uint32_t erase = korv::Le32Get(info + 12);
+    uint32_t erase = korv::flash::UnpackMtdInfo(info).erase_size;
     if (erase >= 4096 && (erase & (erase - 1)) == 0)
         return 0;
     syslog(LOG_ERR, "%s(%d): the flash reports an erase block of 0x%08X bytes, not a power of two of 4 KiB or more",

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "korv/platform.h"
+#include "korv_flash_records.h"
+#include "korv_io.h"
 #include "korv_malloc_ptr.h"
 #include "korv_plat_fd.h"
 #include "korv_unique.h"
@@ -55,21 +57,6 @@ bool OpenPair(const char *func, const char *file, const char *device, int device
         return false;
     }
     return true;
-}
-
-// Reads up to count bytes of the device, going on after short reads; the bytes read, or -1.
-ssize_t ReadDevice(int fd, unsigned char *buf, size_t count)
-{
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = korv_plat_read(fd, buf + done, count - done);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
 }
 
 bool CheckLength(const char *func, const char *file, uint64_t done, int64_t length)
@@ -153,13 +140,13 @@ bool DirectoryNames(const std::string &path, uint32_t length, std::vector<std::s
     if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != static_cast<off_t>(length) ||
         length % KORV_MTD_FIS_ENTRY_SIZE != 0)
         return false;
-    unsigned char raw[KORV_MTD_FIS_ENTRY_SIZE];
+    uint8_t raw[korv::flash::kFisEntrySize];
     for (uint32_t at = 0; at < length; at += sizeof raw) {
-        if (pread(fd.get(), raw, sizeof raw, at) != static_cast<ssize_t>(sizeof raw))
+        if (!korv::ReadFull(fd.get(), raw, sizeof raw, {path.c_str(), at}).ok())
             return false;
-        if (raw[0] == 0xFF)
+        if (korv::flash::FisEntryFree(raw))
             break;
-        names->emplace_back(reinterpret_cast<const char *>(raw), strnlen(reinterpret_cast<const char *>(raw), 16));
+        names->push_back(UPDTEntryName(korv::flash::UnpackFisEntry(raw)));
     }
     return true;
 }
@@ -198,8 +185,8 @@ int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk
 {
     const char *func = __func__;
     return StreamImage(func, file, device, O_WRONLY, length, chunk, stage,
-                       [&](int fd, const unsigned char *bytes, size_t n, uint64_t) {
-                           if (korv_plat_write(fd, bytes, n) == static_cast<ssize_t>(n))
+                       [&](int fd, const unsigned char *bytes, size_t n, uint64_t offset) {
+                           if (korv::WriteAll(fd, bytes, n, {device, offset}).ok())
                                return true;
                            syslog(LOG_ERR, "%s:%d(%s) write file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
                                   func, device, errno, strerror(errno));
@@ -219,7 +206,7 @@ int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chu
     }
     return StreamImage(func, file, device, O_RDONLY, length, chunk, stage,
                        [&](int fd, const unsigned char *want, size_t n, uint64_t offset) {
-                           if (ReadDevice(fd, have.get(), n) != static_cast<ssize_t>(n)) {
+                           if (!korv::ReadFull(fd, have.get(), n, {device, offset}).ok()) {
                                syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
                                       func, device, errno, strerror(errno));
                                return false;

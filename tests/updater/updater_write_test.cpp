@@ -120,7 +120,7 @@ std::vector<FailCase> FailCases()
         {"DeviceRefusesTheWrite", [] { ctl::fail_request("/dev/mtd1", "WRITE", EROFS); }, [] { return Copy(0x9123); },
          "updater.cpp:<L>(UPDTCopyFile) write file [/dev/mtd1] error: (30) Read-only file system."},
         {"DeviceTakesLess", [] { ctl::short_write("/dev/mtd1", 100, EIO); }, [] { return Copy(0x9123); },
-         "updater.cpp:<L>(UPDTCopyFile) write file [/dev/mtd1] error: (0) Success."},
+         "updater.cpp:<L>(UPDTCopyFile) write file [/dev/mtd1] error: (5) Input/output error."},
         {"ImageEmptiedSinceThePlan", [] { ASSERT_EQ(truncate(kImage.c_str(), 0), 0); }, [] { return Copy(0x9123); },
          "updater.cpp:<L>(UPDTCopyFile) read file [/volume1/upd@te/zImage] only 0 bytes, 37155 bytes needed: (0) "
          "Success."},
