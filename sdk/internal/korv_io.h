@@ -27,7 +27,7 @@ struct IoSpan {
 };
 
 struct IoResult {
-    bool write = false;
+    bool writing = false;
     IoSpan span;
     size_t wanted = 0;
     size_t done = 0;
@@ -38,14 +38,14 @@ struct IoResult {
     std::string Describe() const
     {
         char text[256];
-        const char *what = write ? "write" : "read";
+        const char *what = writing ? "write" : "read";
         const char *device = span.device ? span.device : "(unnamed)";
         unsigned long long first = span.offset, last = span.offset + (wanted ? wanted - 1 : 0);
         if (ok()) {
             snprintf(text, sizeof text, "%s of %s bytes 0x%llx-0x%llx: done", what, device, first, last);
             return text;
         }
-        const char *end = err ? strerror(err) : write ? "device took nothing" : "end of device";
+        const char *end = err ? strerror(err) : writing ? "device took nothing" : "end of device";
         snprintf(text, sizeof text, "%s of %s bytes 0x%llx-0x%llx: 0x%zx bytes done, then %s (errno %d)", what,
                  device, first, last, done, end, err);
         return text;
@@ -55,10 +55,10 @@ struct IoResult {
 namespace io_detail {
 
 template <typename Call>
-IoResult Loop(bool write, IoSpan span, size_t count, Call call)
+IoResult Loop(bool writing, IoSpan span, size_t count, Call call)
 {
     IoResult r;
-    r.write = write;
+    r.writing = writing;
     r.span = span;
     r.wanted = count;
     while (r.done < count) {

@@ -65,7 +65,7 @@ public:
         return unlocked == 0 ? removed : -1;
     }
     // One key read under the shared lock, waiting up to timeout seconds: Get's result, or -1 when
-    // the lock could not be had.
+    // the lock could not be had. A failed release is recorded (0x0500); the value read stands.
     static int GetOne(const char *key, char *value, int size, int timeout = NamedLock::kTimeout,
                       std::source_location loc = std::source_location::current())
     {
