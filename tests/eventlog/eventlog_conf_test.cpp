@@ -9,6 +9,7 @@
 #include "case_label.h"
 #include "eventlog_test.h"
 #include "korv/error.h"
+#include "../user/user_test_util.h"
 
 using namespace korvtest;
 using namespace logtest;
@@ -180,6 +181,9 @@ TEST(LogUser, NameRecorded)
     unsetenv("USERNAME");
     ASSERT_EQ(0, KORVLogSet1(1, 1, 1, "x", nullptr, nullptr, nullptr));
     EXPECT_EQ("", walk(kSysLog).back().user);
+    usertest::install();
+    ASSERT_EQ(0, KORVLogSet1(1, 1, 1, "x", nullptr, nullptr, nullptr));
+    EXPECT_EQ("admin", walk(kSysLog).back().user) << "root is recorded as admin";
 }
 
 }  // namespace
