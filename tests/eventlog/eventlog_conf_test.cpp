@@ -109,6 +109,18 @@ TEST(LogConf, FirstCallWritesDefaultsAndUsesBuiltInMaximum)
     EXPECT_EQ("second", records.back().texts[0]);
 }
 
+// The caller's error code survives a write whose configuration lacks its keys and whose user
+// cannot be looked up.
+TEST(LogConf, CallerErrorCodeKept)
+{
+    set_conf("# nothing set\n");
+    unsetenv("USERNAME");
+    mark_error();
+    ASSERT_EQ(0, KORVLogSet1(3, 1, 1, "x", nullptr, nullptr, nullptr));
+    EXPECT_EQ(korvtest::kUntouched, KORLErrGet());
+    EXPECT_EQ(1u, walk("/var/log/korvconn.log").size());
+}
+
 TEST(LogConf, NewFileHeader)
 {
     setenv("USERNAME", "u", 1);
