@@ -64,6 +64,7 @@ struct Options {
     std::string tree;                  // host path as shown in messages (absolute)
     int treeFd = -1;                   // the tree's folder, resolved once and locked
     bool fresh = false;
+    bool hostRoot = geteuid() == 0;    // started by the host's root
     bool keep = false;
     long pids = kDefaultPids;
     std::string treeSize = kDefaultTreeSize;

@@ -228,7 +228,7 @@ Fd set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std:
 
     // Started by root, what is made in the tree belongs to the tree's root, never to the host's,
     // and no host permission check is passed by privilege from here on.
-    if (geteuid() == 0) {
+    if (opt.hostRoot) {
         setfsgid(kRootIdBase);
         setfsuid(kRootIdBase);
         if (static_cast<uint32_t>(setfsuid(-1)) != kRootIdBase)
@@ -480,7 +480,7 @@ Fd mapped_userns(const IdMaps &maps)
 
 [[noreturn]] void run_sandbox(const Options &opt, Handshake &first, IdMaps maps)
 {
-    bool root = geteuid() == 0;
+    bool root = opt.hostRoot;
     pid_t launcher = getppid();
     // The tree's folder becomes the working folder, which the unshare below carries over to the
     // new mount namespace's copy of its mount: the tree is never looked up by its path again.
