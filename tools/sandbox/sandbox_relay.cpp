@@ -33,6 +33,19 @@ void Relay::prepare(Options &opt)
     bool tty[3];
     for (int fd = 0; fd < 3; ++fd)
         tty[fd] = isatty(fd);
+    // The caller's terminal is read only by an interactive launcher: in its foreground, with
+    // its output there too. Others (CTest hands every test the terminal it runs in, and runs
+    // them side by side) give the command an input that ends at once.
+    bool ownInput = !tty[0] || ((tty[1] || tty[2]) && tcgetpgrp(0) == getpgrp());
+    if (!ownInput) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0)
+            die("pipe");
+        pipeRead_.reset(ends[0]);
+        close(ends[1]);
+        opt.stdio[0] = pipeRead_.get();
+        tty[0] = false;
+    }
     if (tty[0] || tty[1] || tty[2]) {
         master_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
         if (master_.get() < 0 || grantpt(master_.get()) != 0 || unlockpt(master_.get()) != 0)
@@ -52,9 +65,7 @@ void Relay::prepare(Options &opt)
         if (ioctl(term, TIOCGWINSZ, &size) == 0)
             ioctl(slave_.get(), TIOCSWINSZ, &size);
         // The pseudo-terminal edits and echoes the input now; the caller's passes it on as typed.
-        // Only a launcher in the terminal's foreground reads it (another would be stopped).
-        bool reads = tty[0] && tcgetpgrp(0) == getpgrp();
-        if (reads && tcgetattr(0, &saved_) == 0) {
+        if (tty[0] && tcgetattr(0, &saved_) == 0) {
             struct termios raw = saved_;
             cfmakeraw(&raw);
             if (tcsetattr(0, TCSANOW, &raw) == 0) {
@@ -70,11 +81,11 @@ void Relay::prepare(Options &opt)
         opt.terminal = true;
         opt.launcherFds.push_back(master_.get());
         output_ = {master_.get(), tty[1] ? 1 : tty[2] ? 2 : 0, {}, true};
-        if (reads)
+        if (tty[0])
             input_ = {0, master_.get(), {}, true};
     }
     struct stat st {};
-    if (!tty[0] && fstat(0, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
+    if (ownInput && !tty[0] && fstat(0, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
         int ends[2];
         if (pipe2(ends, O_CLOEXEC) != 0)
             die("pipe");
