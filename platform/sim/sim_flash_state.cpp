@@ -159,8 +159,23 @@ bool chip_write(uint64_t offset, const void *buf, size_t count)
 
 bool chip_create(uint64_t size, uint8_t fill)
 {
-    std::string bytes(size, static_cast<char>(fill));
-    return write_file_atomic(kChipBin, bytes);
+    // Laid out under a temporary name and renamed, a chunk at a time.
+    std::string name = std::string(kChipBin) + ".new";
+    bool ok;
+    {
+        Fd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        ok = fd.ok();
+        for (uint64_t at = 0; ok && at < size; at += kChunk) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, size - at));
+            uint8_t *bytes = scratch(0, n);
+            memset(bytes, fill, n);
+            ok = write_all(fd.get(), bytes, n, static_cast<off_t>(at));
+        }
+    }
+    if (ok && rename(name.c_str(), kChipBin) == 0)
+        return true;
+    unlink(name.c_str());
+    return false;
 }
 
 uint8_t *scratch(int slot, size_t size)
