@@ -13,8 +13,12 @@
 std::string UPDTBackupFile(const std::string &name);
 
 // Copies every partition of the flash directory into a new "b@ckup" of the working directory,
-// progress P:30, P:35, ... one value per entry. 0, or -1 after a message.
-int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count);
+// progress 30, 35, ... of `stage`, one value per entry. 0, or -1 after a message.
+int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count, char stage = 'P');
+
+// A "b@ckup" already in the working directory: where it is, in syslog, the update log and the
+// message file, as `func`, and the code 15; else 0.
+int UPDTRefuseOldBackup(const char *func);
 
 // "b@ckup" removed (after a successful write or rollback): the command's result.
 int UPDTRemoveBackup(void);

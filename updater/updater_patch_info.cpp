@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
+#include "korv_flash_records.h"
 #include "updater_patch.h"
 
 namespace {
@@ -75,12 +76,18 @@ int UPDTIsFixedPartition(const char *name)
     return 0;
 }
 
-int64_t UPDTFillPatchEntry(const char *func, UPDTPATCHINFO *entry, const KORVMTDFISENTRY *dir, const char *label)
+std::string UPDTImagePath(const char *file)
 {
-    const uint64_t block = gEraseBlockSize;
+    return std::string(gszWorkDir) + "/" + (file ? file : "");
+}
+
+int64_t UPDTFillPatchEntry(const char *func, UPDTPATCHINFO *entry, const KORVMTDFISENTRY *dir, const char *label,
+                           uint32_t eraseBlock)
+{
+    const uint64_t block = eraseBlock;
     uint64_t nblock;
     struct stat st {};
-    if (stat(entry->file, &st) == 0) {
+    if (stat(UPDTImagePath(entry->file).c_str(), &st) == 0) {
         uint64_t bytes = static_cast<uint64_t>(st.st_size);
         entry->datalen = static_cast<uint32_t>(bytes);
         nblock = (bytes + block - 1) / block;
@@ -115,8 +122,7 @@ int UPDTInitPatchInfo(const KORVMTDFISENTRY *entries, int count)
         syslog(LOG_ERR, "%s(%d): fail to get device info", __func__, __LINE__);
         return -1;
     }
-    // The MTD information record as the kernel fills it: the erase size is its word at 12.
-    memcpy(&gEraseBlockSize, info + 12, sizeof gEraseBlockSize);
+    gEraseBlockSize = korv::flash::UnpackMtdInfo(info).erase_size;
     if (gEraseBlockSize == 0) {
         syslog(LOG_ERR, "%s(%d): gEraseBlockSize == 0", __func__, __LINE__);
         return -1;
@@ -159,7 +165,7 @@ int UPDTInitPatchInfo(const KORVMTDFISENTRY *entries, int count)
             syslog(LOG_ERR, "%s(%d): get idx of partition %d [%s] fail", __func__, __LINE__, i, entry->name);
             return -1;
         }
-        total += UPDTFillPatchEntry(__func__, entry, &entries[idx], "part");
+        total += UPDTFillPatchEntry(__func__, entry, &entries[idx], "part", gEraseBlockSize);
     }
     if (total > static_cast<int64_t>(flashsize / gEraseBlockSize)) {
         syslog(LOG_ERR, "%s(%d): the binary size exceeds flash size limit(total = %lld)", __func__, __LINE__,
