@@ -1,8 +1,12 @@
 // A batch of users created or updated, published, and carried into every place that names them.
+#include <signal.h>
 #include <string.h>
+#include <strings.h>
 
 #include <vector>
 
+#include "korv/download.h"
+#include "korv/file.h"
 #include "korv/proc.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
@@ -38,6 +42,31 @@ bool StoreEntries(KORVUSERDB *set, std::vector<SetEntry> &entries, PKORLSZHASH *
             SzKORLSzHashRemoveKey(*renames, e.oldKey.c_str());
     }
     return any;
+}
+
+// The download scheduler re-reads the users whenever a batch ran, changed or not.
+void SignalScheduler()
+{
+    char value[4];
+    if (KORLFileGetKeyValue("/etc.defaults/korvinfo.conf", "support_download", value, sizeof value, 0) <= 0 ||
+        strcasecmp(value, "yes") != 0)
+        return;
+    if (KORVDownQuarnSchedulerSignal(SIGUSR1) != 0)
+        syslog(LOG_ERR, "%s (%d)Failed to signal scheduled.", __FILE_NAME__, __LINE__);
+}
+
+// The FTP step over the batch's flags, names and records.
+int FtpChroot(const std::vector<SetEntry> &entries)
+{
+    std::vector<unsigned char> flags;
+    std::vector<const char *> olds;
+    std::vector<KORVUSER *> users;
+    for (const SetEntry &e : entries) {
+        flags.push_back(e.changed ? 1 : 0);
+        olds.push_back(e.oldName);
+        users.push_back(const_cast<KORVUSER *>(e.given));
+    }
+    return UserSetFTPChroot(flags.data(), olds.data(), users.data(), static_cast<int>(entries.size()));
 }
 
 // What follows the published account files; only logs.
@@ -78,7 +107,9 @@ int SetList(const char *const *oldNames, KORVUSER *const *users, int n)
         if (db.Begin() != 0)
             return -1;
         KORVUSERDB *set = db.get();
-        if (!StoreEntries(set, entries, renames.addr()))
+        bool changed = StoreEntries(set, entries, renames.addr());
+        SignalScheduler();
+        if (!changed)
             return -1;
         if (KORVUserDBDump(set) != 0) {
             KORV_LOG("KORVUserDBDump failed. korverr=0x%04X", KORLErrGet());
@@ -86,7 +117,7 @@ int SetList(const char *const *oldNames, KORVUSER *const *users, int n)
         }
         db.Close();
         CarryOut(entries, renames.get());
-        return 0;
+        return FtpChroot(entries) == 0 ? 0 : -1;
     };
     int result = locked();
     if (db.End() != 0)

@@ -32,9 +32,12 @@ public:
         sigprocmask(SIG_BLOCK, &set, &old);  // blocked before the child exists: none is lost
         pid_ = fork();
         if (pid_ == 0) {
-            close(ready[0]);
-            close(stop[1]);
-            close(out[0]);
+            // Only its own ends: a pipe of another recorder held here would keep that one's
+            // process from ever seeing its stop.
+            for (int fd = 3; fd < 1024; fd++) {
+                if (fd != ready[1] && fd != stop[0] && fd != out[1])
+                    close(fd);
+            }
             Run(set, ready[1], stop[0], out[1]);
         }
         sigprocmask(SIG_SETMASK, &old, nullptr);

@@ -12,6 +12,7 @@
 
 #include "../share/share_test_util.h"
 #include "korv/file_lock.h"
+#include "korv/ftp.h"
 #include "korv_crypt.h"
 #include "lock_holder.h"
 #include "signal_recorder.h"
@@ -30,6 +31,7 @@ const std::string kAfpdNoGuest =
 const std::string kAfpdGuest =
     "# afpd\n"
     "- -tcp -noddp -uamlist uams_dhx.so,uams_guest.so -nosavepassword\n";
+const std::string kChroot = "alice\nbob\n";
 const char *const kNtPassword = "8846F7EAEE8FB117AD06BDD830B7586C";
 const char *const kLmPassword = "E52CAC67419A9A224A3B108F3FA6CB6D";
 
@@ -88,6 +90,8 @@ void install(const std::string &korvinfo = "codepage=\"enu\"\nuserHomeEnable=\"y
     write_file(std::string(kHomes) + "/alice/notes", "alice's\n");
     install_program("/bin/csh", "#!/bin/sh\nexit 0\n");
     write_file(kAfpd, kAfpdNoGuest);
+    write_file(KORV_FTP_CHROOT_CONF, kChroot);
+    write_file("/etc.defaults/korvinfo.conf", "support_download=\"yes\"\n");
 }
 
 // A record as a caller fills it: the strings not named stay null.
@@ -208,6 +212,7 @@ struct SetCase {
     unsigned error = 0;  // the code of a failed call
     std::vector<Edit> passwd = {}, shadow = {}, conf = {}, smbpasswd = {}, group = {}, smbConf = {};
     std::string afpdBefore = kAfpdNoGuest, afpd = kAfpdNoGuest;
+    std::string ftpBefore = kChroot, ftp = kChroot;  // "" for a folder in the list's place
     std::vector<std::string> homes = {"admin", "alice", "bob", "guest"};
     int homeUid = -1, homeGid = -1;  // the owner of the created user's home
     int32_t currentUid = 1031;
@@ -251,6 +256,7 @@ const std::vector<SetCase> kSetCases = {
      .group = {{"staff:", "staff:x:65600:Alice,bob"}},
      .smbConf = {{"\tvalid users=nobody,alice", "\tvalid users=nobody,Alice,nobody"},
                  {"\twrite list=nobody,alice", "\twrite list=nobody,Alice,nobody"}},
+     .ftp = "bob\nAlice\n",
      .homes = {"admin", "Alice", "bob", "guest"}},
     {.label = "RenameToNewName",
      .batch = {{"bob", "bob.smith", "password"}},
@@ -262,6 +268,7 @@ const std::vector<SetCase> kSetCases = {
                                 ":[U          ]:LCT-<NOW>:"}},
      .group = {{"staff:", "staff:x:65600:alice,bob.smith"}, {"devs:", "devs:x:65601:bob.smith"}},
      .smbConf = {{"\tinvalid users=nobody,bob", "\tinvalid users=nobody,bob.smith,nobody"}},
+     .ftp = "alice\nbob.smith\n",
      .homes = {"admin", "alice", "bob.smith", "guest"}},
     {.label = "RenameOntoExisting",
      .batch = {{"bob", "alice", "password"}},
@@ -281,8 +288,22 @@ const std::vector<SetCase> kSetCases = {
      .smbpasswd = {{"bob:", std::string("robert:1031:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
      .group = {{"staff:", "staff:x:65600:alice,robert"}, {"devs:", "devs:x:65601:robert"}},
      .smbConf = {{"\tinvalid users=nobody,bob", "\tinvalid users=nobody,robert,nobody"}},
+     .ftp = "alice\nrobert\n",
      .homes = {"admin", "alice", "robert", "guest"},
      .logged = "Duplicated key:[BOB]"},
+    {.label = "FtpListUnreadable",
+     .batch = {{"bob", "robert", "password"}},
+     .result = -1,
+     .passwd = {{"bob:", "robert:x:1031:100::/var/services/homes/robert:/bin/csh"}},
+     .shadow = {{"bob:", "robert:<MD5 of password>:<DAY>:0:99999:7:::"}},
+     .conf = {{"bob:", "robert:0:"}},
+     .smbpasswd = {{"bob:", std::string("robert:1031:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
+     .group = {{"staff:", "staff:x:65600:alice,robert"}, {"devs:", "devs:x:65601:robert"}},
+     .smbConf = {{"\tinvalid users=nobody,bob", "\tinvalid users=nobody,robert,nobody"}},
+     .ftpBefore = "",
+     .ftp = "",
+     .homes = {"admin", "alice", "robert", "guest"},
+     .logged = ""},
     {.label = "GuestEmptyPassword",
      .batch = {{"guest", "guest", ""}},
      .result = 0,
@@ -314,6 +335,12 @@ TEST_P(UserSetTable, FilesAndSignalsAfterTheChange)
     const SetCase &c = GetParam();
     install();
     write_file(kAfpd, c.afpdBefore);
+    if (c.ftpBefore.empty()) {
+        remove_tree(KORV_FTP_CHROOT_CONF);
+        make_dirs(KORV_FTP_CHROOT_CONF);
+    } else {
+        write_file(KORV_FTP_CHROOT_CONF, c.ftpBefore);
+    }
     const usertest::Accounts before = usertest::installed();
     const std::string groupBefore = read_file(KORV_GROUP_FILE);
     const std::string smbBefore = read_file(KORV_SMB_CONF);
@@ -333,13 +360,14 @@ TEST_P(UserSetTable, FilesAndSignalsAfterTheChange)
         pointers.push_back(&r);
 
     syslog_clear();
-    SignalRecorder scemd("/var/run/scemd.pid", {kScemd});
+    SignalRecorder scemd("/var/run/scemd.pid", {kScemd}), scheduler("/var/run/scheduler.pid", {SIGUSR1});
     mark_error();
     EXPECT_EQ(c.result, KORVUserSetList(olds.data(), pointers.data(), static_cast<int>(c.batch.size())));
     if (c.result != 0 && c.error) {
         EXPECT_EQ(c.error, KORLErrGet());
     }
     EXPECT_EQ(std::vector<int>{kScemd}, scemd.Received());
+    EXPECT_EQ(std::vector<int>{SIGUSR1}, scheduler.Received());
 
     for (size_t i = 0; i < records.size(); i++)
         EXPECT_EQ(0, memcmp(&copies[i], &records[i], sizeof(KORVUSER))) << "record " << i << " was changed";
@@ -353,6 +381,7 @@ TEST_P(UserSetTable, FilesAndSignalsAfterTheChange)
     EXPECT_EQ(edited(smbBefore, c.smbConf), read_file(KORV_SMB_CONF));
     EXPECT_EQ(c.afpd, read_file(kAfpd));
     EXPECT_FALSE(file_exists("/usr/korv/etc/afpd.conf.tmp"));
+    EXPECT_EQ(c.ftp, read_file(KORV_FTP_CHROOT_CONF));
     std::vector<std::string> want = c.homes, got = homes();
     std::sort(want.begin(), want.end());
     std::sort(got.begin(), got.end());
@@ -428,6 +457,22 @@ TEST(UserSet, BadParametersStillSignalScemd)
     const char *mixedOlds[] = {nullptr, nullptr};
     EXPECT_EQ(0, KORVUserSetList(mixedOlds, mixed, 2));
     EXPECT_NE(std::string::npos, read_file(KORV_PASSWD_FILE).find("\ncarol:x:1032:100:"));
+}
+
+TEST(UserSet, SchedulerOnlyWithDownloadSupport)
+{
+    install();
+    const std::pair<const char *, const char *> cases[] = {{"no", "carol"}, {"", "dave"}, {"YES", "erin"}};
+    for (const auto &[value, name] : cases) {
+        write_file("/etc.defaults/korvinfo.conf", std::string("support_download=\"") + value + "\"\n");
+        SignalRecorder scheduler("/var/run/scheduler.pid", {SIGUSR1});
+        EXPECT_EQ(0, setOne(nullptr, {nullptr, name, "password"})) << value;
+        EXPECT_EQ(value[0] == 'Y' ? std::vector<int>{SIGUSR1} : std::vector<int>{}, scheduler.Received()) << value;
+    }
+    // Bad parameters end the call before the scheduler is told.
+    SignalRecorder scheduler("/var/run/scheduler.pid", {SIGUSR1});
+    EXPECT_EQ(-1, KORVUserSetList(nullptr, nullptr, 1));
+    EXPECT_TRUE(scheduler.Received().empty());
 }
 
 TEST(UserSet, LocksHeldElsewhereChangeNothing)

@@ -204,6 +204,10 @@ int KORVUserModifyListConfig(const char *list, char **ppOut, int *pcbOut, PKORLS
 int KORVUserSetList(const char *const *oldNames, KORVUSER *const *users, int n);
 /* KORVUserSetList of one user; a NULL user is 0x0D00. */
 int KORVUserSet(const char *oldName, KORVUSER *user);
+/* The FTP step of KORVUserSetList: every user renamed by an entry whose flag is set (its store
+ * update succeeded) and whose old name is in the FTP chroot list (caselessly) is listed there
+ * under the new name instead. 0, or -1. */
+int UserSetFTPChroot(const unsigned char *flags, const char *const *oldNames, KORVUSER *const *users, int n);
 /* Stores the crypt hash (shadow) and the LM and NT texts (SMB password file) of each named user
  * (only szName of the records is read) and publishes the files. An entry with a hash holding ":",
  * CR or LF, or an LM or NT text that is not 32 hexadecimal digits is skipped (0x0D00, logged).
