@@ -79,8 +79,11 @@ void CarryOut(const std::vector<SetEntry> &entries, PKORLSZHASH renames)
             KORV_LOG("KORVUserModifyGroup failed. korverr=0x%04X", KORLErrGet());
     }
     for (const SetEntry &e : entries) {
-        if (e.changed && strcmp(e.work.szName, "guest") == 0)
+        if (!e.changed)
+            continue;
+        if (strcmp(e.work.szName, "guest") == 0)
             SDKISetGuestAfpd(e.given);
+        NetBackupAuthUserSet(e.oldName, e.given);
     }
     UserSetHomes(entries);
 }

@@ -39,6 +39,9 @@ int UserSetUpdate(KORVUSERDB *set, SetEntry &e, PKORLSZHASH *renames);
 
 // The AFP server's guest login module switched by the guest's password: 0, or -1 (logged).
 int SDKISetGuestAfpd(const KORVUSER *guest);
+// The reserved accounts' membership of "smmsp" and their rsync accounts and secrets after the
+// entry's change: 0, or -1 (logged).
+int NetBackupAuthUserSet(const char *oldName, const KORVUSER *user);
 // The home folders of the changed entries made or moved when user homes are enabled.
 void UserSetHomes(const std::vector<SetEntry> &entries);
 

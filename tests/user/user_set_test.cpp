@@ -1,5 +1,6 @@
 // Users created, updated and renamed with every file and daemon that names them, and password
 // hashes stored, checked against the device's files afterwards and by the peers that read them.
+#include <crypt.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -7,14 +8,19 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <optional>
 #include <set>
 #include <sstream>
 
 #include "../share/share_test_util.h"
 #include "korv/file_lock.h"
 #include "korv/ftp.h"
+#include "korv/backup.h"
+#include "korv/crypt.h"
+#include "korv/string.h"
 #include "korv_crypt.h"
 #include "lock_holder.h"
+#include "user/user_set_internal.h"
 #include "signal_recorder.h"
 
 using namespace korvtest;
@@ -32,6 +38,8 @@ const std::string kAfpdGuest =
     "# afpd\n"
     "- -tcp -noddp -uamlist uams_dhx.so,uams_guest.so -nosavepassword\n";
 const std::string kChroot = "alice\nbob\n";
+const std::string kRsyncdConf = "auth users = root\nsecrets file = /etc/rsyncd.secrets\n";
+const std::string kSecrets = "root:stored|secret\n";
 const char *const kNtPassword = "8846F7EAEE8FB117AD06BDD830B7586C";
 const char *const kLmPassword = "E52CAC67419A9A224A3B108F3FA6CB6D";
 
@@ -91,6 +99,8 @@ void install(const std::string &korvinfo = "codepage=\"enu\"\nuserHomeEnable=\"y
     install_program("/bin/csh", "#!/bin/sh\nexit 0\n");
     write_file(kAfpd, kAfpdNoGuest);
     write_file(KORV_FTP_CHROOT_CONF, kChroot);
+    write_file(KORV_RSYNCD_CONF, kRsyncdConf);
+    write_file(KORV_RSYNCD_SECRETS, kSecrets, 0600);
     write_file("/etc.defaults/korvinfo.conf", "support_download=\"yes\"\n");
 }
 
@@ -170,6 +180,44 @@ std::string stable(const std::string &text, bool shadow, time_t since, const std
     return out;
 }
 
+// The password a fresh rsync secret was made of: "<crypt hash>|<Base64 of the scrambled
+// password>", both halves checked; none when it is no such secret of any of them.
+std::optional<std::string> secretOf(const std::string &secret, const std::vector<std::string> &passwords)
+{
+    size_t bar = secret.find('|');
+    if (bar == std::string::npos)
+        return std::nullopt;
+    const std::string hash = secret.substr(0, bar), text = secret.substr(bar + 1);
+    unsigned char bytes[2048];
+    int n = sizeof bytes;
+    if (Base64Decode(text.c_str(), static_cast<int>(text.size()), bytes, &n) != 1)
+        return std::nullopt;
+    for (const std::string &pw : passwords) {
+        struct crypt_data data {};
+        const char *des = crypt_r(pw.c_str(), "ktaw", &data);
+        unsigned char plain[2048];
+        if (des && hash == des && n == static_cast<int>(pw.size()) &&
+            KORVStrCryptBytes(bytes, n, plain, sizeof plain) == 0 && memcmp(plain, pw.data(), pw.size()) == 0)
+            return pw;
+    }
+    return std::nullopt;
+}
+
+// Each fresh secret of the secrets file as "<secret of PW>".
+std::string stableSecrets(const std::string &text, const std::vector<std::string> &passwords)
+{
+    std::string out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) {
+        size_t colon = l.find(':');
+        std::optional<std::string> pw;
+        if (colon != std::string::npos)
+            pw = secretOf(l.substr(colon + 1), passwords);
+        out += (pw ? l.substr(0, colon + 1) + "<secret of " + *pw + ">" : l) + "\n";
+    }
+    return out;
+}
+
 std::vector<std::string> homes()
 {
     std::string out;
@@ -213,6 +261,7 @@ struct SetCase {
     std::vector<Edit> passwd = {}, shadow = {}, conf = {}, smbpasswd = {}, group = {}, smbConf = {};
     std::string afpdBefore = kAfpdNoGuest, afpd = kAfpdNoGuest;
     std::string ftpBefore = kChroot, ftp = kChroot;  // "" for a folder in the list's place
+    std::string rsyncdConf = kRsyncdConf, secrets = kSecrets;
     std::vector<std::string> homes = {"admin", "alice", "bob", "guest"};
     int homeUid = -1, homeGid = -1;  // the owner of the created user's home
     int32_t currentUid = 1031;
@@ -228,6 +277,20 @@ const std::vector<SetCase> kSetCases = {
      .conf = {{"#$", "#$_@UID__INDEX@_$1032$"}, {"bob:", "+carol:0:"}},
      .smbpasswd = {{"bob:", std::string("+carol:1032:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
      .homes = {"admin", "alice", "bob", "guest", "carol"},
+     .homeUid = 1032,
+     .homeGid = 100,
+     .currentUid = 1032},
+    {.label = "CreateReservedName",
+     .batch = {{nullptr, "rsync", "password"}},
+     .result = 0,
+     .passwd = {{"bob:", "+rsync:x:1032:100::/var/services/homes/rsync:/bin/csh"}},
+     .shadow = {{"bob:", "+rsync:<MD5 of password>:<DAY>:0:99999:7:::"}},
+     .conf = {{"#$", "#$_@UID__INDEX@_$1032$"}, {"bob:", "+rsync:0:"}},
+     .smbpasswd = {{"bob:", std::string("+rsync:1032:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
+     .group = {{"smmsp:", "smmsp:x:25:admin,rsync"}},
+     .rsyncdConf = "auth users = root,rsync\nsecrets file = /etc/rsyncd.secrets\n",
+     .secrets = kSecrets + "rsync:<secret of password>\n",
+     .homes = {"admin", "alice", "bob", "guest", "rsync"},
      .homeUid = 1032,
      .homeGid = 100,
      .currentUid = 1032},
@@ -382,6 +445,8 @@ TEST_P(UserSetTable, FilesAndSignalsAfterTheChange)
     EXPECT_EQ(c.afpd, read_file(kAfpd));
     EXPECT_FALSE(file_exists("/usr/korv/etc/afpd.conf.tmp"));
     EXPECT_EQ(c.ftp, read_file(KORV_FTP_CHROOT_CONF));
+    EXPECT_EQ(c.rsyncdConf, read_file(KORV_RSYNCD_CONF));
+    EXPECT_EQ(c.secrets, stableSecrets(read_file(KORV_RSYNCD_SECRETS), passwords));
     std::vector<std::string> want = c.homes, got = homes();
     std::sort(want.begin(), want.end());
     std::sort(got.begin(), got.end());
@@ -725,6 +790,84 @@ TEST(UserSetPasswd, BadParametersStillSignalScemd)
     EXPECT_EQ(-1, KORVUserSetPasswd(users, texts, nullptr, texts, 1));
     EXPECT_EQ(KORL_ERR_BAD_PARAM, KORLErrGet());
     EXPECT_EQ(std::vector<int>{kScemd}, scemd.Received());
+}
+
+}  // namespace
+
+namespace {
+
+// A password whose scrambled form holds a 0 byte that begins no group of three: strlen of the
+// scrambled bytes would cut its secret short.
+std::string passwordScrambledWithZero()
+{
+    for (unsigned i = 0; i < 1000000; i++) {
+        // Any bytes but NUL: a password is a text.
+        std::string pw;
+        for (unsigned v = i, k = 0; k < 4; k++, v /= 255)
+            pw += static_cast<char>(1 + v % 255);
+        unsigned char out[64];
+        if (KORVStrCrypt(pw.c_str(), out, sizeof out) != 0)
+            continue;
+        for (size_t k = 0; k < pw.size(); k++) {
+            if (out[k] == 0 && k % 3 != 0)
+                return pw;
+        }
+    }
+    return "";
+}
+
+std::string smmspLine()
+{
+    std::istringstream in(read_file(KORV_GROUP_FILE));
+    for (std::string l; std::getline(in, l);)
+        if (l.rfind("smmsp:", 0) == 0)
+            return l;
+    return "";
+}
+
+// The reserved names in turn: created, updated with the stored hash, renamed away, and the
+// steps' own failures, which leave the change itself in place.
+TEST(UserSetReserved, SmmspAndRsyncFollow)
+{
+    install();
+    const std::string pw = passwordScrambledWithZero();
+    ASSERT_FALSE(pw.empty());
+
+    ASSERT_EQ(0, setOne(nullptr, {nullptr, "rsync", pw.c_str()}));
+    EXPECT_EQ("smmsp:x:25:admin,rsync", smmspLine());
+    EXPECT_EQ("auth users = root,rsync\nsecrets file = /etc/rsyncd.secrets\n", read_file(KORV_RSYNCD_CONF));
+    EXPECT_EQ(kSecrets + "rsync:<secret of " + pw + ">\n", stableSecrets(read_file(KORV_RSYNCD_SECRETS), {pw}));
+    const std::string secrets = read_file(KORV_RSYNCD_SECRETS);
+
+    // The stored hash given back: the secret cannot be made anew and is kept.
+    usertest::User stored;
+    ASSERT_EQ(0, KORVUserGet("rsync", &stored.p));
+    ASSERT_EQ(0, setOne("rsync", {"rsync", "rsync", stored->szPasswd}));
+    EXPECT_EQ("smmsp:x:25:admin,rsync", smmspLine());
+    EXPECT_EQ("auth users = root,rsync\nsecrets file = /etc/rsyncd.secrets\n", read_file(KORV_RSYNCD_CONF));
+    EXPECT_EQ(secrets, read_file(KORV_RSYNCD_SECRETS));
+
+    ASSERT_EQ(0, setOne("rsync", {"rsync", "joe", "password"}));
+    EXPECT_EQ("smmsp:x:25:admin", smmspLine()) << syslog_dump();
+    EXPECT_EQ("auth users = root\nsecrets file = /etc/rsyncd.secrets\n", read_file(KORV_RSYNCD_CONF));
+    EXPECT_EQ(kSecrets, read_file(KORV_RSYNCD_SECRETS));
+
+    // A password too long for the cipher gets no rsync account (the account files cannot hold
+    // one that long either: crypt refuses it, so the step is called on its own here).
+    syslog_clear();
+    const std::string longPassword(800, 'p');
+    KORVUSER longOne = record({nullptr, "rsync", longPassword.c_str()});
+    EXPECT_EQ(-1, korv::user::NetBackupAuthUserSet(nullptr, &longOne));
+    EXPECT_TRUE(syslog_contains("NetBackupAuthUserSet [rsync] failed.")) << syslog_dump();
+    EXPECT_EQ("smmsp:x:25:admin", smmspLine());
+    EXPECT_EQ("auth users = root\nsecrets file = /etc/rsyncd.secrets\n", read_file(KORV_RSYNCD_CONF));
+    EXPECT_EQ(kSecrets, read_file(KORV_RSYNCD_SECRETS));
+
+    // Without a password the step fails; the update stands.
+    syslog_clear();
+    ASSERT_EQ(0, setOne("bob", {"bob", "bob", nullptr}));
+    EXPECT_TRUE(syslog_has_pattern("user_set_rsync.cpp:<L> NetBackupAuthUserSet [bob] failed. korverr=0x0D00"))
+        << syslog_dump();
 }
 
 }  // namespace
