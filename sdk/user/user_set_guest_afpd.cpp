@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "korv/file.h"
-#include "korv/proc.h"
+#include "korv_command.h"
 #include "korv_internal.h"
 #include "user_internal.h"
 #include "user_set_internal.h"
@@ -28,11 +28,9 @@ int Switch(const KORVUSER *guest)
         return -1;
     }
     // A copy that exited with any failure may be partial: it is never put in place.
-    int status = KORLProcExec("/bin/cp", "-Rf", kAfpdConf, kAfpdConfTmp, nullptr);
-    if (status != 0) {
+    if (!korv::proc::Succeeded(korv::proc::Run({"/bin/cp", "-Rf", kAfpdConf, kAfpdConfTmp}, {.quiet = true}))) {
         KORV_LOG("/bin/cp -Rf %s %s failed!", kAfpdConf, kAfpdConfTmp);
-        if (status > 0)
-            KORV_ERR(KORL_ERR_CHILD);
+        KORV_ERR(KORL_ERR_CHILD);
         unlink(kAfpdConfTmp);
         return -1;
     }

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "korv/file.h"
-#include "korv/proc.h"
+#include "korv_command.h"
 #include "korv_internal.h"
 #include "user_internal.h"
 #include "user_set_internal.h"
@@ -48,7 +48,8 @@ void Move(const char *oldName, const char *newName)
     const std::string from = HomeOf(oldName), to = HomeOf(newName);
     if (rename(from.c_str(), to.c_str()) == 0)
         return;
-    if (errno != EXDEV || KORLProcExec("/bin/mv", from.c_str(), to.c_str(), nullptr, nullptr) != 0)
+    if (errno != EXDEV ||
+        !korv::proc::Succeeded(korv::proc::Run({"/bin/mv", from.c_str(), to.c_str()}, {.quiet = true})))
         KORV_LOG("cmd failed:mv '%s' '%s'.", from.c_str(), to.c_str());
 }
 
