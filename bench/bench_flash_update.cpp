@@ -1,10 +1,12 @@
-// A whole update of a 16 MiB RedBoot flash, all eight partitions written, against the bare I/O
-// that it must do: the same backup copies through the shell, and per partition one erase, the
-// image written in 16 KiB chunks and read back in 8 KiB chunks, through the same kernel
-// interface. Both run in the same device tree, each on a flash laid out anew, alone and then in
-// turn; the ratio of the two is printed at the end (target: within 1.15x), with the bytes each
-// partition had erased, written and read in its write attempt against the least it needs, from
-// the request log.
+// A whole update of a RedBoot flash (4, 16 and 64 MiB), all eight partitions written, against
+// the bare I/O that it must do: the same backup copies through the shell, and per partition one
+// erase, the image written in 16 KiB chunks and read back in 8 KiB chunks, through the same
+// kernel interface. Each side runs in a freshly started process of its own (the updater, and
+// this program again with --bare-io), so both start cold; the two alternate round by round, each
+// on a flash laid out anew, and the order within a round alternates too. Printed: every round's
+// pair and ratio, and the median of the ratios (target: at most 1.15), then the bytes each
+// partition had erased, written and read in the update against the least it needs, from the
+// request log.
 //
 // The updater writes the device's real paths, so this program (linked with the simulated kernel)
 // only starts inside a device tree: korv-bench-update (bench_launcher.cpp) runs it in a fresh
@@ -48,8 +50,9 @@ struct Partition {
     uint32_t image;  // bytes of the new image
 };
 
-// In address order, 256 blocks of 64 KiB: 16 MiB from 0xFF000000.
-const Partition kLayout[] = {
+// In address order at 16 MiB, 256 blocks of 64 KiB; the three large partitions and their images
+// grow and shrink with the flash, the rest stays.
+const Partition kLayout16[] = {
     {"zImage", "zImage", 1, 64, 0x3C1234},
     {"rd.gz", "rd.bin", 2, 96, 0x5A0777},
     {"AllLib.tgz", "AllLib.tgz", 3, 84, 0x502345},
@@ -59,6 +62,28 @@ const Partition kLayout[] = {
     {"RedBoot", "RedBoot.msys", 0, 8, 0x71000},
     {"FIS Directory", "FIS Directory", 7, 1, 8 * 256},
 };
+constexpr uint32_t kFixedBlocks = 12, kLargeBlocks16 = 244;
+
+// The layout of a flash of `mib` MiB.
+std::vector<Partition> Layout(int mib)
+{
+    uint32_t large = static_cast<uint32_t>(mib) * 16 - kFixedBlocks;
+    std::vector<Partition> out;
+    uint32_t given = 0;
+    for (size_t i = 0; i < std::size(kLayout16); ++i) {
+        Partition p = kLayout16[i];
+        if (i < 3) {
+            uint32_t blocks = i < 2 ? p.blocks * large / kLargeBlocks16 : large - given;
+            p.image = static_cast<uint32_t>(uint64_t(p.image) * blocks / p.blocks);
+            p.blocks = blocks;
+            given += blocks;
+        }
+        out.push_back(p);
+    }
+    return out;
+}
+
+std::vector<Partition> kLayout = Layout(16);
 
 std::string Device(const Partition &p)
 {
@@ -71,14 +96,16 @@ void Fail(const std::string &what)
     exit(1);
 }
 
-// The unit as it stands before each run: the old firmware on the flash, the package beside it.
-void LayOut()
+// The unit as it stands before each run: the old firmware on a flash of `mib` MiB, the package
+// beside it (laid out again only when the size changes).
+void LayOut(int mib)
 {
+    static int laid = 0;
+    kLayout = Layout(mib);
     korvtest::RedBootOptions flash;
     for (const Partition &p : kLayout)
         flash.layout.push_back({p.name, p.device, p.blocks, p.blocks * kBlock - 0x1000});
-    static bool once = false;
-    if (!once) {
+    if (laid != mib) {
         korvtest::UpdateTree tree;
         tree.redboot = flash;
         for (const Partition &p : kLayout)
@@ -99,27 +126,43 @@ void LayOut()
             Fail("cannot write the directory image");
         if (system(("/bin/cp " + gSelfDir + "/updater '" + kWork + "/updater'").c_str()) != 0)
             Fail("cannot copy the updater into the tree");
-        once = true;
+        laid = mib;
     } else {
         korvtest::build_redboot_flash(flash);
     }
     ctl::clear_requests();
 }
 
-// One run of the updater in the tree; false when it failed.
-bool RunUpdate()
+// Runs a program of the tree to its end, its output thrown away; true when it exited 0.
+bool Run(const std::vector<std::string> &argv)
 {
     pid_t pid = fork();
     if (pid == 0) {
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
-        execl((std::string(kWork) + "/updater").c_str(), "/volume1/upd@te/updater", static_cast<char *>(nullptr));
+        std::vector<char *> args;
+        for (const auto &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
         _exit(127);
     }
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// One run of the updater in the tree, started as the device starts it.
+bool RunUpdate()
+{
+    return Run({std::string(kWork) + "/updater"});
+}
+
+// The bare I/O in a process of its own, started as fresh as the updater.
+bool RunBareIO(int mib)
+{
+    return Run({gSelfDir + "/korv-bench-update-inside", "--bare-io", std::to_string(mib)});
 }
 
 // What the update must do at the least, by hand through the same kernel interface: the same
@@ -136,8 +179,7 @@ bool BareIO()
         ok &= system(cmd.c_str()) == 0;
     }
     std::vector<uint8_t> chunk(16384), image(8192), back(8192);
-    for (size_t i = 0; i < std::size(kLayout); ++i) {
-        const Partition &p = kLayout[i];
+    for (const Partition &p : kLayout) {
         std::string dev = Device(p);
         ok &= KORVMTDErasePartition(dev.c_str()) == 0;
         int in = open((std::string(kWork) + "/" + p.file).c_str(), O_RDONLY);
@@ -159,64 +201,55 @@ bool BareIO()
     return ok;
 }
 
-void BM_Update(benchmark::State &state)
-{
-    for (auto _ : state) {
-        state.PauseTiming();
-        LayOut();
-        state.ResumeTiming();
-        if (!RunUpdate())
-            state.SkipWithError("the update failed");
-    }
-}
-
-void BM_BareIO(benchmark::State &state)
-{
-    for (auto _ : state) {
-        state.PauseTiming();
-        LayOut();
-        state.ResumeTiming();
-        if (!BareIO())
-            state.SkipWithError("the bare I/O failed");
-    }
-}
-
 double Ms(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
 {
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-// The two in turn, each on a flash laid out anew, so that the machine's other work weighs on
-// both alike; the ratio of the fastest of each.
-std::vector<double> gUpdateMs, gBareMs;
-
-void BM_UpdateOverBareIO(benchmark::State &state)
+double Median(std::vector<double> v)
 {
-    for (auto _ : state) {
-        LayOut();
-        auto t0 = std::chrono::steady_clock::now();
-        bool ok = RunUpdate();
-        auto t1 = std::chrono::steady_clock::now();
-        LayOut();
-        auto t2 = std::chrono::steady_clock::now();
-        ok &= BareIO();
-        auto t3 = std::chrono::steady_clock::now();
-        if (!ok)
-            state.SkipWithError("a run failed");
-        gUpdateMs.push_back(Ms(t0, t1));
-        gBareMs.push_back(Ms(t2, t3));
-        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
-    }
-    double u = *std::min_element(gUpdateMs.begin(), gUpdateMs.end());
-    double b = *std::min_element(gBareMs.begin(), gBareMs.end());
-    state.counters["update_ms"] = u;
-    state.counters["bare_ms"] = b;
-    state.counters["ratio"] = u / b;
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-BENCHMARK(BM_Update)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-BENCHMARK(BM_BareIO)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-BENCHMARK(BM_UpdateOverBareIO)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(15);
+// Each round's two times, by flash size.
+struct Round {
+    double update_ms, bare_ms;
+};
+std::map<int, std::vector<Round>> gRounds;
+
+// One round per iteration: the update and the bare I/O, each on a flash laid out anew, in turn
+// (the update first in even rounds, the bare I/O first in odd ones), so that the machine's other
+// work weighs on both alike.
+void BM_UpdateOverBareIO(benchmark::State &state)
+{
+    int mib = static_cast<int>(state.range(0));
+    std::vector<Round> &rounds = gRounds[mib];
+    rounds.clear();
+    for (auto _ : state) {
+        bool ok = true;
+        Round r{};
+        for (int side = 0; side < 2; ++side) {
+            bool update = (side == 0) == (rounds.size() % 2 == 0);
+            LayOut(mib);
+            auto t0 = std::chrono::steady_clock::now();
+            ok &= update ? RunUpdate() : RunBareIO(mib);
+            auto t1 = std::chrono::steady_clock::now();
+            (update ? r.update_ms : r.bare_ms) = Ms(t0, t1);
+        }
+        if (!ok)
+            state.SkipWithError("a run failed");
+        rounds.push_back(r);
+        state.SetIterationTime(r.update_ms / 1000);
+    }
+    std::vector<double> ratios;
+    for (const Round &r : rounds)
+        ratios.push_back(r.update_ms / r.bare_ms);
+    state.counters["ratio_median"] = Median(ratios);
+}
+
+BENCHMARK(BM_UpdateOverBareIO)->Arg(4)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(11);
 
 // Bytes of a device's requests in its write attempt, from the request log of one update.
 struct Bytes {
@@ -243,19 +276,31 @@ uint64_t Overlap(std::vector<std::pair<uint64_t, uint64_t>> ranges)
     return twice;
 }
 
+// The bytes of one update of a 16 MiB flash, per device, from the request log: the attempt of
+// each written partition (from its sizing on), and before it the reads of the flash directory
+// (the analysis and the start of the write read it through the driver).
 void PrintBytes()
 {
-    LayOut();
-    if (system((std::string(kWork) + "/updater >/dev/null 2>&1").c_str()) != 0)
+    LayOut(16);
+    if (!RunUpdate())
         Fail("the update failed");
     std::map<std::string, Bytes> by;
+    std::map<std::string, uint64_t> before;  // bytes read before the device's attempt
+    std::map<std::string, int> entries;      // directory entries rewritten
     std::map<std::string, std::vector<std::pair<uint64_t, uint64_t>>> erases, writes, reads;
     std::map<std::string, bool> started;  // the device's attempt began (its partition sized)
     for (const auto &q : ctl::requests()) {
         if (q.name == "MTD_SET_PARTITION")
             started[q.device] = true;
-        if (!started[q.device] || q.result < 0)
+        if (q.result < 0)
             continue;
+        if (q.name == "MTD_SET_FIS_ENTRY")
+            entries[q.device]++;
+        if (!started[q.device]) {
+            if (q.name == "READ")
+                before[q.device] += static_cast<uint64_t>(q.result);
+            continue;
+        }
         Bytes &b = by[q.device];
         if (q.name == "MEMERASE") {
             uint64_t len = Field(q.args, "length=");
@@ -267,34 +312,40 @@ void PrintBytes()
             (q.name == "WRITE" ? writes : reads)[q.device].push_back({off, off + n});
         }
     }
-    printf("\n%-16s %-10s %10s %10s %10s %10s %10s %10s %8s\n", "partition", "device", "erased", "least", "written",
-           "least", "read", "least", "twice");
+    printf("\nbytes of one update of a 16 MiB flash, by device (\"least\": what the partition needs)\n");
+    printf("%-16s %-10s %10s %10s %10s %10s %10s %10s %8s %8s %7s\n", "partition", "device", "erased", "least",
+           "written", "least", "read", "least", "twice", "dir read", "entries");
     for (const Partition &p : kLayout) {
         std::string dev = Device(p);
         Bytes &b = by[dev];
         b.twice = Overlap(erases[dev]) + Overlap(writes[dev]) + Overlap(reads[dev]);
-        printf("%-16s %-10s %10llu %10llu %10llu %10llu %10llu %10llu %8llu\n", p.name, dev.c_str(),
+        printf("%-16s %-10s %10llu %10llu %10llu %10llu %10llu %10llu %8llu %8llu %7d\n", p.name, dev.c_str(),
                static_cast<unsigned long long>(b.erased), static_cast<unsigned long long>(p.blocks * kBlock),
                static_cast<unsigned long long>(b.written), static_cast<unsigned long long>(p.image),
                static_cast<unsigned long long>(b.read), static_cast<unsigned long long>(p.image),
-               static_cast<unsigned long long>(b.twice));
+               static_cast<unsigned long long>(b.twice), static_cast<unsigned long long>(before[dev]), entries[dev]);
     }
+    printf("dir read: bytes read before the partition's write began (the analysis and the write's start read\n"
+           "the flash directory); entries: directory entries rewritten through the driver's request, which\n"
+           "rewrites its directory block itself (those bytes are the driver's, not in \"written\")\n");
 }
 
-void PrintRatio()
+void PrintRounds()
 {
-    if (gUpdateMs.empty() || gBareMs.empty())
-        return;
-    std::vector<double> u = gUpdateMs, b = gBareMs, r;
-    for (size_t i = 0; i < u.size(); ++i)
-        r.push_back(u[i] / b[i]);
-    std::sort(u.begin(), u.end());
-    std::sort(b.begin(), b.end());
-    std::sort(r.begin(), r.end());
-    printf("\nwhole update against its bare I/O, %zu runs of each in turn:\n"
-           "  fastest: update %.1f ms, bare I/O %.1f ms, ratio %.3f (target 1.15)\n"
-           "  median of the pairs' ratios: %.3f\n",
-           u.size(), u.front(), b.front(), u.front() / b.front(), r[r.size() / 2]);
+    for (const auto &[mib, rounds] : gRounds) {
+        if (rounds.empty())
+            continue;
+        printf("\nwhole update against its bare I/O, %d MiB flash, %zu rounds (each side a fresh process):\n", mib,
+               rounds.size());
+        std::vector<double> ratios;
+        for (size_t i = 0; i < rounds.size(); ++i) {
+            const Round &r = rounds[i];
+            ratios.push_back(r.update_ms / r.bare_ms);
+            printf("  round %2zu (%s first): update %8.1f ms, bare I/O %8.1f ms, ratio %.3f\n", i + 1,
+                   i % 2 ? "bare" : "update", r.update_ms, r.bare_ms, ratios.back());
+        }
+        printf("  median of the rounds' ratios: %.3f (target: at most 1.15)\n", Median(ratios));
+    }
 }
 
 }  // namespace
@@ -307,11 +358,15 @@ int main(int argc, char **argv)
         Fail("cannot find this program");
     self[n] = '\0';
     gSelfDir.assign(self, strrchr(self, '/') - self);
+    if (argc == 3 && strcmp(argv[1], "--bare-io") == 0) {
+        kLayout = Layout(atoi(argv[2]));
+        return BareIO() ? 0 : 1;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
-    PrintRatio();
+    PrintRounds();
     PrintBytes();
     benchmark::Shutdown();
     return 0;

@@ -27,21 +27,56 @@ constexpr int kLockRetries = 20;
 constexpr useconds_t kLockPause = 337;
 
 // The file opened for update, else created; never through a link, which would let another
-// process point the updater's writes elsewhere.
-korv::UniqueFile OpenStatusFile(const char *path)
+// process point the updater's writes elsewhere, and never waiting: a FIFO opens at once and its
+// writes fail rather than wait for a reader. A file with a second name could be any file of the
+// device, so it is not written. A file made anew is emptied only once it is known to be ours
+// alone.
+korv::UniqueFd OpenStatusFile(const char *path)
 {
-    int fd = open(path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    const char *mode = "r+";
-    if (fd < 0) {
-        fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-        mode = "w";
+    korv::UniqueFd fd(open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    bool created = false;
+    if (!fd) {
+        fd.reset(open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+        created = true;
     }
-    if (fd < 0)
+    struct stat st {};
+    if (!fd || fstat(fd.get(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_nlink > 1))
         return {};
-    korv::UniqueFile fp(fdopen(fd, mode));
-    if (!fp)
-        close(fd);
-    return fp;
+    if (created && S_ISREG(st.st_mode) && ftruncate(fd.get(), 0) != 0)
+        return {};
+    return fd;
+}
+
+// All of text at the file's start, without waiting; false when any of it cannot be written.
+bool WriteText(int fd, const char *text)
+{
+    size_t size = strlen(text), done = 0;
+    while (done < size) {
+        ssize_t n = write(fd, text + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The progress text last written, and the file as that write left it: the same text again into
+// the same, untouched file is not written.
+struct LastProgress {
+    std::string text;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec mtime {};
+    off_t size = 0;
+};
+LastProgress gLastProgress;
+
+bool SameFile(const struct stat &st, const LastProgress &last)
+{
+    return st.st_dev == last.dev && st.st_ino == last.ino && st.st_size == last.size &&
+           st.st_mtim.tv_sec == last.mtime.tv_sec && st.st_mtim.tv_nsec == last.mtime.tv_nsec;
 }
 
 }  // namespace
@@ -50,18 +85,17 @@ int UPDTWriteStatusFile(const char *path, const char *text, int retry)
 {
     if (!path || !text)
         return -1;
-    korv::UniqueFile fp = OpenStatusFile(path);
-    if (!fp)
+    korv::UniqueFd fd = OpenStatusFile(path);
+    if (!fd)
         return -1;
-    int fd = fileno(fp.get());
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (!retry)
             return -2;
         // The reader holds the lock only for a moment: a few quick retries, then the value is
         // skipped rather than the update held up.
         bool locked = false;
         for (int i = 0; i < kLockRetries && !locked; ++i) {
-            locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+            locked = flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
             if (!locked)
                 usleep(kLockPause);
         }
@@ -69,8 +103,8 @@ int UPDTWriteStatusFile(const char *path, const char *text, int retry)
             return -2;
     }
     // Written out before the lock goes, so a reader never sees a value half there.
-    int result = fputs(text, fp.get()) < 0 || fflush(fp.get()) != 0 ? -3 : 0;
-    flock(fd, LOCK_UN);
+    int result = WriteText(fd.get(), text) ? 0 : -3;
+    flock(fd.get(), LOCK_UN);
     return result;
 }
 
@@ -78,7 +112,14 @@ int UPDTSetProgress(char stage, int value)
 {
     char text[32];
     snprintf(text, sizeof text, "%c:%d:      ", stage, value);
-    return UPDTWriteStatusFile(UPDT_PROGRESS_FILE, text, 1);
+    struct stat st {};
+    if (text == gLastProgress.text && lstat(UPDT_PROGRESS_FILE, &st) == 0 && SameFile(st, gLastProgress))
+        return 0;
+    gLastProgress.text.clear();
+    int result = UPDTWriteStatusFile(UPDT_PROGRESS_FILE, text, 1);
+    if (result == 0 && lstat(UPDT_PROGRESS_FILE, &st) == 0)
+        gLastProgress = {text, st.st_dev, st.st_ino, st.st_mtim, st.st_size};
+    return result;
 }
 
 int UPDTSetMessage(const char *key, const char *value)

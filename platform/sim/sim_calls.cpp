@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
@@ -179,7 +180,7 @@ __attribute__((constructor(101))) void refuse_outside_sandbox()
 // A tree kept between sandbox sessions keeps its chip, but the tmpfs mirrors of the last session
 // are gone with it. Every program of the simulated device puts them back as it starts (after
 // the check above), so that the shell programs it runs read "/dev/mtdN" as before.
-__attribute__((constructor)) void restore_mirrors()
+void sync_mirrors()
 {
     int saved = errno;
     struct stat st {};
@@ -191,6 +192,15 @@ __attribute__((constructor)) void restore_mirrors()
         flash_save_if_changed(before, flash);
     }
     errno = saved;
+}
+
+// The mirrors live on tmpfs mounts that end with the session, so what a shell program wrote
+// into one (the updater's `dd` of an image) must reach the chip before then: every program of
+// the simulated device takes such writes in as it ends, too.
+__attribute__((constructor)) void restore_mirrors()
+{
+    sync_mirrors();
+    atexit(sync_mirrors);
 }
 
 }  // namespace

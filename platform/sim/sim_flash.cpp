@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <string>
-#include <vector>
 
 #include "korv/platform.h"
 #include "sim_devices.h"
@@ -20,32 +19,16 @@ std::string range_args(uint64_t start, uint64_t length)
     return "start=" + hex32(start) + ",length=" + hex32(length);
 }
 
-// Applies the chip kind's write rule to chip range [offset, offset+count).
+// Applies the chip kind's write rule to chip range [offset, offset+count): NOR programming only
+// clears bits (what was not erased reads back AND-ed), MSys overwrites.
 bool program_bytes(Flash &flash, uint64_t offset, const uint8_t *data, size_t count)
 {
-    std::vector<uint8_t> bytes(count);
-    if (flash.kind == ChipKind::Nor) {
-        // NOR programming only clears bits: what was not erased reads back AND-ed.
-        if (!chip_read(offset, bytes.data(), count))
-            return false;
-        for (size_t i = 0; i < count; ++i)
-            bytes[i] &= data[i];
-    } else {
-        memcpy(bytes.data(), data, count);
-    }
-    if (!chip_write(offset, bytes.data(), count))
-        return false;
-    mirrors_update(flash, offset, count);
-    return true;
+    return chip_change(flash, offset, count, flash.kind == ChipKind::Nor ? Program::And : Program::Copy, data);
 }
 
 bool fill_bytes(Flash &flash, uint64_t offset, size_t count, uint8_t value)
 {
-    std::vector<uint8_t> bytes(count, value);
-    if (!chip_write(offset, bytes.data(), count))
-        return false;
-    mirrors_update(flash, offset, count);
-    return true;
+    return chip_change(flash, offset, count, Program::Fill, nullptr, value);
 }
 
 // The kernel fills MEMGETINFO's record itself; like the directory entry above it keeps its own
@@ -124,9 +107,8 @@ int flash_set_fis_entry(Flash &flash, int index, const void *arg, std::string *a
         Le32Put(entry + 16, base);
         Le32Put(entry + 24, size);
         Le32Put(entry + 32, length);
-        if (!chip_write(wstart + off, entry, sizeof entry))
+        if (!chip_change(flash, wstart + off, sizeof entry, Program::Copy, entry))
             return EIO;
-        mirrors_update(flash, wstart + off, sizeof entry);
         return 0;
     }
     return ENOENT;

@@ -69,9 +69,30 @@ bool chip_read(uint64_t offset, void *buf, size_t count);
 bool chip_write(uint64_t offset, const void *buf, size_t count);
 bool chip_create(uint64_t size, uint8_t fill);
 
+// A buffer of the simulator's own for one use (slot 0 to 2), grown as needed and kept for the
+// process's life, so that no erase or copy allocates the size of its range.
+uint8_t *scratch(int slot, size_t size);
+// The unit the simulator copies and compares the chip in.
+inline constexpr size_t kChunk = 1 << 20;
+
+// A change's skip_mirror that leaves every mirror alone (their windows are laid out anew after it).
+inline constexpr int kNoMirrors = -2;
+
+// How a change puts its bytes over the chip's.
+enum class Program {
+    Fill,  // every byte `fill` (an erase)
+    And,   // NOR programming: bits only cleared
+    Copy,  // plain overwrite
+};
+// Applies the change to chip range [offset, offset+count); only the bytes that differ afterwards
+// are written, to the chip and to every mirror that shows them (but `skip_mirror`'s). False
+// when the chip cannot be read or written.
+bool chip_change(Flash &flash, uint64_t offset, size_t count, Program how, const uint8_t *data, uint8_t fill = 0xFF,
+                 int skip_mirror = -1);
+
 // Rewrites the whole mirror of a window from the chip and records its stamp in `flash`.
 bool mirror_export(Flash &flash, int index);
-// Rewrites the mirrors' bytes that overlap chip range [offset, offset+count).
+// Rewrites the mirrors' bytes that overlap chip range [offset, offset+count), from the chip.
 void mirrors_update(Flash &flash, uint64_t offset, size_t count);
 // Imports every mirror that another program changed; saves flash.conf when anything changed.
 void mirrors_import(Flash &flash);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "sandbox_guard.h"
 #include "sim_flash.h"
@@ -158,8 +159,33 @@ bool chip_write(uint64_t offset, const void *buf, size_t count)
 
 bool chip_create(uint64_t size, uint8_t fill)
 {
-    std::string bytes(size, static_cast<char>(fill));
-    return write_file_atomic(kChipBin, bytes);
+    // Laid out under a temporary name and renamed, a chunk at a time.
+    std::string name = std::string(kChipBin) + ".new";
+    bool ok;
+    {
+        Fd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        ok = fd.ok();
+        for (uint64_t at = 0; ok && at < size; at += kChunk) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, size - at));
+            uint8_t *bytes = scratch(0, n);
+            memset(bytes, fill, n);
+            ok = write_all(fd.get(), bytes, n, static_cast<off_t>(at));
+        }
+    }
+    if (ok && rename(name.c_str(), kChipBin) == 0)
+        return true;
+    unlink(name.c_str());
+    return false;
+}
+
+uint8_t *scratch(int slot, size_t size)
+{
+    // Never freed: the exit hook may still need them after static destructors ran.
+    static auto *buffers = new std::vector<uint8_t>[3];
+    std::vector<uint8_t> &b = buffers[slot];
+    if (b.size() < size)
+        b.resize(size);
+    return b.data();
 }
 
 namespace {
@@ -172,7 +198,118 @@ void mirror_seal(Flash &flash, int index, int fd)
     flash.windows[index].stamp = stamp_of(mirror_path(index));
 }
 
+// Compared and rewritten in pages: an unchanged page is never written.
+constexpr size_t kPage = 4096;
+
+// Calls put(from, length) for each run of pages where a and b differ; false as soon as put does.
+template <typename Put>
+bool each_difference(const uint8_t *a, const uint8_t *b, size_t count, Put put)
+{
+    size_t at = 0;
+    while (at < count) {
+        size_t n = std::min(kPage, count - at);
+        if (memcmp(a + at, b + at, n) == 0) {
+            at += n;
+            continue;
+        }
+        size_t from = at;
+        while (at < count && memcmp(a + at, b + at, std::min(kPage, count - at)) != 0)
+            at += std::min(kPage, count - at);
+        if (!put(from, at - from))
+            return false;
+    }
+    return true;
+}
+
+// The mirrors one change writes into: each opened once, and sealed once when the change is done.
+// A mirror that cannot be opened is written out whole then, from the changed chip.
+class MirrorWrites {
+public:
+    MirrorWrites(Flash &flash, int skip) : flash_(flash), skip_(skip) {}
+    MirrorWrites(const MirrorWrites &) = delete;
+    MirrorWrites &operator=(const MirrorWrites &) = delete;
+    ~MirrorWrites()
+    {
+        for (auto &[index, fd] : fds_) {
+            if (fd->ok())
+                mirror_seal(flash_, index, fd->get());
+            else
+                mirror_export(flash_, index);
+        }
+    }
+
+    // Chip range [offset, offset+count) now holds `bytes`: they go into every mirror showing them.
+    void put(uint64_t offset, const uint8_t *bytes, size_t count)
+    {
+        if (skip_ == kNoMirrors)
+            return;
+        uint64_t end = offset + count;
+        for (auto &[index, w] : flash_.windows) {
+            if (index == skip_ || !window_in_chip(flash_, w))
+                continue;
+            uint64_t wstart = w.base - flash_.chip_base, wend = wstart + w.size;
+            uint64_t lo = std::max(offset, wstart), hi = std::min(end, wend);
+            if (lo >= hi)
+                continue;
+            Fd &fd = mirror(index);
+            if (fd.ok())
+                write_all(fd.get(), bytes + (lo - offset), hi - lo, static_cast<off_t>(lo - wstart));
+        }
+    }
+
+private:
+    Fd &mirror(int index)
+    {
+        auto it = fds_.find(index);
+        if (it == fds_.end())
+            it = fds_.emplace(index, std::make_unique<Fd>(open(mirror_path(index).c_str(), O_WRONLY | O_CLOEXEC)))
+                     .first;
+        return *it->second;
+    }
+
+    Flash &flash_;
+    int skip_;
+    std::map<int, std::unique_ptr<Fd>> fds_;
+};
+
 }  // namespace
+
+bool chip_change(Flash &flash, uint64_t offset, size_t count, Program how, const uint8_t *data, uint8_t fill,
+                 int skip_mirror)
+{
+    Fd chip(open(kChipBin, O_RDWR | O_CLOEXEC));
+    if (!chip.ok())
+        return false;
+    MirrorWrites mirrors(flash, skip_mirror);
+    for (size_t at = 0; at < count; at += kChunk) {
+        size_t n = std::min(kChunk, count - at);
+        uint8_t *old = scratch(0, n), *now = scratch(1, n);
+        if (!read_all(chip.get(), old, n, static_cast<off_t>(offset + at)))
+            return false;
+        switch (how) {
+        case Program::Fill:
+            memset(now, fill, n);
+            break;
+        case Program::And:
+            for (size_t i = 0; i < n; ++i)
+                now[i] = old[i] & data[at + i];
+            break;
+        case Program::Copy:
+            memcpy(now, data + at, n);
+            break;
+        }
+        bool ok = each_difference(old, now, n, [&](size_t from, size_t len) {
+            uint64_t where = offset + at + from;
+            if (!write_all(chip.get(), now + from, len, static_cast<off_t>(where)))
+                return false;
+            mirrors.put(where, now + from, len);
+            return true;
+        });
+        if (!ok)
+            return false;
+    }
+    return true;
+}
 
 namespace {
 
@@ -244,37 +381,107 @@ bool mirror_export(Flash &flash, int index)
     Fd fd(open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (!fd.ok())
         return false;
-    std::vector<uint8_t> bytes(w.size, 0xFF);
-    if (window_in_chip(flash, w) && w.size > 0)
-        chip_read(w.base - flash.chip_base, bytes.data(), bytes.size());
-    bool ok = (bytes.empty() || write_all(fd.get(), bytes.data(), bytes.size(), 0)) &&
-              ftruncate(fd.get(), static_cast<off_t>(w.size)) == 0;
+    Fd chip(window_in_chip(flash, w) ? open(kChipBin, O_RDONLY | O_CLOEXEC) : -1);
+    uint64_t wstart = w.base - flash.chip_base;
+    bool ok = true;
+    for (uint64_t at = 0; ok && at < w.size; at += kChunk) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, w.size - at));
+        uint8_t *bytes = scratch(2, n);
+        if (!chip.ok() || !read_all(chip.get(), bytes, n, static_cast<off_t>(wstart + at)))
+            memset(bytes, 0xFF, n);
+        ok = write_all(fd.get(), bytes, n, static_cast<off_t>(at));
+    }
+    ok = ok && ftruncate(fd.get(), static_cast<off_t>(w.size)) == 0;
     mirror_seal(flash, index, fd.get());
     return ok;
 }
 
 void mirrors_update(Flash &flash, uint64_t offset, size_t count)
 {
-    uint64_t end = offset + count;
-    for (auto &[index, w] : flash.windows) {
-        if (!window_in_chip(flash, w))
-            continue;
-        uint64_t wstart = w.base - flash.chip_base, wend = wstart + w.size;
-        uint64_t lo = std::max(offset, wstart), hi = std::min(end, wend);
-        if (lo >= hi)
-            continue;
-        std::vector<uint8_t> bytes(hi - lo);
-        if (!chip_read(lo, bytes.data(), bytes.size()))
-            continue;
-        Fd fd(open(mirror_path(index).c_str(), O_WRONLY | O_CLOEXEC));
-        if (!fd.ok()) {
-            mirror_export(flash, index);
-            continue;
-        }
-        write_all(fd.get(), bytes.data(), bytes.size(), static_cast<off_t>(lo - wstart));
-        mirror_seal(flash, index, fd.get());
+    Fd chip(open(kChipBin, O_RDONLY | O_CLOEXEC));
+    if (!chip.ok())
+        return;
+    MirrorWrites mirrors(flash, -1);
+    for (size_t at = 0; at < count; at += kChunk) {
+        size_t n = std::min(kChunk, count - at);
+        uint8_t *bytes = scratch(2, n);
+        if (read_all(chip.get(), bytes, n, static_cast<off_t>(offset + at)))
+            mirrors.put(offset + at, bytes, n);
     }
 }
+
+namespace {
+
+// Whether "/dev/mtdN" is still the link to the mirror's own file that the export made.
+bool mirror_linked(int index)
+{
+    struct stat st {};
+    if (lstat(mirror_path(index).c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    char have[256];
+    ssize_t n = readlink(mirror_path(index).c_str(), have, sizeof have);
+    return n >= 0 && mirror_store(index).compare(0, std::string::npos, have, static_cast<size_t>(n)) == 0;
+}
+
+// Takes the bytes another program wrote into a window's mirror into the chip with the chip's
+// rules; afterwards the mirror shows the chip again. Only pages that differ are written, to the
+// chip, to the other mirrors that show them and back to this one. The bytes taken, and the errno
+// of what did not reach the chip (0, or ENOSPC for bytes past the window's end).
+bool mirror_take(Flash &flash, int index, int fd, uint64_t size, int *err)
+{
+    Window &w = flash.windows[index];
+    *err = 0;
+    uint64_t n = size;
+    if (n > w.size) {
+        n = w.size;  // the device ends at its window: the rest never reached it
+        *err = ENOSPC;
+    }
+    Fd chip(open(kChipBin, O_RDWR | O_CLOEXEC));
+    if (!chip.ok())
+        return false;
+    uint64_t wstart = w.base - flash.chip_base;
+    bool ok = true;
+    {
+        MirrorWrites others(flash, index);
+        for (uint64_t at = 0; ok && at < n; at += kChunk) {
+            size_t len = static_cast<size_t>(std::min<uint64_t>(kChunk, n - at));
+            uint8_t *mine = scratch(0, len), *old = scratch(1, len), *now = scratch(2, len);
+            if (!read_all(fd, mine, len, static_cast<off_t>(at)) ||
+                !read_all(chip.get(), old, len, static_cast<off_t>(wstart + at)))
+                return false;
+            if (flash.kind == ChipKind::Nor)
+                for (size_t i = 0; i < len; ++i)
+                    now[i] = old[i] & mine[i];
+            else
+                memcpy(now, mine, len);
+            ok = each_difference(old, now, len, [&](size_t from, size_t count) {
+                     uint64_t where = wstart + at + from;
+                     if (!write_all(chip.get(), now + from, count, static_cast<off_t>(where)))
+                         return false;
+                     others.put(where, now + from, count);
+                     return true;
+                 }) &&
+                 each_difference(mine, now, len, [&](size_t from, size_t count) {
+                     return write_all(fd, now + from, count, static_cast<off_t>(at + from));
+                 });
+        }
+    }
+    // What the program cut off (dd truncates) comes back from the chip; what it wrote past the
+    // end goes.
+    for (uint64_t at = n; ok && at < w.size; at += kChunk) {
+        size_t len = static_cast<size_t>(std::min<uint64_t>(kChunk, w.size - at));
+        uint8_t *bytes = scratch(1, len);
+        ok = read_all(chip.get(), bytes, len, static_cast<off_t>(wstart + at)) &&
+             write_all(fd, bytes, len, static_cast<off_t>(at));
+    }
+    if (size != w.size)
+        ok = ftruncate(fd, static_cast<off_t>(w.size)) == 0 && ok;
+    if (flash.kind == ChipKind::MSys)
+        w.data_length = n;
+    return ok;
+}
+
+}  // namespace
 
 void mirrors_import(Flash &flash)
 {
@@ -287,45 +494,30 @@ void mirrors_import(Flash &flash)
         if (now && w.stamp && *now == *w.stamp)
             continue;
         changed = true;
-        std::string data;
-        if (!now || !read_whole(path.c_str(), &data)) {
+        Fd fd(now ? open(path.c_str(), O_RDWR | O_CLOEXEC) : -1);
+        struct stat st {};
+        if (!fd.ok() || fstat(fd.get(), &st) != 0) {
             // A missing mirror is put back; the chip keeps its bytes.
             log_request(path, "IMPORT", "missing", -1, ENOENT);
             mirror_export(flash, index);
             continue;
         }
-        if (!window_in_chip(flash, w)) {
-            log_request(path, "IMPORT", "bytes=" + std::to_string(data.size()), -1, EINVAL);
-            mirror_export(flash, index);
-            continue;
-        }
-        std::string args = "bytes=" + std::to_string(data.size());
-        if (w.locked) {
-            log_request(path, "IMPORT", args, -1, EROFS);
+        uint64_t size = static_cast<uint64_t>(st.st_size);
+        std::string args = "bytes=" + std::to_string(size);
+        if (!window_in_chip(flash, w) || w.locked) {
+            log_request(path, "IMPORT", args, -1, w.locked && window_in_chip(flash, w) ? EROFS : EINVAL);
             mirror_export(flash, index);
             continue;
         }
         int err = 0;
-        if (data.size() > w.size) {
-            data.resize(w.size);  // the device ends at its window: the rest never reached it
-            err = ENOSPC;
-        }
-        uint64_t offset = w.base - flash.chip_base;
-        std::vector<uint8_t> old(data.size());
-        if (!data.empty() && chip_read(offset, old.data(), old.size())) {
-            if (flash.kind == ChipKind::Nor)
-                for (size_t i = 0; i < old.size(); ++i)
-                    old[i] &= static_cast<uint8_t>(data[i]);
-            else
-                memcpy(old.data(), data.data(), data.size());
-            chip_write(offset, old.data(), old.size());
-        }
-        if (flash.kind == ChipKind::MSys)
-            w.data_length = data.size();
-        log_request(path, "IMPORT", args, err ? -1 : static_cast<long long>(data.size()), err);
-        mirror_export(flash, index);
-        if (!data.empty())
-            mirrors_update(flash, offset, data.size());  // windows sharing these bytes
+        bool linked = mirror_linked(index);
+        if (!mirror_take(flash, index, fd.get(), size, &err))
+            err = err ? err : EIO;
+        log_request(path, "IMPORT", args, err ? -1 : static_cast<long long>(size), err);
+        if (linked)
+            mirror_seal(flash, index, fd.get());
+        else
+            mirror_export(flash, index);  // a plain file in the link's place: the link comes back
     }
     if (changed)
         flash_save(flash);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <string>
-#include <vector>
 
 #include "korv/platform.h"
 #include "sim_devices.h"
@@ -59,8 +58,7 @@ int msys_request(Flash &flash, int index, unsigned long request, void *arg, std:
         base += w.size;
     }
     flash.msys_prepared = false;
-    std::vector<uint8_t> erased(total * kMSysUnit, 0xFF);
-    chip_write(0, erased.data(), erased.size());
+    chip_change(flash, 0, total * kMSysUnit, Program::Fill, nullptr, 0xFF, kNoMirrors);
     for (int i = 0; i < kMSysPartitions; ++i)
         mirror_export(flash, i);
     return 0;

@@ -133,11 +133,8 @@ bool fill_window(int index, uint32_t offset, const std::vector<uint8_t> &bytes)
         static_cast<uint64_t>(offset) + bytes.size() > it->second.size)
         return false;
     uint64_t at = it->second.base - flash.chip_base + offset;
-    if (!bytes.empty()) {
-        if (!chip_write(at, bytes.data(), bytes.size()))
-            return false;
-        mirrors_update(flash, at, bytes.size());
-    }
+    if (!bytes.empty() && !chip_change(flash, at, bytes.size(), Program::Copy, bytes.data()))
+        return false;
     return flash_save(flash);
 }
 

@@ -13,6 +13,7 @@
 #include "korv/download.h"
 #include "korv/file.h"
 #include "korv/file_lock.h"
+#include "korv_settings.h"
 #include "korv_unique.h"
 
 namespace {
@@ -50,7 +51,7 @@ struct KeyValue {
     bool refused;  // btencrypt out of range: the write stops at this key
 };
 
-int WriteSettings(const KORVDOWNQUARNINFO *info)
+int WriteSettings(const korv::LockedSettings &settings, const KORVDOWNQUARNINFO *info)
 {
     static const char *const kEncrypt[] = {"disable", "auto", "always"};
     const bool encryptOk = info->btencrypt >= 0 && info->btencrypt <= 2;
@@ -100,8 +101,7 @@ int WriteSettings(const KORVDOWNQUARNINFO *info)
         }
     }
     for (const KeyValue &kv : keys) {
-        if (kv.refused ||
-            KORLFileSetKeyValue(KORV_INFO_CONF, kv.key, kv.value.c_str(), KORL_KEY_FORMAT_QUOTED) < 0) {
+        if (kv.refused || settings.Set(kv.key, kv.value.c_str()) < 0) {
             DQ_LOG("There is an error here.");
             return -1;
         }
@@ -117,17 +117,18 @@ extern "C" int KORVDownQuarnInfoSet(const KORVDOWNQUARNINFO *info)
 {
     if (!info)
         return -1;
-    if (ErrKORLFileLock(KORL_LOCK_KORVINFO | LOCK_EX | LOCK_NB, 5) != 0) {
+    korv::LockedSettings settings;  // exclusive, 5 seconds; released on the one way out
+    if (settings.Lock() != 0) {
         DQ_LOG("There is an error here.");
         return -1;
     }
     int result = -1;
     try {
-        result = WriteSettings(info);
+        result = WriteSettings(settings, info);
     } catch (const std::bad_alloc &) {
         DQ_LOG("There is an error here.");
     }
-    ErrKORLFileUnlock(KORL_LOCK_KORVINFO);
+    settings.Unlock();
     return result;
 }
 

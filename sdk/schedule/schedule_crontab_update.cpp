@@ -1,8 +1,8 @@
-#include <stdlib.h>
 #include <syslog.h>
 
 #include "korv/file.h"
 #include "korv/schedule.h"
+#include "korv_command.h"
 #include "korv_internal.h"
 
 namespace {
@@ -41,7 +41,7 @@ extern "C" int KORVCrontabUpdate(const char *command, const char *line)
         CRON_LOG("Failed to remove line in crontab (0x%x)", KORLErrGet());
         return -1;
     }
-    if (system("/bin/kill -HUP `/bin/cat " KORV_CROND_PID "` > /dev/null 2>&1") != 0)
+    if (!korv::proc::Succeeded(korv::proc::RunShell("/bin/kill -HUP `/bin/cat " KORV_CROND_PID "` > /dev/null 2>&1")))
         CRON_LOG("Failed to hup crond");
     return 0;
 }

@@ -104,6 +104,15 @@ std::string ProgressRecorder::last_text() const
     return last_;
 }
 
+std::vector<ProgressValue> written(const std::vector<ProgressValue> &calls)
+{
+    std::vector<ProgressValue> out;
+    for (const auto &v : calls)
+        if (out.empty() || !(out.back() == v))
+            out.push_back(v);
+    return out;
+}
+
 std::string describe(const std::vector<ProgressValue> &values)
 {
     std::string out;

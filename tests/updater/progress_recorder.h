@@ -44,6 +44,10 @@ private:
     bool stopped_ = false;
 };
 
+// The values as a reader of the file sees them from these calls: a value that repeats the one
+// before it is not written again.
+std::vector<ProgressValue> written(const std::vector<ProgressValue> &calls);
+
 // "P:60 P:61 ..." for failure messages.
 std::string describe(const std::vector<ProgressValue> &values);
 

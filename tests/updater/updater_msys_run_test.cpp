@@ -3,6 +3,7 @@
 // rollback with what the flash and "b@ckup" hold afterwards.
 #include <errno.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -257,7 +258,7 @@ TEST_F(MSysRun, PlainWriteOfOneImage)
 
 // The progress values up to the write, and after it.
 const std::string kUpToTheWrite = "A:0 A:10 A:100 P:0 P:10 P:20 P:30 P:35 P:40 P:45 P:50 P:55 P:60 P:65 P:60";
-const std::string kAfterTheWrite = "P:100 C:0 C:100 R:0 R:0";
+const std::string kAfterTheWrite = "P:100 C:0 C:100 R:0";  // the end's R:0 repeats the last
 
 TEST_F(MSysRun, ProgressOfAPlainWrite)
 {
@@ -294,9 +295,23 @@ TEST_F(MSysRun, RepartitionWritesEveryPartition)
     EXPECT_TRUE(korvtest::syslog_has_pattern(
         "szCmd=[/bin/dd if=\"/volume1/upd@te/b@ckup/mtd_rd.gz\" of=\"/dev/mtd2\" bs=16384 count=7]"));
     EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTMSysDoPatch: Finish updating [FIS Directory]"));
+    // The last partition's P:100 is the road's own P:100 that follows it.
     EXPECT_EQ(updatertest::describe(r.progress_values),
-              kUpToTheWrite + " P:65 P:70 P:75 P:80 P:85 P:90 P:95 P:100 " + kAfterTheWrite);
+              kUpToTheWrite + " P:65 P:70 P:75 P:80 P:85 P:90 P:95 " + kAfterTheWrite);
     EXPECT_FALSE(korvtest::file_exists(kBackup));
+}
+
+// The mirrors that `dd` wrote live on mounts that end with the sandbox session; the chip must
+// hold the whole new firmware without them, as the next session finds it.
+TEST_F(MSysRun, TheWrittenFlashOutlivesTheSession)
+{
+    Build(kGrowingImage);
+    auto r = updatertest::run_updater(spec_);
+    ASSERT_EQ(r.status, 0) << korvtest::syslog_dump();
+    for (int i = 0; i < 8; ++i)
+        ASSERT_EQ(umount2(("/.korvsim/mtd/" + std::to_string(i)).c_str(), MNT_DETACH), 0) << i;
+    ExpectFlash(ReadFlash(), NewFlash(old_, kGrown, {{1, Image("zImage")}}), "in the next session");
+    EXPECT_EQ(ctl::window(1)->data_length, 0x22100u);
 }
 
 TEST_F(MSysRun, GroupUpdateNeedsEveryImageToRepartition)

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,9 +12,11 @@
 #include <string>
 
 #include "korvtest.h"
+#include "progress_recorder.h"
 #include "updater.h"
 
 using korvtest::read_file;
+using updatertest::ProgressValue;
 using korvtest::write_file;
 
 namespace {
@@ -105,6 +108,69 @@ TEST(Progress, NeverFollowsALink)
     ASSERT_EQ(symlink("/tmp/nowhere", kProgress), 0);  // a dangling link is not created through
     EXPECT_EQ(UPDTSetProgress('A', 0), -1);
     EXPECT_FALSE(korvtest::file_exists("/tmp/nowhere"));
+}
+
+// The file is written only when its text changes; a value that was not written (a held lock) is
+// tried again by the next call, even with the same text.
+TEST(Progress, OnlyChangedTextsAreWritten)
+{
+    struct Call {
+        char stage;
+        int value;
+    };
+    const Call calls[] = {{'P', 60}, {'P', 60}, {'P', 61}, {'P', 61}, {'P', 61}, {'P', 60}, {'C', 60}, {'C', 60}};
+    updatertest::ProgressRecorder recorder;
+    for (const Call &c : calls)
+        EXPECT_EQ(UPDTSetProgress(c.stage, c.value), 0) << c.stage << c.value;
+    EXPECT_EQ(recorder.stop(), (std::vector<ProgressValue>{{'P', 60}, {'P', 61}, {'P', 60}, {'C', 60}}));
+
+    // A file laid anew is written again, whatever the last value was.
+    unlink(kProgress);
+    EXPECT_EQ(UPDTSetProgress('C', 60), 0);
+    EXPECT_EQ(read_file(kProgress), "C:60:      ");
+
+    write_file(kProgress, "C:60:      ");
+    {
+        Holder holder(kProgress);
+        EXPECT_EQ(UPDTSetProgress('R', 0), -2);
+    }
+    EXPECT_EQ(UPDTSetProgress('R', 0), 0);
+    EXPECT_EQ(read_file(kProgress), "R:0:       ");
+}
+
+// A FIFO that another process holds open and never reads: the value is lost, the writer goes on.
+TEST(Progress, NeverBlocksOnAFullFifo)
+{
+    unlink(kProgress);
+    ASSERT_EQ(mkfifo(kProgress, 0644), 0);
+    int reader = open(kProgress, O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    int filler = open(kProgress, O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(filler, 0);
+    char block[4096] = {};
+    while (write(filler, block, sizeof block) > 0) {
+    }
+    while (write(filler, block, 1) > 0) {
+    }
+    close(filler);
+    alarm(20);  // a writer that waited would hang here
+    EXPECT_EQ(UPDTSetProgress('P', 61), -3);
+    EXPECT_EQ(UPDTWriteStatusFile(kProgress, "P:62:      ", 1), -3);
+    alarm(0);
+    close(reader);
+    unlink(kProgress);
+}
+
+// A file with a second name is not written through: it could be any other file of the device.
+TEST(Progress, RefusesAFileWithMoreThanOneLink)
+{
+    const char kPasswd[] = "/tmp/passwd";
+    write_file(kPasswd, "root:x:0:0:root:/root:/bin/sh\n");
+    unlink(kProgress);
+    ASSERT_EQ(link(kPasswd, kProgress), 0);
+    EXPECT_EQ(UPDTSetProgress('A', 0), -1);
+    EXPECT_EQ(UPDTWriteStatusFile(kProgress, "A:0:      ", 1), -1);
+    EXPECT_EQ(read_file(kPasswd), "root:x:0:0:root:/root:/bin/sh\n");
 }
 
 TEST(Progress, FailedWriteIsReported)
