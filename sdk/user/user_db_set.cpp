@@ -125,6 +125,9 @@ int MakeLines(KORVUSER *user, const KORVUSER *old, const std::string *oldSmb, Li
         hash = old->szPasswd;
     } else {
         const char *h = SzSDKIWrapMD5Encrypt(user->szPasswd, old ? old->szPasswd : "");
+        // A stored text that gives no salt ("*", "!" of a locked account) gets a fresh one.
+        if (!h && old && *old->szPasswd)
+            h = SzSDKIWrapMD5Encrypt(user->szPasswd, "");
         if (!h) {
             KORV_LOG("SzSDKIWrapMD5Encrypt failed. korverr=0x%04X", KORLErrGet());
             return -1;

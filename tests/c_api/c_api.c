@@ -130,6 +130,15 @@ int c_api_store_and_users(void)
     ok = ok && KORVUserAlloc(&user, "alice", NULL, 1030, 100, "Alice", NULL, NULL, -1, 0, NULL, 0) == 0;
     ok = ok && strcmp(user->szName, "alice") == 0 && user->szPasswd[0] == '\0' && user->userType == KORV_USER_TYPE_LOCAL;
     ok = ok && KORVUserIsValidName("alice") == 1 && KORVUserIsValidName("-alice") == 0;
+    {
+        /* The batch arrays as a C program holds them. */
+        const char *olds[1] = {NULL};
+        KORVUSER *users[1];
+        const char *texts[1] = {""};
+        users[0] = user;
+        ok = ok && KORVUserSetList(olds, users, -1) == -1 && KORLErrGet() == KORL_ERR_BAD_PARAM;
+        ok = ok && KORVUserSetPasswd(users, texts, texts, texts, 0) == 0;
+    }
     KORVBDbFree(value);
     KORVUserFree(user);
     if (store)

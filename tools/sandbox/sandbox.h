@@ -19,6 +19,8 @@ namespace sandbox {
 constexpr const char kHostDir[] = KORV_SANDBOX_HOST_DIR;
 // The host's everyday tools, each bound read-only at kToolDir/NAME; /bin/NAME links there.
 constexpr const char kToolDir[] = "/.korvsim/tools";
+// Tools the host keeps outside its folder of programs (its sbin checkers), each bound here.
+constexpr const char kExtraToolDir[] = "/.korvsim/tools-extra";
 // Started by root, ids 0 to kIdCount - 1 inside are kRootIdBase onwards on the host: root of a
 // tree is never the host's root. The same on every run, so kept trees keep their owners.
 constexpr uint32_t kRootIdBase = 0x70000000;

@@ -40,6 +40,8 @@ std::vector<std::pair<std::string, std::string>> host_tools()
         "false",   "sed",   "head",  "tail",   "wc",     "cmp",      "diff",   "env",    "stat",     "readlink",
         "sync",    "tr",    "cut",   "sort",   "uniq",   "od",       "printf", "test",   "expr",     "basename",
         "dirname", "date",  "id",    "mount",  "umount", "tar",      "gzip",   "mktemp", "realpath", "truncate",
+        // The checkers of what the library writes: shadow-utils' and samba's.
+        "pwck",    "grpck", "testparm",
     };
     std::vector<std::pair<std::string, std::string>> found;
     for (const char *name : kTools) {

@@ -73,7 +73,10 @@ void offer_tool(const std::string &name, const std::string &path)
     } else if (lstat(("/sbin/" + name).c_str(), &st) == 0 && path.rfind("/bin/", 0) == 0) {
         return;
     }
-    link_once(std::string(kToolDir) + "/" + name, path);
+    std::string tool = std::string(kToolDir) + "/" + name;
+    if (access(tool.c_str(), F_OK) != 0)
+        tool = std::string(kExtraToolDir) + "/" + name;
+    link_once(tool, path);
 }
 
 // The folders every device tree has, and the links that make the host's loader and tools work.

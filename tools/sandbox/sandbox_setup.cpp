@@ -163,24 +163,26 @@ Fd mount_tree(const Options &opt, const Fd &dir)
 
 const char kToolFolder[] = "/usr/bin";
 
-// Whether FOLDER/NAME is each tool, as a program or a link that stays in the folder.
-bool tools_in_one_folder(const std::vector<std::pair<std::string, std::string>> &tools, const char *folder)
+// The tools that FOLDER/NAME is not, as a program or a link that stays in the folder.
+std::vector<std::pair<std::string, std::string>> tools_outside_folder(
+    const std::vector<std::pair<std::string, std::string>> &tools, const char *folder)
 {
+    std::vector<std::pair<std::string, std::string>> outside;
     for (const auto &tool : tools) {
         std::string path = std::string(folder) + "/" + tool.first;
         struct stat st {};
-        if (lstat(path.c_str(), &st) != 0)
-            return false;
-        if (S_ISLNK(st.st_mode)) {
+        bool in = lstat(path.c_str(), &st) == 0;
+        if (in && S_ISLNK(st.st_mode)) {
             char target[PATH_MAX];
             ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-            if (n <= 0 || memchr(target, '/', static_cast<size_t>(n)) || (n == 2 && target[0] == '.' && target[1] == '.'))
-                return false;
-        } else if (!S_ISREG(st.st_mode)) {
-            return false;
+            in = n > 0 && !memchr(target, '/', static_cast<size_t>(n)) && !(n == 2 && target[0] == '.' && target[1] == '.');
+        } else if (in) {
+            in = S_ISREG(st.st_mode);
         }
+        if (!in)
+            outside.push_back(tool);
     }
-    return true;
+    return outside;
 }
 
 // In the first mount namespace: every bind the sandbox offers, read-only where it is the host's,
@@ -212,8 +214,11 @@ Fd set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std:
     }
     // One bind of the host's folder of programs when it holds every tool (its links relative),
     // else one bind per tool: every mount is copied into each namespace of every session.
-    if (tools_in_one_folder(tools, kToolFolder)) {
+    auto outside = tools_outside_folder(tools, kToolFolder);
+    if (outside.size() < tools.size()) {
         binds.push_back({clone_host(kToolFolder, kReadOnly, userns), kToolDir + 1, false});
+        for (const auto &[name, src] : outside)
+            binds.push_back({clone_host(src, kReadOnly, userns), std::string(kExtraToolDir + 1) + "/" + name, true});
     } else {
         for (const auto &[name, src] : tools)
             binds.push_back({clone_host(src, kReadOnly, userns), std::string(kToolDir + 1) + "/" + name, true});

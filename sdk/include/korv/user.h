@@ -187,6 +187,34 @@ int KORVUserGetValidUserList(char **names, char **ppOut, int *pcbOut);
  * (*ppOut is list itself), -1. */
 int KORVUserModifyListConfig(const char *list, char **ppOut, int *pcbOut, PKORLSZHASH renames);
 
+/*
+ * Changes: create, update, rename and passwords. Each call takes lock_pw, lock_gr and lock_smb
+ * (lock_pw only for the passwords) exclusively, and ends with signal 47 to scemd. The caller's
+ * records are never changed.
+ */
+/* The primary group of a user given gid -1. */
+#define KORV_USER_DEFAULT_GID 100
+
+/* Creates (oldNames[i] NULL) or updates, possibly renaming, users[i] for i below n: uid -1 asks
+ * for a free uid, gid -1 for group 100; an update's home becomes the default one of its name. A
+ * failing entry is logged and skipped. Then the account files are published and the change is
+ * carried into smb.conf's share lists, the group members, afpd's guest module, the rsync
+ * accounts, the home folders and the FTP chroot list. 0 when an entry took effect and the files
+ * and the FTP list were written; -1. */
+int KORVUserSetList(const char *const *oldNames, KORVUSER *const *users, int n);
+/* KORVUserSetList of one user; a NULL user is 0x0D00. */
+int KORVUserSet(const char *oldName, KORVUSER *user);
+/* The FTP step of KORVUserSetList: every user renamed by an entry whose flag is set (its store
+ * update succeeded) and whose old name is in the FTP chroot list (caselessly) is listed there
+ * under the new name instead. 0, or -1. */
+int UserSetFTPChroot(const unsigned char *flags, const char *const *oldNames, KORVUSER *const *users, int n);
+/* Stores the crypt hash (shadow) and the LM and NT texts (SMB password file) of each named user
+ * (only szName of the records is read) and publishes the files. An entry with a hash holding ":",
+ * CR or LF, or an LM or NT text that is not 32 hexadecimal digits is skipped (0x0D00, logged).
+ * 0 when a user changed; -1. */
+int KORVUserSetPasswd(KORVUSER *const *users, const char *const *hashes, const char *const *lm,
+                      const char *const *nt, int n);
+
 #ifdef __cplusplus
 }
 #endif
