@@ -70,8 +70,9 @@ int LastId(KORVBDB *ids, int *id)
         return -1;
     CursorBuffers c;
     int r = KORVBDbCursorGet(ids, 1, &c.key, &c.cbKey, &c.value, &c.cbValue);
+    // Read within the key's own bytes: a damaged store may hold one without its NUL.
     if (r == 0)
-        *id = atoi(static_cast<char *>(c.key));
+        *id = atoi(std::string(static_cast<const char *>(c.key), static_cast<size_t>(c.cbKey)).c_str());
     return r;
 }
 
