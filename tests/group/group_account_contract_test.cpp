@@ -1,6 +1,6 @@
 // What the user and the group database both promise, run over each: create, read back, rename,
-// delete, a missing name, a broken record, the free-id search, domain lines and what reaches the
-// text files. Each row is one scenario written once against a small adapter per store.
+// delete, a missing name, a broken record, the free-id search, the domain step and what reaches
+// the text files. Each row is one scenario written once against a small adapter per store.
 #include <string.h>
 
 #include <functional>
@@ -51,6 +51,9 @@ public:
     virtual const char *domainFile() const = 0;
     virtual const char *idMarker() const = 0;
     virtual int idFirst() const = 0;  // the first id of new accounts
+    virtual int idLast() const = 0;
+    virtual int noFreeId() const = 0;
+    virtual const char *domainStep() const = 0;  // the build's domain step, as its failure names it
 };
 
 class UserStore : public Store {
@@ -111,6 +114,9 @@ public:
     const char *domainFile() const override { return KORV_DOMAIN_USER_FILE; }
     const char *idMarker() const override { return KORV_BDB_KEY_CURRENT_UID; }
     int idFirst() const override { return KORV_USER_UID_FIRST; }
+    int idLast() const override { return KORV_USER_UID_LAST; }
+    int noFreeId() const override { return KORV_ERR_USER_NO_FREE_UID; }
+    const char *domainStep() const override { return "UserDBDomainBuild"; }
 
 private:
     usertest::Db db_{false};
@@ -184,6 +190,9 @@ public:
     const char *domainFile() const override { return KORV_DOMAIN_GROUP_FILE; }
     const char *idMarker() const override { return KORV_BDB_KEY_CURRENT_GID; }
     int idFirst() const override { return KORV_GROUP_GID_FIRST; }
+    int idLast() const override { return KORV_GROUP_GID_LAST; }
+    int noFreeId() const override { return KORV_ERR_GROUP_NO_FREE_GID; }
+    const char *domainStep() const override { return "GroupDBDomainBuild"; }
 
 private:
     grouptest::Db db_{false};
@@ -213,6 +222,35 @@ struct Row {
 void PrintTo(const Row &r, std::ostream *os)
 {
     *os << r.name;
+}
+
+// Every id record gone, markers kept.
+void clear_ids(Store &s)
+{
+    for (const auto &[key, value] : usertest::records(s.ids()))
+        KORVBDbDelete(s.ids(), key.c_str(), static_cast<int>(key.size()) + 1);
+}
+
+void take_id(Store &s, int id)
+{
+    char key[16];
+    snprintf(key, sizeof key, "%06d", id);
+    ASSERT_EQ(0, KORVBDbSet(s.ids(), key, 7, "X", 2));
+}
+
+void set_id_marker(Store &s, int id)
+{
+    const unsigned char w[4] = {static_cast<unsigned char>(id), static_cast<unsigned char>(id >> 8),
+                                static_cast<unsigned char>(id >> 16), static_cast<unsigned char>(id >> 24)};
+    ASSERT_EQ(0, KORVBDbSet(s.ids(), s.idMarker(), KORV_BDB_KEY_CURRENT_ID_LEN, w, 4));
+}
+
+void remove_stores()
+{
+    for (const std::string &f : usertest::store_files())
+        unlink(f.c_str());
+    for (const char *f : {"/tmp/.db.group.name.0947", "/tmp/.db.group.id.0947", "/tmp/.db.group.desc.0947"})
+        unlink(f);
 }
 
 void set_domain_mode()
@@ -319,18 +357,30 @@ const Row kRows[] = {
          EXPECT_EQ(KORL_ERR_MALFORMED, KORLErrGet());
          EXPECT_EQ(before, read_file(s.textFile()));
      }},
-    {"FreeIdSkipsTakenIdsFromTheMarker",
+    // From the marker's next id, skipping taken ones, wrapping within the range; without a marker
+    // from the highest id stored; every id taken is the store's own code.
+    {"FreeIdSearch",
      [](Store &s) {
+         clear_ids(s);
          const int base = s.idFirst() + 100;
-         for (int id : {base + 1, base + 2}) {
-             char key[16];
-             snprintf(key, sizeof key, "%06d", id);
-             ASSERT_EQ(0, KORVBDbSet(s.ids(), key, 7, "X", 2));
-         }
-         const unsigned char w[4] = {static_cast<unsigned char>(base), static_cast<unsigned char>(base >> 8),
-                                     static_cast<unsigned char>(base >> 16), static_cast<unsigned char>(base >> 24)};
-         ASSERT_EQ(0, KORVBDbSet(s.ids(), s.idMarker(), KORV_BDB_KEY_CURRENT_ID_LEN, w, 4));
+         set_id_marker(s, base);
+         take_id(s, base + 1);
+         take_id(s, base + 2);
          EXPECT_EQ(base + 3, s.freeId());
+         set_id_marker(s, s.idLast());
+         EXPECT_EQ(s.idFirst(), s.freeId());
+         set_id_marker(s, s.idLast() - 1);
+         take_id(s, s.idLast());
+         take_id(s, s.idFirst());
+         EXPECT_EQ(s.idFirst() + 1, s.freeId());
+         ASSERT_EQ(0, KORVBDbDelete(s.ids(), s.idMarker(), KORV_BDB_KEY_CURRENT_ID_LEN));
+         ASSERT_EQ(0, KORVBDbDelete(s.ids(), std::to_string(1000000 + s.idLast()).substr(1).c_str(), 7));
+         EXPECT_EQ(base + 3, s.freeId());
+         for (int id = s.idFirst(); id <= s.idLast(); id++)
+             take_id(s, id);
+         mark_error();
+         EXPECT_EQ(-1, s.freeId());
+         EXPECT_EQ(s.noFreeId(), KORLErrGet());
      }},
     // A damaged id store whose last key lacks its NUL, and no marker: the search reads the key
     // within its own bytes.
@@ -338,9 +388,7 @@ const Row kRows[] = {
      [](Store &s) {
          ASSERT_EQ(0, KORVBDbDelete(s.ids(), s.idMarker(), KORV_BDB_KEY_CURRENT_ID_LEN));
          // The damaged key is the last one: the search starts from it.
-         for (const auto &[key, value] : usertest::records(s.ids()))
-             if (key[0] != '#')
-                 KORVBDbDelete(s.ids(), key.c_str(), static_cast<int>(key.size()) + 1);
+         clear_ids(s);
          const int id = s.idFirst() + 500;
          char key[16];
          snprintf(key, sizeof key, "%06d", id);
@@ -354,10 +402,7 @@ const Row kRows[] = {
          set_domain_mode();
          write_file(s.domainFile(), s.existing() + ":1\nCORP\\" + s.existing() + ":2\n");
          const std::string text = read_file(s.textFile());
-         for (const std::string &f : usertest::store_files())
-             unlink(f.c_str());
-         for (const char *f : {"/tmp/.db.group.name.0947", "/tmp/.db.group.id.0947", "/tmp/.db.group.desc.0947"})
-             unlink(f);
+         remove_stores();
          ASSERT_TRUE(s.open());
          std::string name;
          int id = 0;
@@ -368,6 +413,21 @@ const Row kRows[] = {
          EXPECT_TRUE(korvtest::syslog_contains("is no domain name, skipped"));
          ASSERT_EQ(0, s.dump());
          EXPECT_EQ(text, read_file(s.textFile()));
+     }},
+    // Samba in domain mode without the domain file: the build goes on with the local accounts
+    // and tells the event log.
+    {"DomainStepWithoutItsFileGoesOn",
+     [](Store &s) {
+         write_file("/usr/korv/etc/smb.conf", "[global]\nsecurity = ads\nrealm = CORP.EXAMPLE\n");
+         write_file("/etc/korvinfo.conf", "codepage=\"enu\"\nrunsamba=\"YES\"\n");
+         write_file("/usr/korv/bin/korvlogset1", "#!/bin/sh\necho \"$@\" > /tmp/korvlogset1.args\n", 0755);
+         remove_stores();
+         ASSERT_TRUE(s.open());
+         EXPECT_TRUE(korvtest::syslog_contains(std::string(s.domainStep()) + "() failed! korverr=0x0900"));
+         EXPECT_EQ("sys err 0x1180050A\n", read_file("/tmp/korvlogset1.args"));
+         std::string name;
+         int id = 0;
+         EXPECT_EQ(0, s.read(s.existing(), &name, &id));
      }},
 };
 
