@@ -6,6 +6,7 @@
 
 #include "korv/encoding.h"
 #include "korv/file_lock.h"
+#include "korv_crypt.h"
 #include "user_test_util.h"
 
 using namespace korvtest;
@@ -202,6 +203,21 @@ TEST_F(UserDb, UpdateKeepsOrChangesTheHashes)
     EXPECT_NE(oldHash, hash);
     EXPECT_EQ("E52CAC67419A9A224A3B108F3FA6CB6D", smbField("ALICE", 2));
     EXPECT_EQ("8846F7EAEE8FB117AD06BDD830B7586C", smbField("ALICE", 3));
+}
+
+// A locked account's marker ("*", "!", "!!") as the old hash: its bytes are the salt of the new
+// MD5 crypt hash, so the guest can be given a password.
+TEST_F(UserDb, LockedAccountIsGivenAPassword)
+{
+    for (const char *marker : {"*", "!", "!!"}) {
+        SCOPED_TRACE(marker);
+        const std::string line = std::string("guest:") + marker + ":15000:0:99999:7:::";
+        ASSERT_EQ(0, KORVBDbSet(db_->pPWDShadow, "GUEST", 6, line.c_str(), static_cast<int>(line.size()) + 1));
+        make("guest", "letmein", 1025);
+        ASSERT_EQ(0, KORVUserDBSet(db_.get(), "GUEST", 5, u_.p));
+        EXPECT_EQ(korv::Md5Crypt("letmein", std::string("$1$") + marker), shadowHash("GUEST"));
+        EXPECT_EQ(std::string("$1$") + marker + "$", shadowHash("GUEST").substr(0, 4 + strlen(marker)));
+    }
 }
 
 TEST_F(UserDb, UnchangedPasswordWithoutSmbHashesIsDisabled)
