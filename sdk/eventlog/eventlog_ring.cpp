@@ -1,0 +1,169 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "eventlog_internal.h"
+#include "korv_le32.h"
+
+namespace korv::eventlog {
+
+int gLogMaxSize = 65536;
+
+namespace {
+
+bool SameFile(int fd, const char *path)
+{
+    struct stat held {}, named {};
+    if (fstat(fd, &held) != 0 || stat(path, &named) != 0)
+        return false;
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+bool WordGet(int fd, off_t at, uint32_t *value)
+{
+    unsigned char b[4];
+    if (!ReadAt(fd, b, sizeof b, at))
+        return false;
+    *value = Le32Get(b);
+    return true;
+}
+
+bool WordSet(int fd, off_t at, uint32_t value)
+{
+    unsigned char b[4];
+    Le32Put(b, value);
+    return WriteAt(fd, b, sizeof b, at);
+}
+
+}  // namespace
+
+UniqueFd OpenLocked(const char *path, int flags, mode_t mode, bool *lockBusy)
+{
+    *lockBusy = false;
+    int opens = 0, locks = 0;
+    while (opens < kTries && locks < kTries) {
+        UniqueFd fd(open(path, flags | O_CLOEXEC, mode));
+        if (!fd) {
+            if (++opens < kTries)
+                sleep(1);
+            continue;
+        }
+        while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return UniqueFd();
+            if (++locks >= kTries) {
+                *lockBusy = true;
+                return UniqueFd();
+            }
+            sleep(1);
+        }
+        // A shrink renames its copy over the log while holding the old file's lock: whoever
+        // waited on that lock holds a file that is no longer the log.
+        if (SameFile(fd.get(), path))
+            return fd;
+        ++locks;
+    }
+    return UniqueFd();
+}
+
+bool ReadAt(int fd, void *buf, size_t n, off_t at)
+{
+    auto *p = static_cast<char *>(buf);
+    while (n > 0) {
+        ssize_t got = pread(fd, p, n, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        p += got;
+        n -= size_t(got);
+        at += got;
+    }
+    return true;
+}
+
+bool WriteAt(int fd, const void *buf, size_t n, off_t at)
+{
+    const auto *p = static_cast<const char *>(buf);
+    while (n > 0) {
+        ssize_t put = pwrite(fd, p, n, at);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            syslog(LOG_ERR, "KORVLogWriteByte(): write() error!, input count is [%d]", int(n));
+            return false;
+        }
+        p += put;
+        n -= size_t(put);
+        at += put;
+    }
+    return true;
+}
+
+bool HeadGet(int fd, uint32_t *head)
+{
+    return WordGet(fd, 8, head);
+}
+
+bool TailGet(int fd, uint32_t *tail)
+{
+    return WordGet(fd, 12, tail);
+}
+
+bool HeadSet(int fd, uint32_t head)
+{
+    if (!WordSet(fd, 8, head) || fsync(fd) != 0) {
+        syslog(LOG_ERR, "sdk/korvlog1: line 160");
+        return false;
+    }
+    return true;
+}
+
+bool TailSet(int fd, uint32_t tail)
+{
+    if (fsync(fd) != 0 || !WordSet(fd, 12, tail)) {
+        syslog(LOG_ERR, "sdk/korvlog1: line 138");
+        return false;
+    }
+    return true;
+}
+
+bool HeaderInit(int fd)
+{
+    char magic[4];
+    if (ReadAt(fd, magic, sizeof magic, 0) && memcmp(magic, "KORV", 4) == 0)
+        return true;
+    if (!WriteAt(fd, "KORV", 4, 0)) {
+        syslog(LOG_ERR, "sdk/korvlog1: line 99");
+        return false;
+    }
+    if (!WordSet(fd, 8, kHeaderSize)) {
+        syslog(LOG_ERR, "sdk/korvlog1: line 104");
+        return false;
+    }
+    if (!WordSet(fd, 12, kHeaderSize)) {
+        syslog(LOG_ERR, "sdk/korvlog1: line 110");
+        return false;
+    }
+    return true;
+}
+
+At RecordAt(int fd, uint32_t offset, uint32_t limit, uint32_t *length)
+{
+    unsigned char b[2];
+    if (!ReadAt(fd, b, sizeof b, offset))
+        return At::End;
+    const uint32_t n = uint32_t(b[0]) | uint32_t(b[1]) << 8;
+    if (n == 0)
+        return At::End;
+    if (n < kFixedSize || offset > limit || n > limit - offset)
+        return At::Corrupt;
+    *length = n;
+    return At::Record;
+}
+
+}  // namespace korv::eventlog
