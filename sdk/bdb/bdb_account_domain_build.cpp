@@ -39,6 +39,12 @@ int DomainBuild(KORVBDB *names, const DomainAccounts &accounts, std::source_loca
         if (cut == std::string::npos)
             continue;
         std::string name = line.substr(0, cut);
+        // A domain name holds a backslash; any other would be taken for the local account of
+        // that name and written into the account files.
+        if (name.find('\\') == std::string::npos) {
+            LogAt(LOG_ERR, loc, "%s: [%s] is no domain name, skipped", accounts.file, name.c_str());
+            continue;
+        }
         if (UpperKey(name.c_str(), key, accounts.keySize) != 0) {
             LogAt(LOG_ERR, loc, "KORLUnicodeUTF8StrUpper failed [%s]", name.c_str());
             if (accounts.skipUnkeyed && (name.empty() || KORLErrGet() == KORL_ERR_BAD_PARAM))

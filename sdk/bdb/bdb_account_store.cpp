@@ -8,6 +8,8 @@
 #include "korv_internal.h"
 #include "korv_log_at.h"
 #include "korv_rewrite.h"
+#include "korv_upper_key.h"
+#include "korv_unique.h"
 
 namespace korv::bdb {
 
@@ -16,6 +18,42 @@ std::string IdKey(int id)
     char buf[16];
     snprintf(buf, sizeof buf, "%06d", id);
     return buf;
+}
+
+int AccountExists(KORVBDB *names, const char *key, int keyLen, char *storedName, int cbStoredName, int notFound,
+                  std::source_location loc)
+{
+    if (!names || !key || keyLen < 0 || (!storedName && cbStoredName != 0)) {
+        ErrAt(KORL_ERR_BAD_PARAM, loc);
+        return 0;
+    }
+    const void *data;
+    int len;
+    int r = Lookup(names, key, keyLen + 1, &data, &len);
+    if (r != 0) {
+        if (r > 0)
+            ErrAt(notFound, loc);
+        return 0;
+    }
+    if (!storedName)
+        return 1;
+    const char *line = static_cast<const char *>(data);
+    for (int i = 0; i < cbStoredName; i++) {
+        if (i >= len || line[i] == '\0') {
+            storedName[0] = '\0';
+            ErrAt(KORL_ERR_MALFORMED, loc);
+            return 0;
+        }
+        if (line[i] == ':') {
+            storedName[i] = '\0';
+            return 1;
+        }
+        storedName[i] = line[i];
+    }
+    // The name does not fit: nothing half-copied is left behind.
+    if (cbStoredName > 0)
+        storedName[0] = '\0';
+    return 0;
 }
 
 int IdField(const char *line)
@@ -64,14 +102,57 @@ int ForEachAccountLine(FILE *fp, const char *readFailure, const std::function<in
     return 0;
 }
 
+int KeyedLineBuild(KORVBDB *store, const KeyedLines &file, std::source_location loc)
+{
+    if (!store || !file.path || !file.delimiters) {
+        ErrAt(KORL_ERR_BAD_PARAM, loc);
+        return -1;
+    }
+    UniqueFile fp(fopen(file.path, "re"));
+    if (!fp) {
+        ErrAt(KORL_ERR_OPEN, loc);
+        return -1;
+    }
+    std::string key;
+    return ForEachAccountLine(
+        fp.get(), "Fail to read the end of the file.",
+        [&](char *line, size_t len) {
+            char *cut = line + strcspn(line, file.delimiters);
+            if (!*cut || (cut == line && file.emptyKeyIsFormatError)) {
+                LogAt(LOG_ERR, loc, "%s format error, %s = %s", file.path, file.what, line);
+                return 0;
+            }
+            char saved = *cut;
+            *cut = '\0';
+            int r = UpperKey(line, key, file.keySize);
+            if (r != 0) {
+                if (file.upperFailedWithStr)
+                    LogAt(LOG_ERR, loc, "%s, str=%s.", file.upperFailed, line);
+                else
+                    LogAt(LOG_ERR, loc, "%s [%s]", file.upperFailed, line);
+            }
+            *cut = saved;
+            if (r != 0)
+                return 0;
+            if (StoreLine(store, key, line, len) != 0) {
+                if (file.logStoreFailure)
+                    LogAt(LOG_ERR, loc, "KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
+                return -1;
+            }
+            return 0;
+        },
+        loc);
+}
+
 int LastId(KORVBDB *ids, int *id)
 {
     if (KORVBDbCursorSetType(ids, KORV_BDB_CURSOR_LAST) != 0)
         return -1;
     CursorBuffers c;
     int r = KORVBDbCursorGet(ids, 1, &c.key, &c.cbKey, &c.value, &c.cbValue);
+    // Read within the key's own bytes: a damaged store may hold one without its NUL.
     if (r == 0)
-        *id = atoi(static_cast<char *>(c.key));
+        *id = atoi(std::string(static_cast<const char *>(c.key), static_cast<size_t>(c.cbKey)).c_str());
     return r;
 }
 

@@ -2,6 +2,7 @@
 #include "korv_store_set.h"
 
 #include <errno.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,6 +29,71 @@ constexpr size_t kPathMax = 4095;
 
 using Loc = std::source_location;
 
+// How long a rebuild waits for the set's rebuild lock: the time-out of the named locks that the
+// databases' callers take, so that a process holding it cannot stall them for longer.
+constexpr int kRebuildWaitMs = 5000;
+constexpr int kRebuildPollMs = 50;
+
+// A lock file is only as safe as its owner: one that another user made or may write (or a link
+// they planted) could be held by them for as long as they like, or lead the open elsewhere.
+bool OwnLockFile(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Removes what stands at name in the folder parent, a folder with all it holds, without following
+// any link. 0 (also when nothing is there), or -1.
+int RemoveAt(int parent, const char *name)
+{
+    if (unlinkat(parent, name, 0) == 0 || errno == ENOENT)
+        return 0;
+    if (errno != EISDIR && errno != EPERM)
+        return -1;
+    int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    DIR *dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return -1;
+    }
+    int r = 0;
+    while (struct dirent *e = readdir(dir)) {
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0 && RemoveAt(dirfd(dir), e->d_name) != 0)
+            r = -1;
+    }
+    closedir(dir);
+    if (r == 0 && unlinkat(parent, name, AT_REMOVEDIR) != 0 && errno != ENOENT)
+        r = -1;
+    return r;
+}
+
+int RemovePath(const std::string &path)
+{
+    return RemoveAt(AT_FDCWD, path.c_str());
+}
+
+// Opens the lock file at path, replacing whatever else stands there: -1 (errno set) when it
+// cannot be had as a file of our own.
+int OpenLockFile(const std::string &path)
+{
+    for (int attempt = 0; attempt < 2; attempt++) {
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            struct stat st;
+            if (fstat(fd, &st) == 0 && OwnLockFile(st))
+                return fd;
+            close(fd);
+        } else if (errno != ELOOP && errno != EISDIR && errno != ENXIO && errno != EACCES) {
+            return -1;
+        }
+        if (RemovePath(path) != 0)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 // The set's rebuild lock, an exclusive flock on a stable file beside the stores. Holds are
 // counted within the process, since a check that rebuilds reopens the set under the same hold.
 class RebuildLock {
@@ -36,10 +102,14 @@ public:
     {
         Hold &h = holds()[path_];
         if (h.count == 0) {
-            int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+            int fd = OpenLockFile(path_);
             int r = -1;
             if (fd >= 0) {
-                while ((r = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+                for (int waited = 0;; waited += kRebuildPollMs) {
+                    r = flock(fd, LOCK_EX | LOCK_NB);
+                    if (r == 0 || (errno != EWOULDBLOCK && errno != EINTR) || waited >= kRebuildWaitMs)
+                        break;
+                    usleep(kRebuildPollMs * 1000);
                 }
             }
             if (r != 0) {
@@ -160,12 +230,13 @@ void MarkDeprecated(const SetSpec &spec, void *old, const Loc &loc)
     }
 }
 
+// Clears the staging names of whatever stands there: files, links (never followed) and folders.
 void RemoveStaging(const SetSpec &spec, const std::string &prefix, const Loc &loc)
 {
     for (int i = 0; i < spec.count; i++) {
         std::string path = StagingPath(prefix, spec.stores[i]);
-        if (unlink(path.c_str()) != 0 && errno != ENOENT)
-            LogAt(LOG_ERR, loc, "errno=%d/%m, unlink(%s) failed", errno, path.c_str());
+        if (RemovePath(path) != 0)
+            LogAt(LOG_ERR, loc, "errno=%d/%m, removing [%s] failed", errno, path.c_str());
     }
 }
 
@@ -344,6 +415,30 @@ int SetOpen(const SetSpec &spec, void **ppSet, const char *prefix, Loc loc)
     SetClose(spec, *ppSet);
     *ppSet = set;
     return result;
+}
+
+int SetSourcesCurrent(const SetSpec &spec, void *set, Loc loc)
+{
+    if (!set) {
+        ErrAt(KORL_ERR_BAD_PARAM, loc);
+        return -1;
+    }
+    for (int i = 0; i < spec.count; i++) {
+        const StoreSpec &s = spec.stores[i];
+        struct stat st;
+        // A text file that is not there holds nothing a dump could overwrite.
+        if (!s.source || stat(s.source, &st) != 0)
+            continue;
+        int need = KORVBDbIsNeedToRebuild(Store(spec, set, i), static_cast<int32_t>(st.st_mtime));
+        if (need < 0)
+            return -1;
+        if (need == 1) {
+            LogAt(LOG_ERR, loc, "%s changed since its store was built, so it is not written over.", s.source);
+            ErrAt(KORL_ERR_OPEN, loc);
+            return 0;
+        }
+    }
+    return 1;
 }
 
 int SetRebuild(const SetSpec &spec, Loc loc)

@@ -1,6 +1,8 @@
-#include <crypt.h>
 #include <stdio.h>
+#include <string.h>
 #include <time.h>
+
+#include <string>
 
 #include "korv_crypt.h"
 #include "korv_internal.h"
@@ -32,10 +34,9 @@ extern "C" char *SzSDKIWrapMD5Encrypt(const char *password, const char *saltSour
         long long t = static_cast<long long>(time(nullptr));
         snprintf(salt, sizeof salt, "$1$%c%c", SaltCharGet(t), SaltCharGet(t + 10));
     }
-    char *hash = crypt(password, salt);
-    if (korv::cryptFailed(hash)) {
-        KORV_ERR(KORL_ERR_OTHER);
-        return nullptr;
-    }
-    return hash;
+    // A locked old hash ("!" before it) gives the salt of the hash after its marker.
+    const char *setting = strstr(salt, "$1$");
+    static std::string hash;
+    hash = korv::Md5Crypt(password, setting ? setting : salt);
+    return hash.data();
 }

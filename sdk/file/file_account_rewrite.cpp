@@ -66,6 +66,16 @@ int AccountRewrite::PutLine(int i, const char *text, size_t len, std::source_loc
     return 0;
 }
 
+int AccountRewrite::PutRecord(int i, const char *text, size_t len, const char *what, std::source_location loc)
+{
+    if (memchr(text, '\n', len) || memchr(text, '\r', len)) {
+        ErrAt(KORL_ERR_MALFORMED, loc);
+        LogAt(LOG_ERR, loc, "record [%s] holds a line break, korverr=0x%04X", what, KORL_ERR_MALFORMED);
+        return -1;
+    }
+    return PutLine(i, text, len, loc);
+}
+
 int AccountRewrite::PutLine(int i, const char *text, std::source_location loc)
 {
     return PutLine(i, text, strlen(text), loc);

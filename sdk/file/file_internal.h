@@ -16,9 +16,9 @@
 
 namespace korv::file {
 
-// Opens path with mode; a directory opens but counts as unopenable. On failure 0x0900 is recorded
-// at the caller, except when missing is given and there is no file at all: then *missing is set
-// and nothing is recorded (the writers that create a missing file).
+// Opens path with mode; anything but a regular file (a directory, a FIFO, a device node) counts
+// as unopenable and is never waited on. On failure 0x0900 is recorded at the caller, except when
+// missing is given and there is no file at all: then *missing is set and nothing is recorded.
 FILE *OpenTarget(const char *path, const char *mode = "r", bool *missing = nullptr,
                  std::source_location loc = std::source_location::current());
 

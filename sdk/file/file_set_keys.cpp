@@ -51,12 +51,13 @@ int KORLILineKeyMoveHash2File(korv::FileRewrite &rw, const char *line, size_t le
     return rw.Put(line, len);
 }
 
-// Whether every key to set would be found again by the readers; empty keys are skipped anyway.
+// Whether every key to set would be found again by the readers. An empty key is refused too:
+// skipping it would report success for a value that was never written.
 bool KeysReadable(PKORLSZHASH setHash)
 {
     for (int i = 0; i < setHash->nSlot; ++i) {
         const char *key = SzKORLSzHashSlotKey(setHash, i);
-        if (key && *key && !korv::KeyLineKeyOk(key))
+        if (key && !korv::KeyLineKeyOk(key))
             return false;
     }
     return true;

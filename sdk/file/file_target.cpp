@@ -13,9 +13,11 @@ namespace korv::file {
 
 FILE *OpenTarget(const char *path, const char *mode, bool *missing, std::source_location loc)
 {
-    // Readers go where the path leads, as any program reading the file would.
-    FILE *fp = fopen(path, mode);
-    if (!fp) {
+    // Readers go where the path leads, as any program reading the file would; O_NONBLOCK keeps a
+    // FIFO there from hanging the open.
+    int flags = (strchr(mode, '+') ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+    UniqueFd fd(open(path, flags));
+    if (!fd) {
         // Only a file that is not there may be made; one that cannot be opened is left alone.
         if (missing && errno == ENOENT)
             *missing = true;
@@ -23,12 +25,21 @@ FILE *OpenTarget(const char *path, const char *mode, bool *missing, std::source_
             ErrAt(KORL_ERR_OPEN, loc);
         return nullptr;
     }
+    // A directory, a FIFO, a device node or a socket is no settings file: a FIFO would be waited
+    // on for ever, a device read without end.
     struct stat st;
-    if (fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode)) {
-        fclose(fp);
+    int fl = -1;
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || (fl = fcntl(fd.get(), F_GETFL)) < 0 ||
+        fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK) != 0) {
         ErrAt(KORL_ERR_OPEN, loc);
         return nullptr;
     }
+    FILE *fp = fdopen(fd.get(), mode);
+    if (!fp) {
+        ErrAt(KORL_ERR_OPEN, loc);
+        return nullptr;
+    }
+    fd.release();
     return fp;
 }
 

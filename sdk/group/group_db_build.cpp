@@ -89,26 +89,9 @@ int GroupDBDescBuild(KORVGROUPDB *set)
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::UniqueFile fp(fopen(KORV_GROUP_DESC_FILE, "re"));
-    if (!fp) {
-        KORV_ERR(KORL_ERR_OPEN);
-        return -1;
-    }
-    std::string key;
-    return korv::bdb::ForEachAccountLine(fp.get(), "Fail to read the end of the file.", [&](char *line, size_t len) {
-        char *colon = strchr(line, ':');
-        if (!colon || colon == line) {
-            KORV_LOG("%s format error, group name = %s", KORV_GROUP_DESC_FILE, line);
-            return 0;
-        }
-        if (KeyBefore(line, colon, key, kDescKeySize) != 0)
-            return 0;
-        if (StoreLine(set->pGRPDesc, key, line, len) != 0) {
-            KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
-            return -1;
-        }
-        return 0;
-    });
+    const korv::bdb::KeyedLines file = {KORV_GROUP_DESC_FILE, ":", "group name", kDescKeySize, true,
+                                        "KORLUnicodeUTF8StrUpper failed", true, true};
+    return korv::bdb::KeyedLineBuild(set->pGRPDesc, file);
 }
 
 }  // namespace

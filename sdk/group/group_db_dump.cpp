@@ -59,10 +59,10 @@ int Dump(KORVGROUPDB *set)
             }
             return -1;
         }
-        if (rw.PutLine(kGroupLines, line, len) != 0)
+        if (rw.PutRecord(kGroupLines, line, len, key.c_str()) != 0)
             return -1;
         r = LookupLine(set->pGRPDesc, key, &line, &len);
-        if (r < 0 || (r == 0 && rw.PutLine(kDescLines, line, len) != 0))
+        if (r < 0 || (r == 0 && rw.PutRecord(kDescLines, line, len, key.c_str()) != 0))
             return -1;
     }
     return rw.Finish();
@@ -77,6 +77,9 @@ extern "C" int KORVGroupDBDump(KORVGROUPDB *set)
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
+        // A set left stale by a failed rebuild never overwrites what was edited since.
+        if (korv::bdb::SetSourcesCurrent(kGroupSet, set) != 1)
+            return -1;
         // Until both files are complete and on disk the targets stay as they were.
         if (Dump(set) != 0)
             return -1;

@@ -9,6 +9,7 @@
 #include "korv/group.h"
 #include "korv_account_store.h"
 #include "korv_bdb.h"
+#include "korv_records.h"
 #include "korv_store_set.h"
 #include "korv_upper_key.h"
 
@@ -58,16 +59,3 @@ int GROUPIRemoveTempFiles(void);
 int ReplaceGrpInString(const char *list, char **ppOut, const char *oldGroup, const char *newGroup);
 
 }  // namespace korv::group
-
-namespace korv {
-
-// A group record that a lookup or a walk fills and refills, freed with the holder.
-struct GroupBuffer {
-    KORVGROUP *p = nullptr;
-    GroupBuffer() = default;
-    GroupBuffer(const GroupBuffer &) = delete;
-    GroupBuffer &operator=(const GroupBuffer &) = delete;
-    ~GroupBuffer() { KORVGroupFree(p); }
-};
-
-}  // namespace korv

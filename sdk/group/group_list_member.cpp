@@ -7,6 +7,7 @@
 #include "korv/string.h"
 #include "korv/user.h"
 #include "korv_guard.h"
+#include "korv_records.h"
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
 #include "korv_sz_holders.h"
@@ -16,12 +17,12 @@ namespace {
 // The members of a stored group, normalised, onto *work: 0, or -1.
 int Members(const char *name, PKORLSZLIST *work)
 {
-    korv::GroupBuffer g;
-    if (KORVGroupGet(name, &g.p) != 0)
+    korv::GroupRecord g;
+    if (KORVGroupGet(name, g.addr()) != 0)
         return -1;
     char *list = nullptr;
     int cb = 0;
-    int r = KORVUserGetValidUserList(g.p->ppszMembers, &list, &cb);
+    int r = KORVUserGetValidUserList(g.get()->ppszMembers, &list, &cb);
     korv::MallocPtr<char> owned(list);
     if (r != 0)
         return -1;

@@ -10,11 +10,12 @@
 #include "korv_bdb.h"
 #include "korv_db_holder.h"
 #include "korv_guard.h"
+#include "korv_records.h"
 #include "korv_internal.h"
 #include "korv_locked_lookup.h"
 #include "korv_malloc_ptr.h"
 #include "korv_sz_holders.h"
-#include "share/share_internal.h"
+#include "korv_share_lists.h"
 
 using namespace korv::group;
 
@@ -68,75 +69,21 @@ int SetKey(const char *name, std::string &key)
     return 0;
 }
 
-// The three user lists of one share with "@oldName" renamed; stored when one changed. 0, or -1.
-int RenameInShare(KORVSHAREDB *db, const KORVSHARE *share, const char *oldName, const char *newName)
-{
-    const char *lists[3] = {share->szInvalidUsers, share->szWriteList, share->szReadList};
-    char *renamed[3] = {};
-    struct Owned {
-        char **p;
-        const char **orig;
-        ~Owned()
-        {
-            for (int i = 0; i < 3; i++)
-                if (p[i] && p[i] != orig[i])
-                    free(p[i]);
-        }
-    } owned{renamed, lists};
-    bool changed = false;
-    for (int i = 0; i < 3; i++) {
-        int r = ReplaceGrpInString(lists[i], &renamed[i], oldName, newName);
-        if (r < 0) {
-            KORV_LOG("ReplaceGrpInString fail KORVErr=[0x%04X]", KORLErrGet());
-            return -1;
-        }
-        changed = changed || r == 1;
-    }
-    if (!changed)
-        return 0;
-    KORVSHARE next = *share;
-    next.szInvalidUsers = renamed[0];
-    next.szWriteList = renamed[1];
-    next.szReadList = renamed[2];
-    if (KORVShareDBSet(db, share->szName, &next) != 0) {
-        KORV_LOG("KORVShareDBSet failed. korverr=0x%04X", KORLErrGet());
-        return -1;
-    }
-    return 0;
-}
-
 // Every share's user lists with the group's entries renamed, then smb.conf written anew when
 // there is any share. 0, or -1.
 int RenameInShares(const char *oldName, const char *newName)
 {
-    korv::SeenNames seen;
-    if (!seen)
-        return -1;
-    korv::ShareDbHolder shares;
-    if (!shares.db) {
-        KORV_ERR(KORL_ERR_OPEN);
-        return -1;
-    }
-    korv::ShareBuffer buf;
-    int handled = 0;
-    while (KORVShareDBCursorGet(shares.db, &buf.p) == 0) {
-        const KORVSHARE *share = buf.p;
-        if (!*share->szName)
-            continue;
-        int first = seen.First(share->szName);
-        if (first < 0)
-            return -1;
-        if (!first)
-            continue;
-        ++handled;
-        if (RenameInShare(shares.db, share, oldName, newName) != 0)
-            return -1;
-    }
-    if (handled > 0 && KORVShareDBDump(shares.db) != 0) {
-        KORV_LOG("KORVShareDBDump failed. korverr=0x%04X", KORLErrGet());
-        return -1;
-    }
-    return 0;
+    return korv::RenameInShareLists(
+        [&](const char *list, char **out) {
+            char *renamed = nullptr;
+            int r = ReplaceGrpInString(list, &renamed, oldName, newName);
+            if (r < 0)
+                KORV_LOG("ReplaceGrpInString fail KORVErr=[0x%04X]", KORLErrGet());
+            if (r == 1)
+                *out = renamed;
+            return r;
+        },
+        false);
 }
 
 int Set(const char *oldName, KORVGROUP *group)

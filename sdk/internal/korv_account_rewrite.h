@@ -56,6 +56,11 @@ public:
     // Writes the len bytes of text and a newline to file i: 0, or -1 (0x0B00).
     int PutLine(int i, const char *text, size_t len, std::source_location loc = std::source_location::current());
     int PutLine(int i, const char *text, std::source_location loc = std::source_location::current());
+    // PutLine for a stored record: one holding CR or LF would become more than one line of the
+    // file (a forged account among them), so it is refused (0x4000, logged with what) and
+    // nothing is written. 0, or -1.
+    int PutRecord(int i, const char *text, size_t len, const char *what,
+                  std::source_location loc = std::source_location::current());
     // Flushes ("fflush failed!! errno=%d/%m"), syncs ("fsync() failed!! errno=%d/%m") and closes
     // every file in table order (0x0B00). The files stay for the renames: 0. -1 removes them all.
     int Finish(std::source_location loc = std::source_location::current());

@@ -16,6 +16,13 @@ namespace korv::bdb {
 // The "%06d" key of a uid or gid (7 bytes with its NUL for ids below a million).
 std::string IdKey(int id);
 
+// Whether names holds the account keyLen bytes of key (its NUL added) name: 1, or 0 (notFound
+// recorded at loc for a missing one). With a buffer, the stored name (the line up to its first
+// ":") is copied into it: a line without ":" gives "" and 0x4000; a name that does not fit gives
+// 0 with nothing half-copied left behind.
+int AccountExists(KORVBDB *names, const char *key, int keyLen, char *storedName, int cbStoredName, int notFound,
+                  std::source_location loc = std::source_location::current());
+
 // The id of an account line (the number after its second ":"), -1 without one.
 int IdField(const char *line);
 
@@ -29,6 +36,24 @@ int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const cha
 // 0x0A00 when the file cannot be read to its end: "<readFailure> errno=..." logged at loc).
 int ForEachAccountLine(FILE *fp, const char *readFailure, const std::function<int(char *line, size_t len)> &visit,
                        std::source_location loc = std::source_location::current());
+
+// An account text file whose every line is stored whole under the upper-cased text before its
+// first delimiter ("/etc/shadow", "/etc/group_desc", ...), with what differs between the files.
+struct KeyedLines {
+    const char *path;
+    const char *delimiters;
+    const char *what;           // logged "%s format error, <what> = %s" for a line without a key
+    size_t keySize;             // the fixed buffer a key is formed in; 0 for none
+    bool emptyKeyIsFormatError; // a line whose key text is empty: the format error, else skipped
+    const char *upperFailed;    // logged "<upperFailed> [%s]" or "<upperFailed>, str=%s." (below)
+    bool upperFailedWithStr;
+    bool logStoreFailure;       // a failed store logged "KORVBDbSet() failed! korverr=0x%04X"
+};
+
+// Loads every line of the file that is no comment into store (a later line of a key replaces an
+// earlier one): lines without a delimiter are logged and skipped, and so are keys that cannot be
+// upper-cased. 0, or -1 (0x0900 the file cannot be opened; a store or read failure) at loc.
+int KeyedLineBuild(KORVBDB *store, const KeyedLines &file, std::source_location loc = std::source_location::current());
 
 // The number of the id store's last key, marker keys skipped: 0, or -1.
 int LastId(KORVBDB *ids, int *id);

@@ -5,13 +5,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
-extern "C" {
+#include <string>
+#include <string_view>
 
-// MD5 crypt ("$1$") of password. saltSource "" takes a fresh salt from the clock; an MD5 crypt
-// hash gives its own salt again; any other text is the salt after "$1$" (crypt takes at most 8
-// characters, up to a "$"). The result lives in crypt's static storage until its next call; null
-// on failure (0x0D00 null arguments, 0x8000 crypt refused).
-char *SzSDKIWrapMD5Encrypt(const char *password, const char *saltSource);
+#include "korv/user.h"
+
+extern "C" {
 
 // Salt character of the magnitude of value modulo 64: "0"-"9", "A"-"Z", "a"-"z", ".", "/".
 char SaltCharGet(long long value);
@@ -34,6 +33,10 @@ void StrCryptTableInit(struct StrCryptTables *tables);
 }  // extern "C"
 
 namespace korv {
+
+// MD5 crypt of password: the salt is setting after its "$1$" (when it has one), at most eight
+// bytes up to a "$", any other byte taken as it is.
+std::string Md5Crypt(std::string_view password, std::string_view setting);
 
 // crypt returns null or, from libxcrypt, a hash beginning with "*" when it refuses.
 inline bool cryptFailed(const char *hash)

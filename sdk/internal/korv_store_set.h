@@ -8,8 +8,13 @@
 //   Check:   a store file missing or below 8192 bytes, or a text file whose mtime differs from its
 //            store's sync time: rebuild and reopen (1); a store marked deprecated: reopen (1);
 //            else 0; -1 on failure.
-//   Rebuild: a fresh set under the staging names, built, flushed and renamed over the live files;
-//            the replaced files are marked deprecated for the processes that still have them open.
+//   Rebuild: a fresh set under the staging names (cleared first of whatever stands there), built,
+//            flushed and renamed over the live files; the replaced files are marked deprecated for
+//            the processes that still have them open.
+//
+// The rebuild lock ("<prefix>.lock") must be a regular file of the effective user that no one
+// else may write; anything else there is replaced, or the rebuild refused (0x0400). It is waited
+// for at most as long as the callers wait for their named locks.
 #pragma once
 
 #include <stddef.h>
@@ -52,6 +57,10 @@ int SetOpen(const SetSpec &spec, void **ppSet, const char *prefix,
             std::source_location loc = std::source_location::current());
 int SetCheck(const SetSpec &spec, void **ppSet, std::source_location loc = std::source_location::current());
 int SetRebuild(const SetSpec &spec, std::source_location loc = std::source_location::current());
+// Whether the set may be written back over its text files: 1 when every text file still has the
+// modification time its store recorded (or is missing); 0 when one changed since (a rebuild that
+// failed left the set stale), with 0x0900 recorded at loc and logged; -1 when it cannot be told.
+int SetSourcesCurrent(const SetSpec &spec, void *set, std::source_location loc = std::source_location::current());
 // Closes every open store and frees the record; null does nothing.
 void SetClose(const SetSpec &spec, void *set);
 

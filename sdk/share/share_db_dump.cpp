@@ -160,6 +160,9 @@ extern "C" int KORVShareDBDump(KORVSHAREDB *db)
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
+        // A store left stale by a failed rebuild never overwrites what was edited since.
+        if (korv::bdb::SetSourcesCurrent(kShareSet, db) != 1)
+            return -1;
         // smb.conf as every writer finds it: a link of our own followed, anything odd refused.
         korv::file::Target target;
         bool missing = false;

@@ -2,6 +2,7 @@
 #include <syslog.h>
 
 #include "korv_guard.h"
+#include "korv_records.h"
 #include "korv_internal.h"
 #include "share_internal.h"
 
@@ -17,13 +18,13 @@ extern "C" int KORVShareDBEnumInternal(KORVSHAREDB *db, PKORLSZLIST *list, const
             callbacks->fini(callbacks);
             return -1;
         }
-        korv::ShareBuffer share;
+        korv::ShareRecord share;
         int count = 0, result = 0;
         // The walk ends at the first cursor failure, the end of the store being the normal one.
-        while (KORVShareDBCursorGet(db, &share.p) == 0) {
-            if (callbacks->filter(callbacks, share.p, filterArg) != 0)
+        while (KORVShareDBCursorGet(db, share.addr()) == 0) {
+            if (callbacks->filter(callbacks, share.get(), filterArg) != 0)
                 continue;
-            if (KORLSzListPush(list, share.p->szName) < 0) {
+            if (KORLSzListPush(list, share.get()->szName) < 0) {
                 syslog(LOG_WARNING, "%s:%d KORLSzListPush error. errno=%d/%m", __FILE_NAME__, __LINE__, errno);
                 result = -1;
                 break;

@@ -9,6 +9,7 @@
 #include "korv/hash.h"
 #include "korv/list.h"
 #include "korv/share.h"
+#include "korv_records.h"
 #include "korv_store_set.h"
 #include "korv_upper_key.h"
 
@@ -81,16 +82,3 @@ void ShareDBResetSection(PKORLSZLIST lines, PKORLSZHASH keys, int iSecType);
 int ShareEnumFilter(const KORVSHAREENUMCB *callbacks, const KORVSHARE *share, int kindMask);
 
 }  // namespace korv::share
-
-namespace korv {
-
-// The record buffer that a walk reuses.
-struct ShareBuffer {
-    KORVSHARE *p = nullptr;
-    ShareBuffer() = default;
-    ShareBuffer(const ShareBuffer &) = delete;
-    ShareBuffer &operator=(const ShareBuffer &) = delete;
-    ~ShareBuffer() { KORVShareFree(p); }
-};
-
-}  // namespace korv

@@ -83,28 +83,9 @@ namespace korv::user {
 
 int UserDBGetLineBuild(KORVBDB *store, const char *path, const char *delimiters)
 {
-    if (!store || !path || !delimiters) {
-        KORV_ERR(KORL_ERR_BAD_PARAM);
-        return -1;
-    }
-    korv::UniqueFile fp(fopen(path, "re"));
-    if (!fp) {
-        KORV_ERR(KORL_ERR_OPEN);
-        return -1;
-    }
-    std::string key;
-    return korv::bdb::ForEachAccountLine(fp.get(), "Fail to read the end of the file.", [&](char *line, size_t len) {
-        char *cut = line + strcspn(line, delimiters);
-        if (!*cut) {
-            KORV_LOG("%s format error, user name = %s", path, line);
-            return 0;
-        }
-        if (KeyBefore(line, cut, key) != 0)
-            return 0;
-        if (StoreLine(store, key, line, len) != 0)
-            return -1;
-        return 0;
-    });
+    const korv::bdb::KeyedLines file = {path, delimiters, "user name", 0, false, "KORLUnicodeUTF8StrUpper failed",
+                                        false, false};
+    return korv::bdb::KeyedLineBuild(store, file);
 }
 
 }  // namespace korv::user

@@ -37,7 +37,7 @@ int DumpRecord(korv::AccountRewrite &rw, int file, KORVBDB *store, const std::st
         }
         return 0;
     }
-    return rw.PutLine(file, line.data(), line.size());
+    return rw.PutRecord(file, line.data(), line.size(), key.c_str());
 }
 
 int Dump(KORVUSERDB *set)
@@ -100,6 +100,9 @@ extern "C" int KORVUserDBDump(KORVUSERDB *set)
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
+        // A set left stale by a failed rebuild never overwrites what was edited since.
+        if (korv::bdb::SetSourcesCurrent(kUserSet, set) != 1)
+            return -1;
         // Until every file is complete and on disk the targets stay as they were.
         if (Dump(set) != 0)
             return -1;

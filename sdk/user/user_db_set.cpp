@@ -11,6 +11,7 @@
 #include "korv/encoding.h"
 #include "korv/string.h"
 #include "korv_crypt.h"
+#include "korv_records.h"
 #include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
@@ -195,14 +196,11 @@ int Set(KORVUSERDB *set, const char *oldKey, KORVUSER *user)
         return -1;
     }
 
-    struct Old {
-        KORVUSER *user = nullptr;
-        ~Old() { KORVUserFree(user); }
-    } old;
+    korv::UserRecord old;
     std::string oldSmb;
     bool haveSmb = false, inPlace = false;
     if (oldKey) {
-        if (KORVUserDBGet(set, oldKey, &old.user) != 0) {
+        if (KORVUserDBGet(set, oldKey, old.addr()) != 0) {
             KORV_ERR(KORV_ERR_USER_NOT_FOUND);
             return -1;
         }
@@ -210,7 +208,7 @@ int Set(KORVUSERDB *set, const char *oldKey, KORVUSER *user)
         if (r < 0)
             return -1;
         haveSmb = r == 0;
-        if (IsSystemUid(old.user->uid)) {
+        if (IsSystemUid(old.get()->uid)) {
             // A system account is kept in place: stored again under its own name only.
             if (key != oldKey) {
                 KORV_ERR(KORV_ERR_USER_SYSTEM);
@@ -251,7 +249,7 @@ int Set(KORVUSERDB *set, const char *oldKey, KORVUSER *user)
         user->szMail = const_cast<char *>("");
 
     Lines lines;
-    if (MakeLines(user, old.user, haveSmb ? &oldSmb : nullptr, lines) != 0)
+    if (MakeLines(user, old.get(), haveSmb ? &oldSmb : nullptr, lines) != 0)
         return -1;
 
     if (oldKey && !inPlace && KORVUserDBDelete(set, oldKey) != 0)

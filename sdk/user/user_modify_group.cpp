@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "korv/group.h"
-#include "group/group_internal.h"
 #include "korv_db_holder.h"
 #include "korv_guard.h"
+#include "korv_records.h"
 #include "korv_internal.h"
 #include "korv_sz_holders.h"
 #include "user_internal.h"
@@ -40,9 +40,9 @@ int RenameMembers(KORVGROUPDB *set, const KORVGROUP *g, const std::string &key, 
         array.push_back(m.data());
     array.push_back(nullptr);
     // The group writer leaves out empty members: users renamed to "" leave the group.
-    korv::GroupBuffer next;
-    if (KORVGroupAlloc2(&next.p, g->szName, g->gid, array.data()) != 0 ||
-        KORVGroupDBSet(set, key.c_str(), static_cast<int>(key.size()), next.p) != 0) {
+    korv::GroupRecord next;
+    if (KORVGroupAlloc2(next.addr(), g->szName, g->gid, array.data()) != 0 ||
+        KORVGroupDBSet(set, key.c_str(), static_cast<int>(key.size()), next.get()) != 0) {
         KORV_LOG("KORVGroupDBSet %s failed. korverr=0x%04X", g->szName, KORLErrGet());
         return -1;
     }
@@ -66,12 +66,12 @@ extern "C" int KORVUserModifyGroup(PKORLSZHASH renames)
             KORV_ERR(KORL_ERR_OPEN);
             return -1;
         }
-        korv::GroupBuffer g;
+        korv::GroupRecord g;
         int stored = 0;
         std::string key;
-        while (KORVGroupDBGetByCursor(groups.db, &g.p, KORV_GROUP_TYPE_LOCAL | KORV_GROUP_TYPE_DOMAIN, 1) == 0) {
-            if (UpperKey(g.p->szName, key) != 0) {
-                KORV_LOG("KORLUnicodeUTF8StrUpper [%s] failed", g.p->szName);
+        while (KORVGroupDBGetByCursor(groups.db, g.addr(), KORV_GROUP_TYPE_LOCAL | KORV_GROUP_TYPE_DOMAIN, 1) == 0) {
+            if (UpperKey(g.get()->szName, key) != 0) {
+                KORV_LOG("KORLUnicodeUTF8StrUpper [%s] failed", g.get()->szName);
                 return -1;
             }
             int first = seen.First(key.c_str());
@@ -79,7 +79,7 @@ extern "C" int KORVUserModifyGroup(PKORLSZHASH renames)
                 return -1;
             if (!first)
                 continue;
-            int r = RenameMembers(groups.db, g.p, key, renames);
+            int r = RenameMembers(groups.db, g.get(), key, renames);
             if (r < 0)
                 return -1;
             stored += r;

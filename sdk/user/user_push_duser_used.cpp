@@ -5,9 +5,9 @@
 #include "korv/string.h"
 #include "korv_db_holder.h"
 #include "korv_guard.h"
+#include "korv_records.h"
 #include "korv_internal.h"
 #include "korv_sz_holders.h"
-#include "share/share_internal.h"
 #include "user_internal.h"
 
 namespace korv::user {
@@ -69,11 +69,11 @@ extern "C" int KORVUserPushDUserUsed(PKORLSZLIST *pList)
         korv::HashHolder seen(PshKORLSzHashAlloc(512));
         if (!items || !members || !seen)
             return -1;
-        korv::ShareBuffer share;
+        korv::ShareRecord share;
         int count = 0;
-        while (KORVShareDBCursorGet(shares.db, &share.p) == 0) {
+        while (KORVShareDBCursorGet(shares.db, share.addr()) == 0) {
             KORLSzListRemoveAll(items.get());
-            if (KORLStrSep(share.p->szWriteList, ",", items.addr()) < 0) {
+            if (KORLStrSep(share.get()->szWriteList, ",", items.addr()) < 0) {
                 KORV_LOG("KORLStrSep failed");
                 return -1;
             }

@@ -28,6 +28,9 @@ public:
     ~UniqueHandle() { reset(); }
 
     Handle get() const { return h_; }
+    // For the calls that fill or grow the handle in place (a record buffer that a walk reuses).
+    Handle *addr() { return &h_; }
+    Handle operator->() const { return h_; }
     explicit operator bool() const { return Traits::valid(h_); }
     Handle release() { return std::exchange(h_, Traits::empty()); }
     void reset(Handle h = Traits::empty())

@@ -1,5 +1,5 @@
-// The writers given what a careless caller or another local user may hand them: keys no reader
-// finds back, formats and lines that break lines, and targets that are not plain files.
+// The writers and readers given what a careless caller or another local user may hand them: keys
+// no reader finds back, formats and lines that break lines, and targets that are not plain files.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -64,8 +64,8 @@ TEST_P(BadKey, RefusedByEveryKeyWriter)
     EXPECT_EQ(-1, KORVINFOSetKeyValue(key, "x"));
     EXPECT_EQ(KORL_ERR_BAD_PARAM, KORLErrGet());
 
-    // Skipped in the set hash, as an empty key always was; any other bad key fails the call.
-    if (*key) {
+    // In the set hash too, the empty key included: the call fails before anything is written.
+    {
         Hash set({{"a", "2"}, {key, "x"}});
         mark_error();
         EXPECT_EQ(-1, KORLFileSetKeys(kConf, set.get(), nullptr, nullptr));
@@ -452,5 +452,73 @@ TEST(OwnLink, RealFileKeepsOwnerAndMode)
     EXPECT_EQ(100u, st.st_gid);
     EXPECT_EQ("a=2\n", read_file(kReal));
 }
+
+// What a reader finds at the path instead of a settings file: it refuses at once (0x0900) and
+// leaves the caller's buffer and hash as they were, rather than wait on a FIFO or read a device
+// without end.
+struct ReaderTargetCase {
+    const char *name;
+    std::function<std::string()> setup;
+};
+
+const ReaderTargetCase kReaderTargets[] = {
+    {"Fifo",
+     [] {
+         EXPECT_EQ(0, mkfifo(kConf, 0644));
+         return std::string(kConf);
+     }},
+    {"FifoHeldOpen",
+     [] {
+         EXPECT_EQ(0, mkfifo(kConf, 0644));
+         // A writer that never writes: a blocking read would wait for it for ever.
+         static int keep = -1;
+         keep = open(kConf, O_RDWR | O_NONBLOCK);
+         EXPECT_GE(keep, 0);
+         return std::string(kConf);
+     }},
+    {"LinkToFifo",
+     [] {
+         EXPECT_EQ(0, mkfifo("/etc/fifo", 0644));
+         own_link("fifo", kConf);
+         return std::string(kConf);
+     }},
+    {"EndlessDevice", [] { return std::string("/dev/zero"); }},
+    {"Directory",
+     [] {
+         make_dirs(kConf);
+         return std::string(kConf);
+     }},
+};
+
+class ReaderTarget : public testing::TestWithParam<ReaderTargetCase> {};
+
+TEST_P(ReaderTarget, RefusedAtOnce)
+{
+    std::string path = GetParam().setup();
+    Watchdog watchdog;
+
+    char buf[8] = "keep";
+    mark_error();
+    EXPECT_EQ(-1, KORLFileGetKeyValue(path.c_str(), "a", buf, sizeof buf, 0));
+    EXPECT_EQ(KORL_ERR_OPEN, KORLErrGet());
+    mark_error();
+    EXPECT_EQ(-1, KORLFileGetLine(path.c_str(), "a", buf, sizeof buf, 0));
+    EXPECT_EQ(KORL_ERR_OPEN, KORLErrGet());
+    EXPECT_STREQ("keep", buf);
+    EXPECT_EQ(0, KORLFileCheckKeyValue(path.c_str(), "a", "1", 7));
+
+    Hash hash({{"k", "v"}});
+    mark_error();
+    EXPECT_EQ(-1, KORLFileGetSection(path.c_str(), "global", hash.addr()));
+    EXPECT_EQ(KORL_ERR_OPEN, KORLErrGet());
+    mark_error();
+    EXPECT_EQ(-1, KORLFileGetKeys(path.c_str(), nullptr, hash.addr(), "="));
+    EXPECT_EQ(KORL_ERR_OPEN, KORLErrGet());
+    EXPECT_EQ(1, hash.get()->nUsed);
+    EXPECT_STREQ("v", SzKORLSzHashGetValue(hash.get(), "k"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, ReaderTarget, testing::ValuesIn(kReaderTargets),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

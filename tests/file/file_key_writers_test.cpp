@@ -135,7 +135,7 @@ TEST(SetKeys, ReplacesDropsAndAppends)
 TEST(SetKeys, OnlyTheFirstLineOfAKeyChanges)
 {
     write_file(kConf, "# head=1\n\n===\n  a = 1 \n\"b\"=2\na=1\nb=2\nlast=x");
-    Hash set({{"a", "9"}, {"new1", "n"}, {"", "skipped"}});
+    Hash set({{"a", "9"}, {"new1", "n"}});
     Hash del({{"b", ""}});
     EXPECT_EQ(3, KORLFileSetKeys(kConf, set.get(), del.get(), "%s=\"%s\"\n"));
     EXPECT_EQ("# head=1\n\n===\na=\"9\"\na=1\nb=2\nlast=x\nnew1=\"n\"\n", read_file(kConf));

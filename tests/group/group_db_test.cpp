@@ -224,19 +224,6 @@ TEST(GroupFilesBuild, DomainGroupsStayInTheStores)
     EXPECT_EQ(1, n);
 }
 
-TEST(GroupFilesBuild, DomainStepWithoutItsFileGoesOn)
-{
-    install();
-    write_file("/usr/korv/etc/smb.conf", "[global]\nsecurity = ads\nrealm = CORP.EXAMPLE\n");
-    write_file("/etc/korvinfo.conf", "runsamba=\"yes\"\n");
-    write_file("/usr/korv/bin/korvlogset1", "#!/bin/sh\necho \"$@\" > /tmp/korvlogset1.args\n", 0755);
-    Db db;
-    ASSERT_TRUE(db);
-    EXPECT_TRUE(syslog_contains("GroupDBDomainBuild() failed! korverr=0x0900"));
-    EXPECT_EQ("sys err 0x1180050A\n", read_file("/tmp/korvlogset1.args"));
-    EXPECT_NE("<absent>", stored(db->pGRPName, "STAFF"));
-}
-
 TEST(GroupFilesDump, OwnersModesAndTemporaryNames)
 {
     install();
@@ -439,38 +426,6 @@ TEST_F(GroupDbSet, CheckExistsAndWalk)
     db_.close();
     EXPECT_EQ((std::vector<std::string>{"devs", "staff", "twin", "users"}), names(0));
     EXPECT_EQ((std::vector<std::string>{"devs", "ftp", "root", "smmsp", "staff", "twin", "users"}), names(1));
-}
-
-TEST(GroupDbFreeGid, SearchWrapsAndEnds)
-{
-    install();
-    Db db;
-    ASSERT_TRUE(db);
-    auto take = [&](int gid) {
-        char key[16];
-        snprintf(key, sizeof key, "%06d", gid);
-        ASSERT_EQ(0, KORVBDbSet(db->pGRPGID, key, 7, "X", 2));
-    };
-    auto current = [&](int gid) {
-        unsigned char w[4] = {static_cast<unsigned char>(gid), static_cast<unsigned char>(gid >> 8),
-                              static_cast<unsigned char>(gid >> 16), static_cast<unsigned char>(gid >> 24)};
-        ASSERT_EQ(0, KORVBDbSet(db->pGRPGID, KORV_BDB_KEY_CURRENT_GID, KORV_BDB_KEY_CURRENT_ID_LEN, w, 4));
-    };
-    current(95536);
-    EXPECT_EQ(65536, KORVGroupGetFreeGid(db.get()));
-    current(70000);
-    take(70001);
-    take(70002);
-    EXPECT_EQ(70003, KORVGroupGetFreeGid(db.get()));
-    // Without the marker, from the last gid stored.
-    ASSERT_EQ(0, KORVBDbDelete(db->pGRPGID, KORV_BDB_KEY_CURRENT_GID, KORV_BDB_KEY_CURRENT_ID_LEN));
-    EXPECT_EQ(70003, KORVGroupGetFreeGid(db.get()));
-    for (int gid = 65536; gid <= 95536; gid++)
-        take(gid);
-    mark_error();
-    EXPECT_EQ(-1, KORVGroupGetFreeGid(db.get()));
-    EXPECT_EQ(KORV_ERR_GROUP_NO_FREE_GID, KORLErrGet());
-    EXPECT_EQ(-1, KORVGroupGetFreeGid(nullptr));
 }
 
 TEST(GroupStoreSet, EditedFileRebuildsTheSet)

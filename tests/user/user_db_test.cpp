@@ -6,6 +6,7 @@
 
 #include "korv/encoding.h"
 #include "korv/file_lock.h"
+#include "korv_crypt.h"
 #include "user_test_util.h"
 
 using namespace korvtest;
@@ -204,6 +205,21 @@ TEST_F(UserDb, UpdateKeepsOrChangesTheHashes)
     EXPECT_EQ("8846F7EAEE8FB117AD06BDD830B7586C", smbField("ALICE", 3));
 }
 
+// A locked account's marker ("*", "!", "!!") as the old hash: its bytes are the salt of the new
+// MD5 crypt hash, so the guest can be given a password.
+TEST_F(UserDb, LockedAccountIsGivenAPassword)
+{
+    for (const char *marker : {"*", "!", "!!"}) {
+        SCOPED_TRACE(marker);
+        const std::string line = std::string("guest:") + marker + ":15000:0:99999:7:::";
+        ASSERT_EQ(0, KORVBDbSet(db_->pPWDShadow, "GUEST", 6, line.c_str(), static_cast<int>(line.size()) + 1));
+        make("guest", "letmein", 1025);
+        ASSERT_EQ(0, KORVUserDBSet(db_.get(), "GUEST", 5, u_.p));
+        EXPECT_EQ(korv::Md5Crypt("letmein", std::string("$1$") + marker), shadowHash("GUEST"));
+        EXPECT_EQ(std::string("$1$") + marker + "$", shadowHash("GUEST").substr(0, 4 + strlen(marker)));
+    }
+}
+
 TEST_F(UserDb, UnchangedPasswordWithoutSmbHashesIsDisabled)
 {
     for (const char *smb : {static_cast<const char *>(nullptr), "alice:1030:short:8846F7EAEE8FB117AD06BDD830B7586C:",
@@ -367,47 +383,6 @@ TEST_F(UserDb, ExistsCopiesTheStoredName)
     mark_error();
     EXPECT_EQ(0, KORVUserDBCheckExists(db_.get(), "ALICE", 5, nullptr, 4));
     EXPECT_EQ(KORL_ERR_BAD_PARAM, KORLErrGet());
-}
-
-TEST(UserDbFreeUid, FromTheIndexWrappingWithin1024To3072)
-{
-    Accounts a;
-    a.passwd = "root:x:0:0::/root:/bin/sh\n";
-    a.shadow = a.conf = a.smbpasswd = "";
-    install(a);
-    Db db;
-    ASSERT_TRUE(db);
-    auto setIndex = [&](uint32_t v) {
-        const unsigned char word[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                       static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-        ASSERT_EQ(0, KORVBDbSet(db->pPWDUID, KORV_BDB_KEY_CURRENT_UID, 12, word, 4));
-    };
-    auto take = [&](int uid) {
-        std::string key = std::to_string(1000000 + uid).substr(1);
-        ASSERT_EQ(0, KORVBDbSet(db->pPWDUID, key.c_str(), 7, "X", 2));
-    };
-    setIndex(1500);
-    take(1501);
-    take(1502);
-    EXPECT_EQ(1503, KORVUserGetFreeUid(db.get()));
-    setIndex(3072);
-    EXPECT_EQ(1024, KORVUserGetFreeUid(db.get()));
-    setIndex(3071);
-    take(3072);
-    take(1024);
-    EXPECT_EQ(1025, KORVUserGetFreeUid(db.get()));
-    // Without an index: one past the highest uid in use, marker keys skipped.
-    ASSERT_EQ(0, KORVBDbDelete(db->pPWDUID, KORV_BDB_KEY_CURRENT_UID, 12));
-    take(2000);
-    EXPECT_EQ(1025, KORVUserGetFreeUid(db.get()));  // 3073 is out of range
-    ASSERT_EQ(0, KORVBDbDelete(db->pPWDUID, "003072", 7));
-    EXPECT_EQ(2001, KORVUserGetFreeUid(db.get()));
-    for (int uid = 1024; uid <= 3072; uid++)
-        take(uid);
-    mark_error();
-    EXPECT_EQ(-1, KORVUserGetFreeUid(db.get()));
-    EXPECT_EQ(KORV_ERR_USER_NO_FREE_UID, KORLErrGet());
-    EXPECT_EQ(-1, KORVUserGetFreeUid(nullptr));
 }
 
 TEST(UserDbEnum, LocalUsersAboveTheSystemRange)

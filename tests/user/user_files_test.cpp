@@ -320,17 +320,4 @@ TEST(UserFilesDump, DomainUsersStayInTheStores)
     KORLSzListFree(list);
 }
 
-TEST(UserFilesBuild, DomainStepWithoutItsFileGoesOn)
-{
-    install();
-    write_file("/usr/korv/etc/smb.conf", "[global]\nsecurity = ads\nrealm = CORP.EXAMPLE\n");
-    write_file("/etc/korvinfo.conf", "codepage=\"enu\"\nrunsamba=\"YES\"\n");
-    write_file("/usr/korv/bin/korvlogset1", "#!/bin/sh\necho \"$@\" > /tmp/korvlogset1.args\n", 0755);
-    Db db;
-    ASSERT_TRUE(db);
-    EXPECT_TRUE(syslog_contains("UserDBDomainBuild() failed! korverr=0x0900"));
-    EXPECT_EQ("sys err 0x1180050A\n", read_file("/tmp/korvlogset1.args"));
-    EXPECT_NE("<absent>", stored(db->pPWDName, "ALICE"));
-}
-
 }  // namespace

@@ -126,6 +126,11 @@ int KORVUserGetByUid(int uid, KORVUSER **ppUser);
 int KORVUserIsValidName(const char *name);
 /* 1 when passwd holds "$1$" followed by more than nine characters, else 0. */
 int KORVUserIsPasswdMD5Encrypt(const char *passwd);
+/* MD5 crypt ("$1$") of password. saltSource "" takes a fresh salt from the clock; an MD5 crypt
+ * hash gives its own salt again; any other text is the salt after "$1$" (at most 8 bytes, up to a
+ * "$"; any other byte is taken). The result lives in a static buffer until the next call; NULL
+ * (0x0D00) for null arguments. */
+char *SzSDKIWrapMD5Encrypt(const char *password, const char *saltSource);
 /* 1 unless "guestsupport" of /etc.defaults/korvinfo.conf is "no"; read once per process. */
 int KORVGuestSupport(void);
 /* The user's passwd line into *ppLine (grown, *pcbLine its size): its length + 1, or -1. */
