@@ -113,6 +113,12 @@ extern int gfPhotoEaDir;
 extern int gfNetBackupSets;
 extern int gfCodepage;
 
+// Every value of the run state as a fresh process has it.
+void UPDTResetRunState(void);
+
+// "%s/%s" of gszWorkDir and an image file of the package.
+std::string UPDTImagePath(const char *file);
+
 // The whole run: the program's main.
 int UPDTMain(int argc, char **argv);
 

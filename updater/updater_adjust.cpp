@@ -48,15 +48,20 @@ struct Range {
 
 int ErrUPDTAdjustPartitionSize(UPDTPATCHINFO *table, int count)
 {
+    return UPDTAdjustPlan(__func__, table, count, gEraseBlockSize);
+}
+
+int UPDTAdjustPlan(const char *func, UPDTPATCHINFO *table, int count, uint32_t eraseBlock)
+{
     if (!table || count <= 0) {
-        syslog(LOG_ERR, "%s(%d): parameter error", __func__, __LINE__);
+        syslog(LOG_ERR, "%s(%d): parameter error", func, __LINE__);
         return -1;
     }
     for (int i = 0; i < count; ++i) {
         while (table[i].balance < 0) {
             int donor = ChooseDonor(table, count, i);
             if (donor < 0 || table[donor].balance <= 0) {
-                syslog(LOG_ERR, "%s(%d): negative balance", __func__, __LINE__);
+                syslog(LOG_ERR, "%s(%d): negative balance", func, __LINE__);
                 return -1;
             }
             --table[donor].balance;
@@ -69,7 +74,7 @@ int ErrUPDTAdjustPartitionSize(UPDTPATCHINFO *table, int count)
     // A partition that grows pushes the later ones up by the blocks it took; a donor pulls
     // them back.
     int64_t shift = 0;
-    const int64_t block = gEraseBlockSize;
+    const int64_t block = eraseBlock;
     for (int k = 0; k < count && table[k].name; ++k) {
         UPDTPATCHINFO &e = table[k];
         if (UPDTIsFixedPartition(e.name) || (shift == 0 && e.adjust == 0))
@@ -77,7 +82,7 @@ int ErrUPDTAdjustPartitionSize(UPDTPATCHINFO *table, int count)
         int64_t start = int64_t(e.start) + shift * block;
         int64_t size = int64_t(e.size) + int64_t(e.adjust) * block;
         if (start < 0 || size < 0 || start + size > (int64_t(1) << 32)) {
-            syslog(LOG_ERR, "%s(%d): partition [%s] would leave the address space", __func__, __LINE__, e.name);
+            syslog(LOG_ERR, "%s(%d): partition [%s] would leave the address space", func, __LINE__, e.name);
             return -1;
         }
         e.start = static_cast<uint32_t>(start);

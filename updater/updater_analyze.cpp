@@ -1,7 +1,6 @@
 // Whether the unpacked package suits this unit: a well-formed package of the same model, newer
 // than the installed firmware, of a known major version, with room to unpack. Also decides the
 // old layout, the flash-directory recovery and the driver buffer of the run.
-#include <dirent.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -13,20 +12,12 @@
 
 #include "korv/file.h"
 #include "updater.h"
+#include "updater_migration.h"
 
 namespace {
 
 const char kInstalledVersion[] = "/etc.defaults/VERSION";
 const char kFactorySettings[] = "/etc.defaults/korvinfo.conf";
-const char kModel410[] = "korvadyn_powerpc_410v+_1hd";
-
-// The models whose installed system may still have the "/writeable" layout.
-const char *const kOldLayoutModels[] = {
-    "pellorin_ixp420_1hd",
-    "korvadyn_ixp420_1hd",
-    kModel410,
-    "pellorin_powerpc_1hd",
-};
 
 // A version file's keys, each read into a buffer of its own size.
 struct Version {
@@ -40,23 +31,6 @@ struct Version {
 bool Read(const char *path, const char *key, char *buf, int size)
 {
     return KORLFileGetKeyValue(path, key, buf, size, 0) > 0;
-}
-
-bool IsOldLayoutModel(const char *unique)
-{
-    for (const char *model : kOldLayoutModels)
-        if (strcasecmp(unique, model) == 0)
-            return true;
-    return false;
-}
-
-bool DirectoryExists(const char *path)
-{
-    DIR *dir = opendir(path);
-    if (!dir)
-        return false;
-    closedir(dir);
-    return true;
 }
 
 // The old layout keeps "defaultfs" in the settings and needs room on "/writeable". 0 or the code.
@@ -172,15 +146,15 @@ int ErrUPDTIAnalyze_WholeSystem(void)
         return UPDT_ERR_COMPANY;
     }
 
-    if (orgBuild <= 261 && IsOldLayoutModel(pkg.unique) && DirectoryExists("/writeable")) {
-        gfOldLayout = 1;
+    // The analysis' own rows of the migration table, each in its turn: the old layout's checks
+    // end the run before the others are decided.
+    UPDTFLAGINPUT in{orgBuild, org.unique, pkg.unique, gfJunior};
+    UPDTDecideFlag(&gfOldLayout, in);
+    if (gfOldLayout)
         if (int code = CheckOldLayout(func))
             return code;
-    }
-    if (orgBuild == 284 && gfJunior && strncasecmp(org.unique, kModel410, 32) == 0)
-        gfRecoverFIS = 1;
-    if (orgBuild <= 350)
-        gfDriverBuffer = 0;
+    UPDTDecideFlag(&gfRecoverFIS, in);
+    UPDTDecideFlag(&gfDriverBuffer, in);
 
     if (!UPDTCheckSysPartitionSize(extractKiB)) {
         UPDTSetExtraMessage("System volume is insufficient to extract upgrade patch, please backup all files and "

@@ -11,7 +11,7 @@ std::string UPDTBackupFile(const std::string &name)
     return std::string(gszWorkDir) + "/" UPDT_BACKUP_DIR "/mtd_" + name;
 }
 
-int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count)
+int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count, char stage)
 {
     if (!entries || count <= 0) {
         syslog(LOG_ERR, "%s(%d): parameter error ", __func__, __LINE__);
@@ -33,7 +33,7 @@ int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count)
         syslog(LOG_ERR, "%s(%d): command=[%s]", __func__, __LINE__, cmd.c_str());
         if (UPDTExecute(cmd.c_str()) != 0)
             return -1;
-        UPDTSetProgress('P', 30 + 5 * i);
+        UPDTSetProgress(stage, 30 + 5 * i);
     }
     return 0;
 }

@@ -1,4 +1,4 @@
-// The end of every run: the driver buffer and the directory buffer given back, the caller's
+// The end of every run: the driver buffer given back (the road freed its directory), the caller's
 // directory re-entered, the failure logged, the MTU put back, the final progress.
 #include <errno.h>
 #include <stdio.h>
@@ -14,8 +14,6 @@ int UPDTEndPath(UPDTMAINSTATE *m, bool skipCallerDir)
     if (!skipCallerDir) {
         if (gfDriverBuffer && korv_plat_driver_buffer(0) != 0)
             syslog(LOG_ERR, "%s(%d): fail to free mtd driver buffer, error = %d", UPDT_MAIN, __LINE__, errno);
-        m->entries.reset();
-        m->nEntries = 0;
         // Whatever the run did, a caller left in another directory is a failure of its own.
         if (fchdir(m->callerDir.get()) != 0)
             m->code = UPDT_ERR_DIR_RETURN;

@@ -1,81 +1,57 @@
-// Which configuration migrations the run makes, from the build number of the installed firmware.
-#include <string.h>
-
-#include "korv/file.h"
-#include "korv/net.h"
+// Which migrations the run makes: the table's rows applied to the installed build, and their
+// steps run at their time.
 #include "updater.h"
+#include "updater_migration.h"
 
-namespace {
-
-// "bond0" is the only interface up and carries no MTU setting of its own yet.
-bool Bond0NeedsMtu()
+const UPDTMIGRATION *UPDTMigrationOf(const int *flag)
 {
-    KORVNETIFINFO interfaces[8];
-    memset(interfaces, 0, sizeof interfaces);
-    if (KORVNetGetInterfaceInfo(interfaces, 8, 2) != 1 || strcmp(interfaces[0].szIfName, "bond0") != 0)
-        return false;
-    char mtu[16] = {};
-    return KORLFileGetKeyValue(KORV_INFO_CONF, "bond0_mtu", mtu, sizeof mtu, 0) == 0;
+    for (int i = 0; i < gnUPDTMigrations; ++i)
+        if (gUPDTMigrations[i].flag == flag)
+            return &gUPDTMigrations[i];
+    return nullptr;
 }
 
-}  // namespace
+void UPDTDecideMigration(const UPDTMIGRATION &row, const UPDTFLAGINPUT &in)
+{
+    // The builds first: the further condition may ask the system, and only within them.
+    if (in.build < row.minBuild || in.build > row.maxBuild)
+        return;
+    if (row.condition && !row.condition(&in))
+        return;
+    if (row.value)
+        *row.flag |= row.value;
+    else
+        *row.flag = 0;
+}
+
+void UPDTDecideFlag(const int *flag, const UPDTFLAGINPUT &in)
+{
+    for (int i = 0; i < gnUPDTMigrations; ++i)
+        if (gUPDTMigrations[i].flag == flag)
+            UPDTDecideMigration(gUPDTMigrations[i], in);
+}
 
 void UPDTSetUpgradeFlags(int b)
 {
-    if (401 <= b && b <= 424)
-        gfPhotoDbUpgrade |= UPDT_PHOTO_DB_TABLES;
-    if (401 <= b && b <= 481)
-        gfPhotoDbUpgrade |= UPDT_PHOTO_DB_VIDEO;
-    if (b < 868)
-        gfDropMediaServerDb = 1;
-    if (b <= 882)
-        gfDumpPgsqlDbs = 1;
-    if (b <= 107)
-        gfRemoveRcAtalk = 1;
-    if (b <= 210)
-        gfRemovePapdConf = 1;
-    if (b <= 229)
-        gfFtpSystemAccounts = 1;
-    if (b <= 250)
-        gfRemoveProfile = 1;
-    if (b <= 251)
-        gfRemoveJumboFrameRc = 1;
-    if (b <= 308)
-        gfMtuValueCap = 1;
-    if (b < 548)
-        gfMtuValueToEth0 = 1;
-    if (b <= 770)
-        gfPasswdHomes = 1;
-    if (b <= 770)
-        gfUserConfFile = 1;
-    if (b < 776)
-        gfMailAccounts = 1;
-    if (b <= 865 && Bond0NeedsMtu())
-        gfBond0Mtu = 1;
-    if (b < 868)
-        gfFtpWriteOnly = 1;
-    if (b <= 886)
-        gfBondAlbToActiveBackup = 1;
-    if (b <= 886)
-        gfFtpDenyToAutoBlock = 1;
-    if (b < 888)
-        gfSqueezeErrmsgLinks = 1;
-    if (b <= 902)
-        gfRemoveEventTest = 1;
-    if (b < 660)
-        gfFtpPassiveRange = 1;
-    if (b < 484)
-        gfRsyncdConf = 1;
-    if (b <= 552)
-        gfRsyncdSecrets = 1;
-    if (b < 556)
-        gfSmmspGroup = 1;
-    if (b <= 681)
-        gfUsbBackup = 1;
-    if (b <= 702)
-        gfPhotoEaDir = 1;
-    if (b <= 770)
-        gfNetBackupSets = 1;
-    if (b < 808)
-        gfCodepage = 1;
+    UPDTFLAGINPUT in{b, nullptr, nullptr, gfJunior};
+    for (int i = 0; i < gnUPDTMigrations; ++i)
+        if (gUPDTMigrations[i].source == UPDT_BY_BUILD)
+            UPDTDecideMigration(gUPDTMigrations[i], in);
+}
+
+int UPDTRunMigrationSteps(UPDTSTEPTIME when)
+{
+    int result = 0;
+    for (int i = 0; i < gnUPDTMigrations; ++i) {
+        const UPDTMIGRATION &row = gUPDTMigrations[i];
+        if (row.when != when || !row.step || !(*row.flag & (row.value ? row.value : ~0)))
+            continue;
+        if (row.step() >= 0)
+            continue;
+        if (row.failure == UPDT_FAIL_RUN)
+            return row.code;
+        if (row.failure == UPDT_FAIL_STAGE)
+            result = -1;
+    }
+    return result;
 }

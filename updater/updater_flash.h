@@ -13,8 +13,8 @@
 std::string UPDTBackupFile(const std::string &name);
 
 // Copies every partition of the flash directory into a new "b@ckup" of the working directory,
-// progress P:30, P:35, ... one value per entry. 0, or -1 after a message.
-int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count);
+// progress 30, 35, ... of `stage`, one value per entry. 0, or -1 after a message.
+int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count, char stage = 'P');
 
 // "b@ckup" removed (after a successful write or rollback): the command's result.
 int UPDTRemoveBackup(void);

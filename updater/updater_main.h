@@ -4,8 +4,6 @@
 
 #include <stdlib.h>
 
-#include "korv/mtd.h"
-#include "korv_malloc_ptr.h"
 #include "korv_unique.h"
 
 #define UPDT_MAIN "main"
@@ -13,8 +11,6 @@
 struct UPDTMAINSTATE {
     char stage = 'A';                         // 'A', 'P', 'C' or 'R'
     korv::UniqueFd callerDir;                 // "." as the caller left it
-    korv::MallocPtr<KORVMTDFISENTRY> entries; // the flash directory read
-    int nEntries = 0;
     char szSavedMtu[16] = {};                 // eth0's MTU before the updater lowered it
     bool fRestoreMtu = false;
     int code = 0;
@@ -29,6 +25,6 @@ int UPDTFlashRoad(UPDTMAINSTATE *m);
 // The clean-shutdown mark of the RedBoot road: "/.NormalShutdown", or in the installer
 // "/tmpRoot/.NormalShutdown" once the system partition is mounted there.
 void UPDTMarkNormalShutdown(void);
-// Driver buffer, directory buffer, the caller's directory (unless skipCallerDir), the failure
+// Driver buffer, the caller's directory (unless skipCallerDir), the failure
 // line, the MTU, the final progress. The code to exit with.
 int UPDTEndPath(UPDTMAINSTATE *m, bool skipCallerDir = false);

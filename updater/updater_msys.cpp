@@ -1,68 +1,50 @@
-// The road of a unit whose firmware lives on an MSys flash: the partition table from a request
-// on "/dev/mtd0", the plan in 16 KiB units, the backup, the write, and on failure the rollback;
-// the data archive goes to the new firmware in every case once the write was tried.
-#include <string.h>
+// The MSys engine on the flash road: the partition table from a request on "/dev/mtd0", the
+// plan in 16 KiB units, the write and the rollback with dd. The data archive goes to the new
+// firmware in every case once the write was tried; none of main's migrations or marks.
+#include <errno.h>
+#include <stdlib.h>
 #include <syslog.h>
 
 #include "updater.h"
 #include "updater_flash.h"
 #include "updater_msys.h"
+#include "updater_road.h"
+
+namespace {
+
+int ReadTable(UPDTFLASHROAD *road)
+{
+    road->entries.reset(static_cast<KORVMTDFISENTRY *>(calloc(UPDT_MSYS_PARTITIONS, sizeof(KORVMTDFISENTRY))));
+    if (!road->entries) {
+        syslog(LOG_ERR, "%s(%d): malloc fail, errno = %d", road->func, __LINE__, errno);
+        return UPDT_ERR_SPACE;
+    }
+    int n = UPDTMSysGetPartitionInfo(road->entries.get());
+    if (n < 0)
+        return UPDT_ERR_FIS_READ;
+    road->nEntries = n;
+    return 0;
+}
+
+int Write(UPDTFLASHROAD *road)
+{
+    UPDTIgnoreSignals();
+    return UPDTMSysDoPatch(road->entries.get(), road->nEntries, &road->repartitioned, *road->stage, &road->changed);
+}
+
+int RollBack(UPDTFLASHROAD *road)
+{
+    return UPDTMSysRollBack(road->entries.get(), road->nEntries, road->repartitioned, *road->stage);
+}
+
+}  // namespace
+
+const UPDTFLASHENGINE gUPDTMSysEngine = {
+    ReadTable, UPDTMSysInitPatchInfo, Write, RollBack,
+    /*preFlashMigrations=*/false, /*photoSteps=*/false, /*handOverAfterFailure=*/true, /*shutdownMark=*/false,
+};
 
 int UPDTMSysUpdate(char *stage)
 {
-    KORVMTDFISENTRY entries[UPDT_MSYS_PARTITIONS];
-    memset(entries, 0, sizeof entries);
-    int repartitioned = 0;
-    *stage = 'P';
-    UPDTSetProgress(*stage, 0);
-    int n = UPDTMSysGetPartitionInfo(entries);
-    if (n < 0)
-        return UPDT_ERR_FIS_READ;
-    UPDTLogFlashDirectory(entries, n);
-
-    UPDTSetProgress(*stage, 10);
-    if (UPDTMSysInitPatchInfo(entries, n) != 0) {
-        syslog(LOG_ERR, "%s(%d): fail to initialize patch info ", __func__, __LINE__);
-        return UPDT_ERR_PATCH_INFO;
-    }
-    UPDTSetProgress(*stage, 20);
-    if (!gfGroupUpdate && UPDTBackupOldPartition(entries, n) != 0) {
-        syslog(LOG_ERR, "%s(%d): fail to backup old patch info ", __func__, __LINE__);
-        return UPDT_ERR_BACKUP;
-    }
-
-    UPDTSetProgress(*stage, 60);
-    UPDTIgnoreSignals();
-    int code = UPDT_SUCCESS;
-    if (UPDTMSysDoPatch(entries, n, &repartitioned) != 0) {
-        syslog(LOG_ERR, "%s(%d): fail to patch new binaries!!", __func__, __LINE__);
-        code = UPDT_ERR_WRITE;
-    } else {
-        syslog(LOG_ERR, "%s(%d): Turn on the reinstall library flag...!!", __func__, __LINE__);
-        UPDTSetProgress(*stage, 100);
-        *stage = 'C';
-        UPDTSetProgress(*stage, 0);
-        // The configuration stage belongs here; this build does not have it yet.
-        UPDTSetProgress(*stage, 100);
-        *stage = 'R';
-        UPDTSetProgress(*stage, 0);
-        syslog(LOG_ERR, "Congratulation!! The update has been completed!!");
-        UPDTLog("Congratulation!! The update has been completed!!");
-    }
-
-    bool keepBackup = false;
-    if (code != UPDT_SUCCESS && !gfGroupUpdate) {
-        if (UPDTMSysRollBack(entries, n, repartitioned) != 0) {
-            syslog(LOG_ERR, "%s: UPDTRollBack() fail", __func__);
-            keepBackup = true;
-        }
-        syslog(LOG_ERR, "%s(%d): Turn on the reinstall library flag...!!", __func__, __LINE__);
-    }
-
-    UPDTHandOverArchive(__func__);
-    if (keepBackup)
-        UPDTKeepBackup(__func__);
-    else
-        UPDTRemoveBackup();
-    return code;
+    return UPDTRunFlashRoad(gUPDTMSysEngine, __func__, stage);
 }

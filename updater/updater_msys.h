@@ -17,10 +17,12 @@ int UPDTMSysGetPartitionInfo(KORVMTDFISENTRY *entries);
 int UPDTMSysInitPatchInfo(const KORVMTDFISENTRY *entries, int count);
 // Re-partitions the whole flash into eight partitions of the given unit counts. 0, or -1.
 int UPDTMSysFormat(const uint32_t *blockCounts, int count);
-// Re-partitions when an image no longer fits, then writes the images. *repartitioned is set
-// once the flash has new partitions. 0, or -1.
-int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitioned);
+// Re-partitions when an image no longer fits, then writes the images, progress in `stage`.
+// *repartitioned is set once the flash has new partitions, *changed (when given) once the flash
+// is touched. 0, or -1.
+int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitioned, char stage = 'P',
+                    bool *changed = nullptr);
 // The old partitioning (when the write changed it) and every partition's old contents. 0, or -1.
-int UPDTMSysRollBack(const KORVMTDFISENTRY *entries, int count, int repartitioned);
+int UPDTMSysRollBack(const KORVMTDFISENTRY *entries, int count, int repartitioned, char stage = 'P');
 // The whole update on this road, from stage P to the end of stage R. The exit code.
 int UPDTMSysUpdate(char *stage);

@@ -29,13 +29,12 @@ int ProgressOf(int i)
 }
 
 // Every entry's image in the package, for a group update that has no backup to fall back on.
-bool AllImagesPresent()
+bool AllImagesPresent(const char *func)
 {
     for (int i = 0; i < gnPartition; ++i) {
         struct stat st;
-        if (stat(gPatchInfo[i].file, &st) != 0) {
-            syslog(LOG_ERR, "%s(%d): failed to update. [%s] does not exist", "UPDTMSysDoPatch", __LINE__,
-                   gPatchInfo[i].file);
+        if (stat(UPDTImagePath(gPatchInfo[i].file).c_str(), &st) != 0) {
+            syslog(LOG_ERR, "%s(%d): failed to update. [%s] does not exist", func, __LINE__, gPatchInfo[i].file);
             return false;
         }
     }
@@ -56,7 +55,7 @@ bool Repartition(const KORVMTDFISENTRY *entries, int count)
 
 }  // namespace
 
-int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitioned)
+int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitioned, char stage, bool *changed)
 {
     if (!entries || count <= 0 || !repartitioned) {
         syslog(LOG_ERR, "%s(%d): parameter error ", __func__, __LINE__);
@@ -64,13 +63,15 @@ int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitione
     }
     if (UPDTIsNeedResize(gPatchInfo, gnPartition)) {
         syslog(LOG_ERR, "%s(%d): NEED RE-PARTITION!!", __func__, __LINE__);
-        if (gfGroupUpdate && !AllImagesPresent())
+        if (gfGroupUpdate && !AllImagesPresent(__func__))
             return -1;
         if (!Repartition(entries, count)) {
             syslog(LOG_ERR, "%s(%d): fail to resize", __func__, __LINE__);
             return -1;
         }
         *repartitioned = 1;
+        if (changed)
+            *changed = true;
     }
     for (int i = 0; i < gnPartition && i < count; ++i) {
         const UPDTPATCHINFO &p = gPatchInfo[i];
@@ -78,7 +79,7 @@ int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitione
             syslog(LOG_ERR, "%s: skip updating [%s]", __func__, p.name);
             continue;
         }
-        std::string image = std::string(gszWorkDir) + "/" + p.file;
+        std::string image = UPDTImagePath(p.file);
         // The backup holds the whole old partition: one that gave units away takes only as
         // much of it as it now holds.
         std::string cmd = access(image.c_str(), F_OK) == 0
@@ -86,15 +87,17 @@ int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitione
                               : UPDTDdCommand(UPDTBackupFile(UPDTEntryName(entries[i])), Device(i), UPDT_MSYS_UNIT,
                                               Units(p.size));
         syslog(LOG_ERR, "szCmd=[%s]", cmd.c_str());
+        if (changed)
+            *changed = true;
         if (UPDTExecute(cmd.c_str()) != 0)
             return -1;
-        UPDTSetProgress('P', ProgressOf(i));
+        UPDTSetProgress(stage, ProgressOf(i));
         syslog(LOG_ERR, "%s: Finish updating [%s]", __func__, p.name);
     }
     return 0;
 }
 
-int UPDTMSysRollBack(const KORVMTDFISENTRY *entries, int count, int repartitioned)
+int UPDTMSysRollBack(const KORVMTDFISENTRY *entries, int count, int repartitioned, char stage)
 {
     if (!entries || count <= 0) {
         syslog(LOG_ERR, "%s(%d): parameter error ", __func__, __LINE__);
@@ -114,7 +117,7 @@ int UPDTMSysRollBack(const KORVMTDFISENTRY *entries, int count, int repartitione
         syslog(LOG_ERR, "%s(%d): command=[%s]", __func__, __LINE__, cmd.c_str());
         if (UPDTExecute(cmd.c_str()) != 0)
             return -1;
-        UPDTSetProgress('P', ProgressOf(i));
+        UPDTSetProgress(stage, ProgressOf(i));
         syslog(LOG_ERR, "%s: Finish updating [%s]", __func__, gPatchInfo[i].name);
     }
     return 0;

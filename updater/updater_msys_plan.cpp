@@ -25,7 +25,7 @@ int UPDTMSysInitPatchInfo(const KORVMTDFISENTRY *entries, int count)
 
     int64_t total = 0;
     for (int i = 0; i < gnPartition; ++i)
-        total += UPDTFillPatchEntry(__func__, &gPatchInfo[i], &entries[i], "partition");
+        total += UPDTFillPatchEntry(__func__, &gPatchInfo[i], &entries[i], "partition", gEraseBlockSize);
     if (total > UPDT_MSYS_UNITS) {
         syslog(LOG_ERR, "%s(%d): the binary size exceeds flash size limit(total = %lld blocks)", __func__, __LINE__,
                static_cast<long long>(total));

@@ -19,9 +19,9 @@ int UPDTInitPatchInfo(const KORVMTDFISENTRY *entries, int count);
 
 // One entry of the plan from its directory entry and its image in the working directory, with
 // its "PATCHINFO: " line (label "part" or "partition") and messages as `func`. The erase blocks
-// its data needs (gEraseBlockSize must be set).
+// of eraseBlock bytes (not 0) its data needs.
 int64_t UPDTFillPatchEntry(const char *func, UPDTPATCHINFO *entry, const KORVMTDFISENTRY *dir,
-                           const char *label);
+                           const char *label, uint32_t eraseBlock);
 
 // The first directory entry named `name` (case ignored); -1 after a message.
 int GetIdxByName(const char *name, const KORVMTDFISENTRY *entries, int count);
@@ -34,6 +34,8 @@ int UPDTIsFixedPartition(const char *name);
 // Moves erase blocks from donors so that no balance is negative, then moves and marks the
 // partitions that change. 0, or -1 after a message.
 int ErrUPDTAdjustPartitionSize(UPDTPATCHINFO *table, int count);
+// The same over erase blocks of eraseBlock bytes, messages as `func`.
+int UPDTAdjustPlan(const char *func, UPDTPATCHINFO *table, int count, uint32_t eraseBlock);
 // After the adjustment: 0 when the plan can be written as it stands, -1 after a message when a
 // fixed partition was given blocks, or a moved or resized partition would be empty, leave the
 // flash the directory spans, or overlap another directory entry.

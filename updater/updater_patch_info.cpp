@@ -75,12 +75,18 @@ int UPDTIsFixedPartition(const char *name)
     return 0;
 }
 
-int64_t UPDTFillPatchEntry(const char *func, UPDTPATCHINFO *entry, const KORVMTDFISENTRY *dir, const char *label)
+std::string UPDTImagePath(const char *file)
 {
-    const uint64_t block = gEraseBlockSize;
+    return std::string(gszWorkDir) + "/" + (file ? file : "");
+}
+
+int64_t UPDTFillPatchEntry(const char *func, UPDTPATCHINFO *entry, const KORVMTDFISENTRY *dir, const char *label,
+                           uint32_t eraseBlock)
+{
+    const uint64_t block = eraseBlock;
     uint64_t nblock;
     struct stat st {};
-    if (stat(entry->file, &st) == 0) {
+    if (stat(UPDTImagePath(entry->file).c_str(), &st) == 0) {
         uint64_t bytes = static_cast<uint64_t>(st.st_size);
         entry->datalen = static_cast<uint32_t>(bytes);
         nblock = (bytes + block - 1) / block;
@@ -159,7 +165,7 @@ int UPDTInitPatchInfo(const KORVMTDFISENTRY *entries, int count)
             syslog(LOG_ERR, "%s(%d): get idx of partition %d [%s] fail", __func__, __LINE__, i, entry->name);
             return -1;
         }
-        total += UPDTFillPatchEntry(__func__, entry, &entries[idx], "part");
+        total += UPDTFillPatchEntry(__func__, entry, &entries[idx], "part", gEraseBlockSize);
     }
     if (total > static_cast<int64_t>(flashsize / gEraseBlockSize)) {
         syslog(LOG_ERR, "%s(%d): the binary size exceeds flash size limit(total = %lld)", __func__, __LINE__,

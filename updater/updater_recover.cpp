@@ -46,9 +46,8 @@ void PackTable(unsigned char *table)
     }
 }
 
-int WriteTable(const char *device)
+int WriteTable(const char *func, const char *device)
 {
-    const char *func = "RecoverFISDirTable_410VPlus_V284";
     if (KORVMTDErasePartition(device) != 0) {
         syslog(LOG_ERR, "%s:%d(%s) KORVMTDErasePartition(%s) fail", UPDT_SOURCE, __LINE__, func, device);
         return -1;
@@ -84,7 +83,7 @@ int RecoverFISDirTable_410VPlus_V284(void)
     if (KORVMTDUnlockPartition(device) != 0)
         syslog(LOG_ERR, "%s:%d(%s) KORVMTDUnlockPartition(%s) fail", UPDT_SOURCE, __LINE__, __func__, device);
     else
-        result = WriteTable(device);
+        result = WriteTable(__func__, device);
     // The directory is locked again whatever happened to it.
     KORVMTDLockPartition(device);
     return result;

@@ -8,12 +8,13 @@
 #include "korv/mtd.h"
 
 // Writes every entry of gPatchInfo marked for it, after the size adjustment when one is needed.
-// entries and count are the flash directory read before. 0, or -1 after a message.
-int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count);
+// entries and count are the flash directory read before; the progress goes to `stage`;
+// *changed (when given) becomes true once the flash is touched. 0, or -1 after a message.
+int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count, char stage = 'P', bool *changed = nullptr);
 // The image file onto the device in chunks of `chunk` bytes; exactly `length` bytes. 0 or -1.
-int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk);
+int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk, char stage = 'P');
 // The device against the image file in chunks of `chunk` bytes. 0 or -1.
-int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chunk);
+int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chunk, char stage = 'P');
 // Puts every marked entry back: its old place, size, contents and directory entry. 0 or -1.
 int UPDTRollBack(const KORVMTDFISENTRY *entries, int count);
 // Rewrites the directory device gszDevMtdPartition with the built-in junior table. 0 or -1.

@@ -1,5 +1,8 @@
 // The run state that every stage of the updater shares, and the exit codes' message keys.
+#include <string.h>
+
 #include "updater.h"
+#include "updater_migration.h"
 
 char gszVolume[32];
 char gszWorkDir[256];
@@ -55,3 +58,20 @@ const char *const gszUPDTErrorKey[UPDT_ERROR_KEYS] = {
     "error_update_unknown", "error_update_unknown", "error_update_unknown", "error_memory",
     "error_reboot",
 };
+
+void UPDTResetRunState(void)
+{
+    memset(gszVolume, 0, sizeof gszVolume);
+    memset(gszWorkDir, 0, sizeof gszWorkDir);
+    memset(gszDevMtdPartition, 0, sizeof gszDevMtdPartition);
+    gnPartition = 0;
+    memset(gPatchInfo, 0, sizeof gPatchInfo);
+    memset(gDevMap, 0, sizeof gDevMap);
+    gfGroupUpdate = gfJunior = gfInstaller = 0;
+    gEraseBlockSize = 0;
+    gullDoneBytes = gullTotalBytes = 0;
+    // Every flag of the migration table, the analysis' own included, as a fresh process has it.
+    for (int i = 0; i < gnUPDTMigrations; ++i)
+        *gUPDTMigrations[i].flag = 0;
+    gfDriverBuffer = 1;
+}

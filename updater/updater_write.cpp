@@ -23,10 +23,10 @@ namespace {
 constexpr int kAttempts = 3;
 
 // The write fills 60 to 100; before there is anything to count it stays at 60.
-void WriteProgress()
+void WriteProgress(char stage)
 {
     uint64_t value = gullTotalBytes ? gullDoneBytes * 40 / gullTotalBytes : 0;
-    UPDTSetProgress('P', 60 + static_cast<int>(value > 40 ? 40 : value));
+    UPDTSetProgress(stage, 60 + static_cast<int>(value > 40 ? 40 : value));
 }
 
 // Bytes of a marked entry that count for the progress: written once and read back once.
@@ -79,34 +79,34 @@ bool CheckLength(const char *func, const char *file, uint64_t done, int64_t leng
     return false;
 }
 
-// One attempt of writing entry e on device: unlock, erase, copy, verify.
-bool Attempt(const UPDTPATCHINFO &e, const char *device, int attempt)
+// One attempt of writing entry e on device: unlock, erase, copy, verify; messages as func.
+bool Attempt(const char *func, const UPDTPATCHINFO &e, const char *device, int attempt, char stage)
 {
     if (KORVMTDUnlockPartition(device) != 0) {
-        syslog(LOG_ERR, "%s: unlock [%s] fail", "UPDTDoPatch", device);
+        syslog(LOG_ERR, "%s: unlock [%s] fail", func, device);
         return false;
     }
-    syslog(LOG_ERR, "%s:%d(%s) Try to Erase MTD Partition(%s), [%d/%d]...", UPDT_SOURCE, __LINE__, "UPDTDoPatch",
-           device, attempt, kAttempts);
+    syslog(LOG_ERR, "%s:%d(%s) Try to Erase MTD Partition(%s), [%d/%d]...", UPDT_SOURCE, __LINE__, func, device,
+           attempt, kAttempts);
     if (KORVMTDErasePartition(device) != 0) {
-        syslog(LOG_ERR, "%s: KORVMTDErasePartition() fail", "UPDTDoPatch");
+        syslog(LOG_ERR, "%s: KORVMTDErasePartition() fail", func);
         return false;
     }
-    std::string path = std::string(gszWorkDir) + "/" + e.file;
-    syslog(LOG_ERR, "%s:%d(%s) Try to Write MTD Partition(%s), [%d/%d]...", UPDT_SOURCE, __LINE__, "UPDTDoPatch",
-           device, attempt, kAttempts);
-    if (UPDTCopyFile(path.c_str(), device, e.datalen, 16384) != 0)
+    std::string path = UPDTImagePath(e.file);
+    syslog(LOG_ERR, "%s:%d(%s) Try to Write MTD Partition(%s), [%d/%d]...", UPDT_SOURCE, __LINE__, func, device,
+           attempt, kAttempts);
+    if (UPDTCopyFile(path.c_str(), device, e.datalen, 16384, stage) != 0)
         return false;
-    syslog(LOG_ERR, "%s:%d(%s) Try to Verify MTD Partition(%s), [%d/%d]...", UPDT_SOURCE, __LINE__, "UPDTDoPatch",
-           device, attempt, kAttempts);
-    return UPDTVerifyFile(path.c_str(), device, e.datalen, 8192) == 0;
+    syslog(LOG_ERR, "%s:%d(%s) Try to Verify MTD Partition(%s), [%d/%d]...", UPDT_SOURCE, __LINE__, func, device,
+           attempt, kAttempts);
+    return UPDTVerifyFile(path.c_str(), device, e.datalen, 8192, stage) == 0;
 }
 
 // The image streamed chunk by chunk to the device: opened, read, handed to perChunk (which writes or
 // compares the bytes, or logs and returns false), counted for the progress, and its length checked.
 template <typename PerChunk>
 int StreamImage(const char *func, const char *file, const char *device, int deviceFlags, int64_t length, int chunk,
-                PerChunk perChunk)
+                char stage, PerChunk perChunk)
 {
     if (!file || !device || length <= 0 || chunk <= 0)
         return -1;
@@ -136,27 +136,29 @@ int StreamImage(const char *func, const char *file, const char *device, int devi
             return -1;
         done += static_cast<uint64_t>(n);
         gullDoneBytes += static_cast<uint64_t>(n);
-        WriteProgress();
+        WriteProgress(stage);
     }
     return CheckLength(func, file, done, length) ? 0 : -1;
 }
 
 }  // namespace
 
-int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk)
+int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk, char stage)
 {
-    return StreamImage(__func__, file, device, O_WRONLY, length, chunk,
+    const char *func = __func__;
+    return StreamImage(func, file, device, O_WRONLY, length, chunk, stage,
                        [&](int fd, const unsigned char *bytes, size_t n, uint64_t) {
                            if (korv_plat_write(fd, bytes, n) == static_cast<ssize_t>(n))
                                return true;
                            syslog(LOG_ERR, "%s:%d(%s) write file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
-                                  "UPDTCopyFile", device, errno, strerror(errno));
+                                  func, device, errno, strerror(errno));
                            return false;
                        });
 }
 
-int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chunk)
+int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chunk, char stage)
 {
+    const char *func = __func__;
     korv::MallocPtr<unsigned char> have(chunk > 0 ? static_cast<unsigned char *>(malloc(static_cast<size_t>(chunk)))
                                                   : nullptr);
     if (chunk > 0 && !have) {
@@ -164,16 +166,16 @@ int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chu
                strerror(errno));
         return -1;
     }
-    return StreamImage(__func__, file, device, O_RDONLY, length, chunk,
+    return StreamImage(func, file, device, O_RDONLY, length, chunk, stage,
                        [&](int fd, const unsigned char *want, size_t n, uint64_t offset) {
                            if (ReadDevice(fd, have.get(), n) != static_cast<ssize_t>(n)) {
                                syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
-                                      "UPDTVerifyFile", device, errno, strerror(errno));
+                                      func, device, errno, strerror(errno));
                                return false;
                            }
                            if (memcmp(want, have.get(), n) != 0) {
                                syslog(LOG_ERR, "%s:%d(%s) compare file [%s] vs [%s] error at offset 0x%llX",
-                                      UPDT_SOURCE, __LINE__, "UPDTVerifyFile", file, device,
+                                      UPDT_SOURCE, __LINE__, func, file, device,
                                       static_cast<unsigned long long>(offset));
                                return false;
                            }
@@ -181,7 +183,7 @@ int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chu
                        });
 }
 
-int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count)
+int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count, char stage, bool *changed)
 {
     if (!entries || count <= 0) {
         syslog(LOG_ERR, "%s(%d): parameter error ", __func__, __LINE__);
@@ -218,6 +220,8 @@ int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count)
             return -1;
         }
         UPDTIgnoreSignals();
+        if (changed)
+            *changed = true;
         if (KORVMTDModifyPartitionSize(device, e.start, e.size) != 0) {
             syslog(LOG_ERR, "%s: KORVMTDModifyPartitionSize() fail", __func__);
             return -1;
@@ -225,8 +229,8 @@ int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count)
         bool written = false;
         for (int attempt = 0; attempt < kAttempts && !written; ++attempt) {
             gullDoneBytes = before;  // a new attempt counts this partition again
-            WriteProgress();
-            written = Attempt(e, device, attempt);
+            WriteProgress(stage);
+            written = Attempt(__func__, e, device, attempt, stage);
         }
         if (!written) {
             syslog(LOG_ERR, "%s:%d(%s) Try to Update [%s] %d counts failed ...", UPDT_SOURCE, __LINE__, __func__,

@@ -1,5 +1,6 @@
-// The updater's run state as the in-process tests see it: every migration flag by name, and a
-// reset to the values of a fresh process (a test program may run several cases in one process).
+// The updater's run state as the in-process tests see it: the migration flags by name, from the
+// product's own table, and a reset to the values of a fresh process (a test program may run
+// several cases in one process).
 #pragma once
 
 #include <string.h>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "updater.h"
+#include "updater_migration.h"
 
 namespace updatertest {
 
@@ -16,37 +18,21 @@ struct FlagRef {
     int *flag;
 };
 
+// The flags that UPDTSetUpgradeFlags decides, each once, in table order.
 inline const std::vector<FlagRef> &migration_flags()
 {
-    static const std::vector<FlagRef> flags = {
-        {"gfPhotoDbUpgrade", &gfPhotoDbUpgrade},
-        {"gfDropMediaServerDb", &gfDropMediaServerDb},
-        {"gfDumpPgsqlDbs", &gfDumpPgsqlDbs},
-        {"gfRemoveRcAtalk", &gfRemoveRcAtalk},
-        {"gfRemovePapdConf", &gfRemovePapdConf},
-        {"gfFtpSystemAccounts", &gfFtpSystemAccounts},
-        {"gfRemoveProfile", &gfRemoveProfile},
-        {"gfRemoveJumboFrameRc", &gfRemoveJumboFrameRc},
-        {"gfMtuValueCap", &gfMtuValueCap},
-        {"gfMtuValueToEth0", &gfMtuValueToEth0},
-        {"gfPasswdHomes", &gfPasswdHomes},
-        {"gfUserConfFile", &gfUserConfFile},
-        {"gfMailAccounts", &gfMailAccounts},
-        {"gfBond0Mtu", &gfBond0Mtu},
-        {"gfFtpWriteOnly", &gfFtpWriteOnly},
-        {"gfBondAlbToActiveBackup", &gfBondAlbToActiveBackup},
-        {"gfFtpDenyToAutoBlock", &gfFtpDenyToAutoBlock},
-        {"gfSqueezeErrmsgLinks", &gfSqueezeErrmsgLinks},
-        {"gfRemoveEventTest", &gfRemoveEventTest},
-        {"gfFtpPassiveRange", &gfFtpPassiveRange},
-        {"gfRsyncdConf", &gfRsyncdConf},
-        {"gfRsyncdSecrets", &gfRsyncdSecrets},
-        {"gfSmmspGroup", &gfSmmspGroup},
-        {"gfUsbBackup", &gfUsbBackup},
-        {"gfPhotoEaDir", &gfPhotoEaDir},
-        {"gfNetBackupSets", &gfNetBackupSets},
-        {"gfCodepage", &gfCodepage},
-    };
+    static const std::vector<FlagRef> flags = [] {
+        std::vector<FlagRef> out;
+        for (int i = 0; i < gnUPDTMigrations; ++i) {
+            const UPDTMIGRATION &row = gUPDTMigrations[i];
+            bool seen = false;
+            for (const FlagRef &f : out)
+                seen = seen || f.flag == row.flag;
+            if (row.source == UPDT_BY_BUILD && !seen)
+                out.push_back({row.name, row.flag});
+        }
+        return out;
+    }();
     return flags;
 }
 
@@ -62,10 +48,7 @@ inline std::vector<std::string> flags_set()
 
 inline void reset_run_state()
 {
-    for (const auto &f : migration_flags())
-        *f.flag = 0;
-    gfGroupUpdate = gfJunior = gfInstaller = gfRecoverFIS = gfOldLayout = 0;
-    gfDriverBuffer = 1;
+    UPDTResetRunState();
     strcpy(gszVolume, "/volume1");
     strcpy(gszWorkDir, "/volume1/upd@te");
 }

@@ -80,6 +80,17 @@ TEST_P(UpgradeFlag, ChangesExactlyAtItsThreshold)
 INSTANTIATE_TEST_SUITE_P(Builds, UpgradeFlag, testing::ValuesIn(Thresholds()),
                          [](const auto &info) { return std::string(info.param.flag); });
 
+// A row added to the product's table without its threshold here would go untested.
+TEST(UpgradeFlags, EveryFlagOfTheTableHasItsThreshold)
+{
+    for (const auto &f : updatertest::migration_flags()) {
+        bool found = f.flag == &gfBond0Mtu;  // its own table below: the threshold and the bond check
+        for (const Threshold &t : Thresholds())
+            found = found || t.value == f.flag;
+        EXPECT_TRUE(found) << f.name;
+    }
+}
+
 // Whole sets of flags for a few builds, so that no flag is set by another's rule.
 TEST(UpgradeFlags, WholeSetsAtKeyBuilds)
 {

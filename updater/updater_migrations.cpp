@@ -1,0 +1,107 @@
+// The table of the run's migrations. A new migration is one row here and its step's file.
+#include <dirent.h>
+#include <string.h>
+#include <strings.h>
+
+#include "korv/file.h"
+#include "korv/net.h"
+#include "updater.h"
+#include "updater_migration.h"
+#include "updater_redboot.h"
+
+namespace {
+
+const char kModel410[] = "korvadyn_powerpc_410v+_1hd";
+
+// The models whose installed system may still have the "/writeable" layout.
+const char *const kOldLayoutModels[] = {
+    "pellorin_ixp420_1hd",
+    "korvadyn_ixp420_1hd",
+    kModel410,
+    "pellorin_powerpc_1hd",
+};
+
+bool OldLayout(const UPDTFLAGINPUT *in)
+{
+    bool model = false;
+    for (const char *m : kOldLayoutModels)
+        model = model || (in->pkgUnique && strcasecmp(in->pkgUnique, m) == 0);
+    if (!model)
+        return false;
+    DIR *dir = opendir("/writeable");
+    if (!dir)
+        return false;
+    closedir(dir);
+    return true;
+}
+
+// The junior unit of the model whose boot loader wrote a broken flash directory.
+bool BrokenJuniorDirectory(const UPDTFLAGINPUT *in)
+{
+    return in->junior && in->orgUnique && strncasecmp(in->orgUnique, kModel410, 32) == 0;
+}
+
+// "bond0" is the only interface up and carries no MTU setting of its own yet.
+bool Bond0NeedsMtu(const UPDTFLAGINPUT *)
+{
+    KORVNETIFINFO interfaces[8];
+    memset(interfaces, 0, sizeof interfaces);
+    if (KORVNetGetInterfaceInfo(interfaces, 8, 2) != 1 || strcmp(interfaces[0].szIfName, "bond0") != 0)
+        return false;
+    char mtu[16] = {};
+    return KORLFileGetKeyValue(KORV_INFO_CONF, "bond0_mtu", mtu, sizeof mtu, 0) == 0;
+}
+
+constexpr int kFrom = UPDT_ANY_BUILD_FROM;
+constexpr int kTo = UPDT_ANY_BUILD_TO;
+
+}  // namespace
+
+#define ROW(flag) #flag, &flag
+
+const UPDTMIGRATION gUPDTMigrations[] = {
+    // Decided by the analysis, on every installed system and inside the installer.
+    {ROW(gfRecoverFIS), 1, 284, 284, BrokenJuniorDirectory, UPDT_BY_ANALYSIS, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
+     UPDT_ERR_WRITE, RecoverFISDirTable_410VPlus_V284},
+    {ROW(gfDriverBuffer), 0, kFrom, 350, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_GUARD, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfOldLayout), 1, kFrom, 261, OldLayout, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0, nullptr},
+
+    // Decided by UPDTSetUpgradeFlags from the installed build.
+    {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_TABLES, 401, 424, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS,
+     0, nullptr},
+    {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_VIDEO, 401, 481, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS,
+     0, nullptr},
+    {ROW(gfDropMediaServerDb), 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfDumpPgsqlDbs), 1, kFrom, 882, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfRemoveRcAtalk), 1, kFrom, 107, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0, nullptr},
+    {ROW(gfRemovePapdConf), 1, kFrom, 210, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0, nullptr},
+    {ROW(gfFtpSystemAccounts), 1, kFrom, 229, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0, nullptr},
+    {ROW(gfRemoveProfile), 1, kFrom, 250, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0, nullptr},
+    {ROW(gfRemoveJumboFrameRc), 1, kFrom, 251, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+     nullptr},
+    {ROW(gfMtuValueCap), 1, kFrom, 308, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfMtuValueToEth0), 1, kFrom, 547, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfPasswdHomes), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfUserConfFile), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfMailAccounts), 1, kFrom, 775, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfBond0Mtu), 1, kFrom, 865, Bond0NeedsMtu, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfFtpWriteOnly), 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfBondAlbToActiveBackup), 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+     nullptr},
+    {ROW(gfFtpDenyToAutoBlock), 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfSqueezeErrmsgLinks), 1, kFrom, 887, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfRemoveEventTest), 1, kFrom, 902, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfFtpPassiveRange), 1, kFrom, 659, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
+     UPDT_ERR_FTP_PORTS, nullptr},
+    {ROW(gfRsyncdConf), 1, kFrom, 483, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfRsyncdSecrets), 1, kFrom, 552, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfSmmspGroup), 1, kFrom, 555, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfUsbBackup), 1, kFrom, 681, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfPhotoEaDir), 1, kFrom, 702, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfNetBackupSets), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfCodepage), 1, kFrom, 807, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
+};
+
+#undef ROW
+
+const int gnUPDTMigrations = static_cast<int>(sizeof gUPDTMigrations / sizeof gUPDTMigrations[0]);
