@@ -54,13 +54,12 @@ korv::UniqueFd TakeAddLock()
     return fd;
 }
 
-// The temporary list: removed unless it has replaced the list.
+// The temporary list while it is written: removed when the add fails before its close.
 struct TempList {
     korv::UniqueFd fd;
-    bool renamed = false;
     ~TempList()
     {
-        if (fd && !renamed)
+        if (fd)
             unlink(KORV_AUTOBLOCK_LIST_TMP);
     }
 };

@@ -85,12 +85,25 @@ TEST_F(MailSend, ReachesTheServer)
     ASSERT_EQ(1u, got.size());
     const SmtpMessage &m = got[0];
     EXPECT_EQ("first@example.com", m.from);
+    EXPECT_EQ("", m.login);
     EXPECT_EQ((std::vector<std::string>{"second@example.com", "first@example.com"}), m.to);
     EXPECT_EQ(" Blocked 10.9.8.7", m.subject());
     EXPECT_EQ("The address 10.9.8.7 was blocked on vaultmere.\nSee http://192.168.1.10:5000/\n", m.body());
     EXPECT_NE(std::string::npos, m.header("From").find("vaultmere - Vaultmere"));
     EXPECT_NE(std::string::npos, m.header("From").find("<first@example.com>"));
     EXPECT_EQ("text/plain; charset=utf-8", m.header("Content-Type"));
+    EXPECT_TRUE(MailEvents().empty());
+}
+
+TEST_F(MailSend, LogsInWhenAUserIsGiven)
+{
+    Settings({{"eventauth", "yes"}, {"eventuser", "notify"}, {"eventpass", "s3cret"}});
+    SmtpServer server(kPort, "notify", "s3cret");
+    ASSERT_TRUE(server.started());
+    Send();
+    auto got = server.messages(1);
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ("notify", got[0].login);
     EXPECT_TRUE(MailEvents().empty());
 }
 

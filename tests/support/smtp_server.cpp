@@ -129,17 +129,30 @@ std::string SmtpMessage::body() const
 
 SmtpServer::SmtpServer(int port, bool refuse)
 {
+    Start(port, refuse ? std::vector<std::string>{"refuse"} : std::vector<std::string>{});
+}
+
+SmtpServer::SmtpServer(int port, const std::string &user, const std::string &password)
+{
+    Start(port, {"auth", user, password});
+}
+
+void SmtpServer::Start(int port, const std::vector<std::string> &mode)
+{
     char dir[] = "/tmp/smtp.XXXXXX";
     if (!mkdtemp(dir) || !loopback_up())
         return;
     dir_ = dir;
-    std::string script = std::string(KORV_SOURCE_DIR) + "/tests/support/smtp_server.py";
-    std::string portText = std::to_string(port);
+    std::vector<std::string> args{KORV_HOST_PYTHON, std::string(KORV_SOURCE_DIR) + "/tests/support/smtp_server.py",
+                                  dir_, std::to_string(port)};
+    args.insert(args.end(), mode.begin(), mode.end());
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-        const char *argv[] = {KORV_HOST_PYTHON, script.c_str(), dir_.c_str(), portText.c_str(),
-                              refuse ? "refuse" : nullptr, nullptr};
-        execv(KORV_HOST_PYTHON, const_cast<char **>(argv));
+        execv(KORV_HOST_PYTHON, argv.data());
         _exit(127);
     }
     if (pid_ < 0)
@@ -180,8 +193,10 @@ std::vector<SmtpMessage> SmtpServer::messages(size_t count, int timeoutMs) const
             SmtpMessage m;
             size_t nl1 = text.find('\n');
             size_t nl2 = text.find('\n', nl1 + 1);
+            size_t nl3 = text.find('\n', nl2 + 1);
             m.from = text.substr(0, nl1);
             std::string to = text.substr(nl1 + 1, nl2 - nl1 - 1);
+            m.login = text.substr(nl2 + 1, nl3 - nl2 - 1);
             for (size_t at = 0; !to.empty() && at <= to.size();) {
                 size_t tab = to.find('\t', at);
                 m.to.push_back(to.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
@@ -189,7 +204,7 @@ std::vector<SmtpMessage> SmtpServer::messages(size_t count, int timeoutMs) const
                     break;
                 at = tab + 1;
             }
-            m.raw = text.substr(nl2 + 1);
+            m.raw = text.substr(nl3 + 1);
             out.push_back(m);
         }
         if (out.size() >= count || now_ms() >= end)

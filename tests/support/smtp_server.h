@@ -21,6 +21,7 @@ bool install_smtp_plugin(const std::string &pluginDir);
 struct SmtpMessage {
     std::string from;             // envelope sender
     std::vector<std::string> to;  // envelope recipients, in order
+    std::string login;            // the user that logged in, "" without a login
     std::string raw;              // the message as sent (CRLF lines)
     std::string header(const std::string &name) const;  // first header of that name, unfolded
     std::string subject() const;  // the Subject header with its encoded words decoded
@@ -32,6 +33,8 @@ public:
     // Starts the server on 127.0.0.1:port and waits (bounded) until it listens; refuse makes it
     // refuse every recipient. started() tells whether it came up.
     SmtpServer(int port, bool refuse = false);
+    // The same, requiring a login as user with password.
+    SmtpServer(int port, const std::string &user, const std::string &password);
     ~SmtpServer();
     SmtpServer(const SmtpServer &) = delete;
     SmtpServer &operator=(const SmtpServer &) = delete;
@@ -41,6 +44,8 @@ public:
     std::vector<SmtpMessage> messages(size_t count = 0, int timeoutMs = 20000) const;
 
 private:
+    void Start(int port, const std::vector<std::string> &mode);
+
     pid_t pid_ = -1;
     std::string dir_;
     bool started_ = false;
