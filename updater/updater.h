@@ -7,6 +7,7 @@
 #include <string>
 
 #include "korv/mtd.h"
+#include "korv_command.h"
 
 // "%s:%d" messages of the updater name its source file as the device's tools know it.
 #define UPDT_SOURCE "updater.cpp"
@@ -127,22 +128,11 @@ int UPDTMain(int argc, char **argv);
 // gszDevMtdPartition.
 void UPDTChooseLayout(int junior);
 
-// Commands through the shell. An argument of UPDTShellCommand stands for one "%d" or one "%s":
-// outside the format's double quotes a text is single-quoted when it holds a byte outside
-// [A-Za-z0-9/._@+-]; inside them its dollars, backquotes, backslashes and double quotes are
-// escaped.
-class UPDTShellArg {
-public:
-    UPDTShellArg(const char *text) : text_(text ? text : ""), number_(false) {}
-    UPDTShellArg(const std::string &text) : text_(text), number_(false) {}
-    UPDTShellArg(int value) : text_(std::to_string(value)), number_(true) {}
-    const std::string &text() const { return text_; }
-    bool number() const { return number_; }
-
-private:
-    std::string text_;
-    bool number_;
-};
+// Commands through the shell, built by the library's one command builder. An argument of
+// UPDTShellCommand stands for one "%d" or one "%s": outside the format's double quotes a text is
+// single-quoted when it holds a byte outside [A-Za-z0-9/._@+-]; inside them its dollars,
+// backquotes, backslashes and double quotes are escaped.
+using UPDTShellArg = korv::proc::ShellArg;
 // The command, at its full length; "" when the format and the arguments do not match.
 std::string UPDTShellCommand(const char *format, std::initializer_list<UPDTShellArg> args);
 // A text as one shell word: itself when every byte is ordinary, else single-quoted.

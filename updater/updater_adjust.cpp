@@ -19,14 +19,52 @@ bool MayDonate(const UPDTPATCHINFO &entry)
     return !UPDTIsFixedPartition(entry.name) && strcasecmp(entry.name, "RedBoot") != 0;
 }
 
-// The donor for entry i: the greatest balance, the first in table order among equals.
-int ChooseDonor(const UPDTPATCHINFO *table, int count, int i)
+// Gives entry i the blocks it lacks as choosing the donor afresh for each block would: the
+// greatest balance, the first of equals. Counted level by level: the donors at the top level
+// give together down to the next level, and the last round goes in table order. false when the
+// donors run out (they keep what they gave).
+bool Donate(UPDTPATCHINFO *table, int count, int i)
 {
-    int donor = -1;
-    for (int j = 0; j < count; ++j)
-        if (j != i && MayDonate(table[j]) && (donor < 0 || table[j].balance > table[donor].balance))
-            donor = j;
-    return donor;
+    int64_t need = -int64_t(table[i].balance);
+    auto give = [&](int j, int64_t n) {
+        table[j].balance -= static_cast<int32_t>(n);
+        table[j].adjust -= static_cast<int32_t>(n);
+        table[i].balance += static_cast<int32_t>(n);
+        table[i].adjust += static_cast<int32_t>(n);
+    };
+    // What the entry received so far stays within its adjust.
+    if (need > int64_t(INT32_MAX) - table[i].adjust)
+        return false;
+    while (need > 0) {
+        int64_t top = 0;
+        for (int j = 0; j < count; ++j)
+            if (j != i && MayDonate(table[j]) && table[j].balance > top)
+                top = table[j].balance;
+        if (top <= 0)
+            return false;
+        int64_t below = 0;
+        int64_t atTop = 0;
+        for (int j = 0; j < count; ++j) {
+            if (j == i || !MayDonate(table[j]))
+                continue;
+            if (table[j].balance == top)
+                ++atTop;
+            else if (table[j].balance > below)
+                below = table[j].balance;
+        }
+        int64_t rounds = top - below;
+        int64_t each = need >= rounds * atTop ? rounds : need / atTop;
+        int64_t rest = need >= rounds * atTop ? 0 : need % atTop;
+        for (int j = 0; j < count; ++j) {
+            if (j == i || !MayDonate(table[j]) || table[j].balance != top)
+                continue;
+            int64_t n = each + (rest > 0 ? 1 : 0);
+            rest -= rest > 0 ? 1 : 0;
+            give(j, n);
+            need -= n;
+        }
+    }
+    return true;
 }
 
 // The directory entry of a name, without a message: the plan's names were all found before.
@@ -58,16 +96,9 @@ int UPDTAdjustPlan(const char *func, UPDTPATCHINFO *table, int count, uint32_t e
         return -1;
     }
     for (int i = 0; i < count; ++i) {
-        while (table[i].balance < 0) {
-            int donor = ChooseDonor(table, count, i);
-            if (donor < 0 || table[donor].balance <= 0) {
-                syslog(LOG_ERR, "%s(%d): negative balance", func, __LINE__);
-                return -1;
-            }
-            --table[donor].balance;
-            --table[donor].adjust;
-            ++table[i].balance;
-            ++table[i].adjust;
+        if (table[i].balance < 0 && !Donate(table, count, i)) {
+            syslog(LOG_ERR, "%s(%d): negative balance", func, __LINE__);
+            return -1;
         }
     }
 

@@ -1,5 +1,6 @@
 // The backup of the flash before anything changes: every partition of the flash directory as
 // one file in "b@ckup", and the end of that directory once the flash is settled.
+#include <sys/stat.h>
 #include <syslog.h>
 
 #include "updater.h"
@@ -52,4 +53,22 @@ void UPDTKeepBackup(const char *func)
     syslog(LOG_ERR, "%s(%d): the flash could not be restored; its backup is kept in [%s]", func, __LINE__,
            dir.c_str());
     UPDTLogFormat("The flash could not be restored; its backup is kept in %s", dir.c_str());
+}
+
+int UPDTRefuseOldBackup(const char *func)
+{
+    // A "b@ckup" that outlived its run is what a failed rollback or a killed run left: it may be
+    // the only copy of the old firmware, and this run would remove it and back up the flash as
+    // it now is.
+    std::string dir = std::string(gszWorkDir) + "/" UPDT_BACKUP_DIR;
+    struct stat st;
+    if (lstat(dir.c_str(), &st) != 0)
+        return 0;
+    syslog(LOG_ERR, "%s(%d): a backup of the flash from an earlier run is in [%s]; it is kept and nothing is updated",
+           func, __LINE__, dir.c_str());
+    UPDTLogFormat("A backup of the flash from an earlier run is in %s; it is kept and nothing is updated", dir.c_str());
+    std::string sentence = "A copy of the old firmware from an earlier update is kept in " + dir +
+                           ". Have the unit restored from it before it is updated again.";
+    UPDTSetExtraMessage(sentence.c_str());
+    return UPDT_ERR_BACKUP;
 }

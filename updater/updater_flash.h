@@ -16,6 +16,10 @@ std::string UPDTBackupFile(const std::string &name);
 // progress 30, 35, ... of `stage`, one value per entry. 0, or -1 after a message.
 int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count, char stage = 'P');
 
+// A "b@ckup" already in the working directory: where it is, in syslog, the update log and the
+// message file, as `func`, and the code 15; else 0.
+int UPDTRefuseOldBackup(const char *func);
+
 // "b@ckup" removed (after a successful write or rollback): the command's result.
 int UPDTRemoveBackup(void);
 // "b@ckup" kept (after a failed rollback): where it is, in syslog and the update log, as `func`.

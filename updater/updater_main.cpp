@@ -10,6 +10,7 @@
 
 #include "korv/raid.h"
 #include "updater.h"
+#include "updater_flash.h"
 #include "updater_main.h"
 
 namespace {
@@ -124,6 +125,8 @@ int UPDTMain(int argc, char **argv)
         return UPDTEndPath(&m);
     }
     UPDTSetProgress(m.stage, 10);
+    if ((m.code = UPDTRefuseOldBackup(UPDT_MAIN)) != 0)
+        return UPDTEndPath(&m);
 
     if (!gfGroupUpdate) {
         if ((m.code = ErrUPDTIAnalyze_WholeSystem()) != 0) {

@@ -1,5 +1,6 @@
 // The write of an MSys flash and its rollback: the whole flash re-partitioned when an image no
 // longer fits, then each partition written with dd from its image or from its backup.
+#include <errno.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -41,15 +42,37 @@ bool AllImagesPresent(const char *func)
     return true;
 }
 
+// Every image of the package as the RedBoot road takes it: a regular file, not empty, that fits
+// the partition it goes to. A FIFO would hold dd for ever, an empty file "succeeds" with nothing.
+bool ImagesFit(const char *func)
+{
+    for (int i = 0; i < gnPartition; ++i) {
+        const UPDTPATCHINFO &p = gPatchInfo[i];
+        std::string image = UPDTImagePath(p.file);
+        struct stat st;
+        if (lstat(image.c_str(), &st) != 0 && errno == ENOENT)
+            continue;  // written from its backup when it must be written at all
+        if (stat(image.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+            static_cast<uint64_t>(st.st_size) > p.size) {
+            syslog(LOG_ERR, "%s(%d): the image [%s] is not a regular file of 1 to 0x%08X bytes", func, __LINE__,
+                   image.c_str(), p.size);
+            return false;
+        }
+    }
+    return true;
+}
+
 // The new partitioning: the adjusted plan, once it is known to fit the flash as it stands.
-bool Repartition(const KORVMTDFISENTRY *entries, int count)
+bool Repartition(const char *func, const KORVMTDFISENTRY *entries, int count, bool *changed)
 {
     if (ErrUPDTAdjustPartitionSize(gPatchInfo, gnPartition) != 0 ||
-        ErrUPDTCheckPatchPlan(gPatchInfo, gnPartition, entries, count) != 0)
+        ErrUPDTCheckPatchPlan(gPatchInfo, gnPartition, entries, count) != 0 || !ImagesFit(func))
         return false;
     uint32_t counts[UPDT_MSYS_PARTITIONS];
     for (int i = 0; i < UPDT_MSYS_PARTITIONS; ++i)
         counts[i] = static_cast<uint32_t>(Units(gPatchInfo[i].size));
+    if (changed)
+        *changed = true;
     return UPDTMSysFormat(counts, UPDT_MSYS_PARTITIONS) == 0;
 }
 
@@ -65,13 +88,15 @@ int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitione
         syslog(LOG_ERR, "%s(%d): NEED RE-PARTITION!!", __func__, __LINE__);
         if (gfGroupUpdate && !AllImagesPresent(__func__))
             return -1;
-        if (!Repartition(entries, count)) {
+        // A format that fails may already have cut the flash: from here on there is work for the
+        // rollback.
+        if (!Repartition(__func__, entries, count, changed)) {
             syslog(LOG_ERR, "%s(%d): fail to resize", __func__, __LINE__);
             return -1;
         }
         *repartitioned = 1;
-        if (changed)
-            *changed = true;
+    } else if (!ImagesFit(__func__)) {
+        return -1;
     }
     for (int i = 0; i < gnPartition && i < count; ++i) {
         const UPDTPATCHINFO &p = gPatchInfo[i];
@@ -112,13 +137,17 @@ int UPDTMSysRollBack(const KORVMTDFISENTRY *entries, int count, int repartitione
             return -1;
         }
     }
+    // A partition that cannot be put back does not stop the others.
+    int result = 0;
     for (int i = 0; i < gnPartition && i < count; ++i) {
         std::string cmd = UPDTDdCommand(UPDTBackupFile(UPDTEntryName(entries[i])), Device(i), UPDT_MSYS_UNIT);
         syslog(LOG_ERR, "%s(%d): command=[%s]", __func__, __LINE__, cmd.c_str());
-        if (UPDTExecute(cmd.c_str()) != 0)
-            return -1;
+        if (UPDTExecute(cmd.c_str()) != 0) {
+            result = -1;
+            continue;
+        }
         UPDTSetProgress(stage, ProgressOf(i));
         syslog(LOG_ERR, "%s: Finish updating [%s]", __func__, gPatchInfo[i].name);
     }
-    return 0;
+    return result;
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
+#include "korv_flash_records.h"
 #include "updater_patch.h"
 
 namespace {
@@ -121,8 +122,7 @@ int UPDTInitPatchInfo(const KORVMTDFISENTRY *entries, int count)
         syslog(LOG_ERR, "%s(%d): fail to get device info", __func__, __LINE__);
         return -1;
     }
-    // The MTD information record as the kernel fills it: the erase size is its word at 12.
-    memcpy(&gEraseBlockSize, info + 12, sizeof gEraseBlockSize);
+    gEraseBlockSize = korv::flash::UnpackMtdInfo(info).erase_size;
     if (gEraseBlockSize == 0) {
         syslog(LOG_ERR, "%s(%d): gEraseBlockSize == 0", __func__, __LINE__);
         return -1;

@@ -5,9 +5,12 @@
 #include <strings.h>
 #include <syslog.h>
 
+#include <vector>
+
 #include "korv/error.h"
 #include "korv/platform.h"
-#include "korv_le32.h"
+#include "korv_flash_records.h"
+#include "korv_io.h"
 #include "korv_plat_fd.h"
 #include "updater.h"
 #include "updater_flash.h"
@@ -32,21 +35,55 @@ const BuiltInEntry kJuniorDirectory[] = {
 constexpr size_t kTableBytes = sizeof kJuniorDirectory / sizeof kJuniorDirectory[0] * KORV_MTD_FIS_ENTRY_SIZE;
 static_assert(kTableBytes == 1536);
 
-// The entries as the flash stores them: little-endian words, both checksums 0.
-void PackTable(unsigned char *table)
+// The entries as the flash stores them: the memory base is the flash base, both checksums 0.
+void PackTable(uint8_t *table)
 {
-    memset(table, 0, kTableBytes);
     for (const BuiltInEntry &e : kJuniorDirectory) {
-        strncpy(reinterpret_cast<char *>(table), e.name, 16);
-        korv::Le32Put(table + 16, e.flash_base);
-        korv::Le32Put(table + 20, e.flash_base);  // memory base
-        korv::Le32Put(table + 24, e.size);
-        korv::Le32Put(table + 32, e.data_length);
-        table += KORV_MTD_FIS_ENTRY_SIZE;
+        KORVMTDFISENTRY entry;
+        memset(&entry, 0, sizeof entry);
+        memcpy(entry.name, e.name, strnlen(e.name, sizeof entry.name - 1));
+        entry.flash_base = entry.mem_base = e.flash_base;
+        entry.size = e.size;
+        entry.data_length = e.data_length;
+        korv::flash::PackFisEntry(entry, table);
+        table += korv::flash::kFisEntrySize;
     }
 }
 
-int WriteTable(const char *func, const char *device)
+// The directory partition as it stands, to be put back when the new table cannot be written.
+bool ReadOld(const char *device, std::vector<unsigned char> *old)
+{
+    korv::PlatFd fd(korv_plat_open(device, O_RDONLY));
+    if (!fd)
+        return false;
+    uint8_t buf[16384];
+    for (;;) {
+        korv::IoResult r = korv::ReadFull(fd.get(), buf, sizeof buf, {device, old->size()});
+        old->insert(old->end(), buf, buf + r.done);
+        if (r.err)
+            return false;
+        if (!r.ok())
+            return !old->empty();  // the end of the partition
+    }
+}
+
+// After a failed write of the new table: the old bytes again, so that the unit keeps the
+// directory it had rather than a part of one.
+void PutBack(const char *func, const char *device, const std::vector<unsigned char> &old)
+{
+    bool done = false;
+    if (KORVMTDErasePartition(device) == 0) {
+        korv::PlatFd fd(korv_plat_open(device, O_WRONLY));
+        done = fd && korv::WriteAll(fd.get(), old.data(), old.size(), {device, 0}).ok();
+    }
+    if (done)
+        syslog(LOG_ERR, "%s:%d(%s) the old directory of %s was written back", UPDT_SOURCE, __LINE__, func, device);
+    else
+        syslog(LOG_ERR, "%s:%d(%s) the old directory of %s could not be written back", UPDT_SOURCE, __LINE__, func,
+               device);
+}
+
+int WriteTable(const char *func, const char *device, const std::vector<unsigned char> &old)
 {
     if (KORVMTDErasePartition(device) != 0) {
         syslog(LOG_ERR, "%s:%d(%s) KORVMTDErasePartition(%s) fail", UPDT_SOURCE, __LINE__, func, device);
@@ -56,19 +93,18 @@ int WriteTable(const char *func, const char *device)
     if (!fd) {
         syslog(LOG_ERR, "%s:%d(%s) open(%s) fail", UPDT_SOURCE, __LINE__, func, device);
         KORLErrSet(KORL_ERR_OPEN);
+        PutBack(func, device, old);
         return -1;
     }
-    unsigned char table[kTableBytes];
+    uint8_t table[kTableBytes];
     PackTable(table);
-    for (size_t done = 0; done < sizeof table;) {
-        // A device that takes nothing without an error would never finish: that is a failure too.
-        ssize_t n = korv_plat_write(fd.get(), table + done, sizeof table - done);
-        if (n <= 0) {
-            syslog(LOG_ERR, "%s:%d(%s) write(%s) fail", UPDT_SOURCE, __LINE__, func, device);
-            KORLErrSet(KORL_ERR_READ);
-            return -1;
-        }
-        done += static_cast<size_t>(n);
+    // A device that takes nothing without an error would never finish: that is a failure too.
+    if (!korv::WriteAll(fd.get(), table, sizeof table, {device, 0}).ok()) {
+        syslog(LOG_ERR, "%s:%d(%s) write(%s) fail", UPDT_SOURCE, __LINE__, func, device);
+        KORLErrSet(KORL_ERR_READ);
+        fd.reset();
+        PutBack(func, device, old);
+        return -1;
     }
     return 0;
 }
@@ -80,10 +116,14 @@ int RecoverFISDirTable_410VPlus_V284(void)
     const char *device = gszDevMtdPartition;
     UPDTIgnoreSignals();
     int result = -1;
-    if (KORVMTDUnlockPartition(device) != 0)
+    std::vector<unsigned char> old;
+    if (!ReadOld(device, &old))
+        syslog(LOG_ERR, "%s:%d(%s) the directory %s cannot be read: it is not rewritten", UPDT_SOURCE, __LINE__,
+               __func__, device);
+    else if (KORVMTDUnlockPartition(device) != 0)
         syslog(LOG_ERR, "%s:%d(%s) KORVMTDUnlockPartition(%s) fail", UPDT_SOURCE, __LINE__, __func__, device);
     else
-        result = WriteTable(__func__, device);
+        result = WriteTable(__func__, device, old);
     // The directory is locked again whatever happened to it.
     KORVMTDLockPartition(device);
     return result;

@@ -5,12 +5,29 @@
 #include <stdlib.h>
 #include <syslog.h>
 
+#include "korv_flash_records.h"
 #include "updater.h"
 #include "updater_patch.h"
 #include "updater_redboot.h"
 #include "updater_road.h"
 
 namespace {
+
+// The erase block the directory's device reports, when it reports one: every block count of the
+// plan is in its units, so it must be a power of two of at least 4 KiB. 0 or code 18.
+int CheckEraseBlock(const char *func)
+{
+    const char *device = SzUPDTGetDeviceByName("FIS Directory");
+    uint8_t info[korv::flash::kMtdInfoSize];
+    if (!device || KORVMTDGetDeviceInfo(device, info, sizeof info) != 0)
+        return 0;  // the plan asks again and says so
+    uint32_t erase = korv::flash::UnpackMtdInfo(info).erase_size;
+    if (erase >= 4096 && (erase & (erase - 1)) == 0)
+        return 0;
+    syslog(LOG_ERR, "%s(%d): the flash reports an erase block of 0x%08X bytes, not a power of two of 4 KiB or more",
+           func, __LINE__, erase);
+    return UPDT_ERR_FIS_READ;
+}
 
 // The flash directory of the layout (the library unpacks its stored words). 0 or the code.
 int ReadDirectory(UPDTFLASHROAD *road)
@@ -34,7 +51,7 @@ int ReadDirectory(UPDTFLASHROAD *road)
         }
     }
     road->nEntries = n;
-    return 0;
+    return CheckEraseBlock(road->func);
 }
 
 int Write(UPDTFLASHROAD *road)

@@ -18,7 +18,10 @@ namespace {
 int RollBackAndEnd(const UPDTFLASHENGINE &engine, UPDTFLASHROAD *road, int code)
 {
     bool restored = true;
-    if (!gfGroupUpdate) {
+    if (!gfGroupUpdate && !road->changed) {
+        // Refused before the first change: the flash holds the old firmware as it was.
+        syslog(LOG_ERR, "%s(%d): the flash was not changed: nothing to roll back", road->func, __LINE__);
+    } else if (!gfGroupUpdate) {
         if (engine.rollBack(road) < 0) {
             syslog(LOG_ERR, "%s: UPDTRollBack() fail", road->func);
             restored = false;

@@ -4,12 +4,17 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "korv/platform.h"
+#include "korv_flash_records.h"
+#include "korv_io.h"
 #include "korv_malloc_ptr.h"
 #include "korv_plat_fd.h"
 #include "korv_unique.h"
@@ -52,21 +57,6 @@ bool OpenPair(const char *func, const char *file, const char *device, int device
         return false;
     }
     return true;
-}
-
-// Reads up to count bytes of the device, going on after short reads; the bytes read, or -1.
-ssize_t ReadDevice(int fd, unsigned char *buf, size_t count)
-{
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = korv_plat_read(fd, buf + done, count - done);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
 }
 
 bool CheckLength(const char *func, const char *file, uint64_t done, int64_t length)
@@ -141,14 +131,62 @@ int StreamImage(const char *func, const char *file, const char *device, int devi
     return CheckLength(func, file, done, length) ? 0 : -1;
 }
 
+// The names a flash-directory image lists: 256-byte entries up to a free one (0xFF) or the end
+// of the image. false when it ends inside an entry or cannot be read.
+bool DirectoryNames(const std::string &path, uint32_t length, std::vector<std::string> *names)
+{
+    korv::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != static_cast<off_t>(length) ||
+        length % KORV_MTD_FIS_ENTRY_SIZE != 0)
+        return false;
+    uint8_t raw[korv::flash::kFisEntrySize];
+    for (uint32_t at = 0; at < length; at += sizeof raw) {
+        if (!korv::ReadFull(fd.get(), raw, sizeof raw, {path.c_str(), at}).ok())
+            return false;
+        if (korv::flash::FisEntryFree(raw))
+            break;
+        names->push_back(UPDTEntryName(korv::flash::UnpackFisEntry(raw)));
+    }
+    return true;
+}
+
+// A "FIS Directory" image to be written must read as a flash directory that lists every
+// partition of the plan: the entries the write rewrites go into it, and the rollback reads it.
+bool DirectoryImageFits(const char *func)
+{
+    for (int i = 0; i < gnPartition; ++i) {
+        const UPDTPATCHINFO &e = gPatchInfo[i];
+        if (e.fneedupdate != 1 || strcasecmp(e.name, "FIS Directory") != 0)
+            continue;
+        std::string path = UPDTImagePath(e.file);
+        std::vector<std::string> names;
+        if (!DirectoryNames(path, e.datalen, &names)) {
+            syslog(LOG_ERR, "%s(%d): the image [%s] does not read as a flash directory", func, __LINE__, path.c_str());
+            return false;
+        }
+        for (int k = 0; k < gnPartition; ++k) {
+            bool listed = false;
+            for (const std::string &n : names)
+                listed = listed || strcasecmp(n.c_str(), gPatchInfo[k].name) == 0;
+            if (!listed) {
+                syslog(LOG_ERR, "%s(%d): the directory image [%s] does not list the partition [%s]", func, __LINE__,
+                       path.c_str(), gPatchInfo[k].name);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk, char stage)
 {
     const char *func = __func__;
     return StreamImage(func, file, device, O_WRONLY, length, chunk, stage,
-                       [&](int fd, const unsigned char *bytes, size_t n, uint64_t) {
-                           if (korv_plat_write(fd, bytes, n) == static_cast<ssize_t>(n))
+                       [&](int fd, const unsigned char *bytes, size_t n, uint64_t offset) {
+                           if (korv::WriteAll(fd, bytes, n, {device, offset}).ok())
                                return true;
                            syslog(LOG_ERR, "%s:%d(%s) write file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
                                   func, device, errno, strerror(errno));
@@ -168,7 +206,7 @@ int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chu
     }
     return StreamImage(func, file, device, O_RDONLY, length, chunk, stage,
                        [&](int fd, const unsigned char *want, size_t n, uint64_t offset) {
-                           if (ReadDevice(fd, have.get(), n) != static_cast<ssize_t>(n)) {
+                           if (!korv::ReadFull(fd, have.get(), n, {device, offset}).ok()) {
                                syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
                                       func, device, errno, strerror(errno));
                                return false;
@@ -198,6 +236,8 @@ int UPDTDoPatch(const KORVMTDFISENTRY *entries, int count, char stage, bool *cha
             return -1;
         }
     }
+    if (!DirectoryImageFits(__func__))
+        return -1;
     gullTotalBytes = 0;
     for (int i = 0; i < gnPartition; ++i)
         gullTotalBytes += Weight(gPatchInfo[i]);

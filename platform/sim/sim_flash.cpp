@@ -48,6 +48,8 @@ bool fill_bytes(Flash &flash, uint64_t offset, size_t count, uint8_t value)
     return true;
 }
 
+// The kernel fills MEMGETINFO's record itself; like the directory entry above it keeps its own
+// encoder rather than the library's codec, which reads this record on the other side.
 int flash_getinfo(const Flash &flash, const Window &w, void *arg)
 {
     uint8_t info[32] = {};
@@ -91,6 +93,8 @@ int flash_set_partition(Flash &flash, int index, const void *arg, std::string *a
 }
 
 // The driver rewrites the directory block itself, so the entry's words are replaced outright.
+// It writes them with its own encoder, not the library's flash-record codec, on purpose: this is
+// the driver's side, and a fault in the codec must not hide behind the same code on both sides.
 int flash_set_fis_entry(Flash &flash, int index, const void *arg, std::string *args)
 {
     char name[16];

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "korv_le32.h"
+#include "korv_unique.h"
 
 namespace korvsim {
 
@@ -36,22 +37,11 @@ private:
     int fd_ = -1;
 };
 
-// A descriptor of the simulator's own file work, closed on scope exit.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-
-private:
-    int fd_;
+// A descriptor of the simulator's own file work, closed on scope exit: the one descriptor
+// holder of the support headers, under the name the simulator uses.
+struct Fd : korv::UniqueFd {
+    using korv::UniqueFd::UniqueFd;
+    bool ok() const { return static_cast<bool>(*this); }
 };
 
 // pwrite / pread of all `count` bytes at `offset`; EINTR is retried, 0 or an error ends it.

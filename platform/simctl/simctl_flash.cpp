@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "korv/simctl.h"
+#include "korv_flash_records.h"
 #include "sim_flash.h"
 
 namespace korvsim::ctl {
@@ -180,32 +181,36 @@ std::string check_windows()
 
 std::vector<uint8_t> fis_pack(const FisEntry &entry)
 {
-    std::vector<uint8_t> bytes(256, 0);
-    memcpy(bytes.data(), entry.name.data(), std::min<size_t>(entry.name.size(), 16));
-    Le32Put(&bytes[16], entry.flash_base);
-    Le32Put(&bytes[20], entry.mem_base);
-    Le32Put(&bytes[24], entry.size);
-    Le32Put(&bytes[28], entry.entry_point);
-    Le32Put(&bytes[32], entry.data_length);
-    Le32Put(&bytes[248], entry.desc_cksum);
-    Le32Put(&bytes[252], entry.file_cksum);
+    KORVMTDFISENTRY e;
+    memset(&e, 0, sizeof e);
+    memcpy(e.name, entry.name.data(), std::min<size_t>(entry.name.size(), sizeof e.name));
+    e.flash_base = entry.flash_base;
+    e.mem_base = entry.mem_base;
+    e.size = entry.size;
+    e.entry_point = entry.entry_point;
+    e.data_length = entry.data_length;
+    e.desc_cksum = entry.desc_cksum;
+    e.file_cksum = entry.file_cksum;
+    std::vector<uint8_t> bytes(korv::flash::kFisEntrySize, 0);
+    korv::flash::PackFisEntry(e, bytes.data());
     return bytes;
 }
 
 std::optional<FisEntry> fis_unpack(const uint8_t *bytes, size_t size)
 {
-    if (!bytes || size < 256)
+    if (!bytes || size < korv::flash::kFisEntrySize)
         return std::nullopt;
-    FisEntry e;
-    e.name.assign(reinterpret_cast<const char *>(bytes), strnlen(reinterpret_cast<const char *>(bytes), 16));
-    e.flash_base = Le32Get(bytes + 16);
-    e.mem_base = Le32Get(bytes + 20);
-    e.size = Le32Get(bytes + 24);
-    e.entry_point = Le32Get(bytes + 28);
-    e.data_length = Le32Get(bytes + 32);
-    e.desc_cksum = Le32Get(bytes + 248);
-    e.file_cksum = Le32Get(bytes + 252);
-    return e;
+    KORVMTDFISENTRY e = korv::flash::UnpackFisEntry(bytes);
+    FisEntry out;
+    out.name.assign(e.name, strnlen(e.name, sizeof e.name));
+    out.flash_base = e.flash_base;
+    out.mem_base = e.mem_base;
+    out.size = e.size;
+    out.entry_point = e.entry_point;
+    out.data_length = e.data_length;
+    out.desc_cksum = e.desc_cksum;
+    out.file_cksum = e.file_cksum;
+    return out;
 }
 
 bool write_fis(int index, const std::vector<FisEntry> &entries)

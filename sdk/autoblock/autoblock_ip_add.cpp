@@ -19,7 +19,7 @@
 #include "korv_internal.h"
 #include "korv_sz_holders.h"
 #include "korv_unique.h"
-#include "korv_write_all.h"
+#include "korv_io.h"
 
 using namespace korv::autoblock;
 
@@ -144,7 +144,7 @@ extern "C" int KORVAutoBlockIPAdd(const char *address)
                                                   static_cast<unsigned char>(t >> 16),
                                                   static_cast<unsigned char>(t >> 24)};
     memcpy(rec + 4, &addr.s_addr, 4);
-    if (korv::WriteAll(temp.fd.get(), rec, sizeof rec) < 0 || fsync(temp.fd.get()) != 0) {
+    if (!korv::WriteAll(temp.fd.get(), rec, sizeof rec).ok() || fsync(temp.fd.get()) != 0) {
         KORV_LOG("Fail to write [%s], errno=[%d/%m]", KORV_AUTOBLOCK_LIST_TMP, errno);
         KORV_ERR(KORL_ERR_WRITE);
         return -1;

@@ -8,7 +8,7 @@
 #include "autoblock_internal.h"
 #include "korv/autoblock.h"
 #include "korv_internal.h"
-#include "korv_write_all.h"
+#include "korv_io.h"
 
 using namespace korv::autoblock;
 
@@ -19,7 +19,7 @@ int AutoBlockCopyUnlessIP(int fd, KORVAUTOBLOCKREC *rec, void *arg)
 {
     if (KORVAutoBlockRecAddr(rec) == *static_cast<const uint32_t *>(arg))
         return 0;
-    return korv::WriteAll(fd, rec, KORV_AUTOBLOCK_REC_SIZE) == 0 ? 0 : -1;
+    return korv::WriteAll(fd, rec, KORV_AUTOBLOCK_REC_SIZE).ok() ? 0 : -1;
 }
 
 int AutoBlockCopyUnlessListed(int fd, KORVAUTOBLOCKREC *rec, void *arg)
@@ -29,7 +29,7 @@ int AutoBlockCopyUnlessListed(int fd, KORVAUTOBLOCKREC *rec, void *arg)
         if (*listed == addr)
             return 0;
     }
-    return korv::WriteAll(fd, rec, KORV_AUTOBLOCK_REC_SIZE) == 0 ? 0 : -1;
+    return korv::WriteAll(fd, rec, KORV_AUTOBLOCK_REC_SIZE).ok() ? 0 : -1;
 }
 
 int AutoBlockClearIP(int, KORVAUTOBLOCKREC *rec, void *arg)

@@ -1,10 +1,9 @@
 // Whether the model keeps its system partition on a RAID array, as the factory settings say.
-#include <stdio.h>
 #include <strings.h>
 #include <syslog.h>
 
 #include "korv/raid.h"
-#include "korv_unique.h"
+#include "korv_command.h"
 
 namespace {
 
@@ -14,13 +13,13 @@ const char kCommand[] = "/bin/get_key_value /etc.defaults/korvinfo.conf supportr
 
 extern "C" int KORVConfSupportRaid(void)
 {
-    korv::UniquePipe pipe(popen(kCommand, "re"));
-    if (!pipe) {
+    char value[8];
+    int got = korv::proc::FirstLine(kCommand, value, sizeof value);
+    if (got < 0) {
         syslog(LOG_ERR, "%s:%d Failed to popen cmd = '%s', errno=%m", __FILE_NAME__, __LINE__, kCommand);
         return 0;
     }
-    char value[8] = {};
-    if (!fgets(value, sizeof value, pipe.get()))
+    if (got == 0)
         return 0;
     return strncasecmp(value, "yes", 3) == 0 ? 1 : 0;
 }

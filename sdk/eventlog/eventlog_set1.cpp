@@ -14,6 +14,7 @@
 #include <string>
 
 #include "eventlog_internal.h"
+#include "korv/error.h"
 #include "korv/file.h"
 #include "korv/user.h"
 #include "korv_le32.h"
@@ -92,6 +93,25 @@ std::string LogRecordBuild(int level, unsigned eventCode, const char *const text
         rec.append(parts[i], lengths[i]);
     return rec;
 }
+
+// The caller's last error stays as it was across the readers and the user lookup, which record
+// codes of their own (a missing key is 0x2000).
+class ErrorKept {
+public:
+    ErrorKept() : code_(KORLErrGet()), file_(KORLErrFileGet()), line_(KORLErrLineGet()) {}
+    ErrorKept(const ErrorKept &) = delete;
+    ErrorKept &operator=(const ErrorKept &) = delete;
+    ~ErrorKept()
+    {
+        if (KORLErrGet() != code_ || KORLErrFileGet() != file_ || KORLErrLineGet() != line_)
+            KORLErrSetEx(code_, file_, line_);
+    }
+
+private:
+    int code_;
+    const char *file_;
+    int line_;
+};
 
 uint32_t RoomAfter(uint32_t tail, uint32_t max)
 {
@@ -271,11 +291,14 @@ extern "C" int KORVLogSet1(int logClass, int level, unsigned int eventCode, cons
 
     struct stat st {};
     bool changeSize = true;
-    if (stat(KORV_LOG_CONF, &st) != 0) {
+    const bool confMissing = stat(KORV_LOG_CONF, &st) != 0;
+    if (confMissing) {
         if (KORVLogSetLogConf() != 0)
             return -1;
         gLogMaxSize = cls.defaultMax;
-    } else {
+    }
+    ErrorKept kept;
+    if (!confMissing) {
         if (logClass >= 3)
             syslog(LOG_INFO, "KORV : log file %s opened", KORV_LOG_CONF);
         char size[11];

@@ -6,6 +6,7 @@
 #include "korv/user.h"
 #include "korv_account_store.h"
 #include "korv_bdb.h"
+#include "korv_command.h"
 #include "korv_db_holder.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
@@ -129,8 +130,7 @@ extern "C" int KORVGroupDBBuild(KORVGROUPDB *set)
         if (GroupDBDomainBuild(set->pGRPName) != 0) {
             // The local groups are complete without the domain's; the failure goes to the event log.
             KORV_LOG("GroupDBDomainBuild() failed! korverr=0x%04X", KORLErrGet());
-            int ignored = system("/usr/korv/bin/korvlogset1 sys err 0x1180050A");
-            (void)ignored;
+            korv::proc::RunEventLogSet("sys", "err", "0x1180050A");
         }
         if (GroupDBDescBuild(set) != 0)
             return -1;

@@ -16,6 +16,7 @@
 #include <source_location>
 
 #include "korv/file_lock.h"
+#include "korv_named_lock.h"
 #include "korv_rewrite.h"
 
 namespace korv {
@@ -25,7 +26,7 @@ class LockedLookup {
 public:
     LockedLookup(unsigned lockBits, Set *(*open)(), void (*close)(Set *), int op = LOCK_SH,
                  std::source_location loc = std::source_location::current())
-        : bits_(lockBits), op_(op), open_(open), close_(close), loc_(loc)
+        : lock_(lockBits, loc), op_(op), open_(open), close_(close), loc_(loc)
     {
     }
     LockedLookup(const LockedLookup &) = delete;
@@ -34,11 +35,10 @@ public:
 
     int Begin()
     {
-        if (ErrKORLFileLock(bits_ | static_cast<unsigned>(op_) | LOCK_NB, kTimeout) != 0) {
+        if (lock_.Take(op_) != 0) {
             ErrAt(KORL_ERR_LOCK, loc_);
             return -1;
         }
-        locked_ = true;
         set_ = open_();
         if (!set_) {
             ErrAt(KORL_ERR_OPEN, loc_);
@@ -58,25 +58,16 @@ public:
     int End()
     {
         Close();
-        if (!locked_)
-            return 0;
-        locked_ = false;
-        if (ErrKORLFileUnlock(bits_) != 0) {
-            ErrAt(KORL_ERR_UNLOCK, loc_);
-            return -1;
-        }
-        return 0;
+        return lock_.Release();
     }
 
 private:
-    static constexpr int kTimeout = 5;
-    unsigned bits_;
+    NamedLock lock_;
     int op_;
     Set *(*open_)();
     void (*close_)(Set *);
     std::source_location loc_;
     Set *set_ = nullptr;
-    bool locked_ = false;
 };
 
 }  // namespace korv

@@ -1,11 +1,12 @@
 // What the flash functions share: a device descriptor of the kernel interface that closes
-// itself, the 32-byte MTD information record, and the open and whole-partition requests.
+// itself, the MTD information request, and the open and whole-partition requests.
 #pragma once
 
 #include <stdint.h>
 #include <string.h>
 
 #include "korv/platform.h"
+#include "korv_flash_records.h"
 #include "korv_plat_fd.h"
 
 namespace korv::mtd {
@@ -13,15 +14,10 @@ namespace korv::mtd {
 // A descriptor from korv_plat_open, closed through the kernel interface on scope exit.
 using DeviceFd = PlatFd;
 
-// MEMGETINFO: the record as the kernel fills it (native words); only the size is read here.
+// MEMGETINFO: the record as the kernel fills it; its fields through the flash-record codec.
 struct Info {
-    uint8_t bytes[32];
-    uint32_t size() const
-    {
-        uint32_t v;
-        memcpy(&v, bytes + 8, sizeof v);
-        return v;
-    }
+    uint8_t bytes[flash::kMtdInfoSize];
+    uint32_t size() const { return flash::UnpackMtdInfo(bytes).size; }
 };
 
 inline int get_info(int fd, Info *info)

@@ -7,9 +7,9 @@
 
 #include <algorithm>
 
-#include "file/file_internal.h"
 #include "korv/error.h"
 #include "korv_rewrite.h"
+#include "korv_target.h"
 #include "net_internal.h"
 
 namespace korv::net {

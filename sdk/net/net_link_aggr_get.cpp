@@ -5,8 +5,9 @@
 
 #include <string>
 
-#include "file/file_internal.h"
 #include "korv_internal.h"
+#include "korv_rewrite.h"
+#include "korv_sz_holders.h"
 #include "net_internal.h"
 
 namespace {
@@ -57,7 +58,7 @@ extern "C" int KORVNetLinkAggrGet(const char *bond, KORVNETLINKAGGR *record)
     }
     strncpy(record->szBond, bond, sizeof record->szBond - 1);
 
-    korv::file::ListHolder slaves(PslKORLSzListAlloc(1024));
+    korv::ListHolder slaves(PslKORLSzListAlloc(1024));
     if (!slaves)
         return -1;
     // No slaves, or no such bond: no aggregation.

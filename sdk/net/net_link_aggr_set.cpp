@@ -8,9 +8,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "file/file_internal.h"
 #include "korv/file.h"
 #include "korv/hash.h"
+#include "korv_command.h"
 #include "korv_internal.h"
 #include "korv_rewrite.h"
 #include "korv_sz_holders.h"
@@ -186,11 +186,11 @@ bool WantedOk(const KORVNETLINKAGGR &record)
     return record.mode == 0 || record.nSlave >= 2;
 }
 
-void RunNetworkScripts(const char *command)
+// "/etc/rc.network stop" or "start", its output dropped.
+void RunNetworkScripts(const char *action)
 {
     // The scripts' own result is theirs to report; the change goes on either way.
-    int status = system(command);
-    (void)status;
+    korv::proc::Run({"/etc/rc.network", action}, {.quiet = true});
 }
 
 }  // namespace
@@ -207,7 +207,7 @@ extern "C" int KORVNetLinkAggrSet(const KORVNETLINKAGGR *record)
     if (haveCurrent && memcmp(&current, record, sizeof current) == 0)
         return 0;
 
-    korv::file::ListHolder ports(PslKORLSzListAlloc(1024));
+    korv::ListHolder ports(PslKORLSzListAlloc(1024));
     if (!ports)
         return -1;
     KORVNETLINKAGGR wanted = *record;
@@ -226,7 +226,7 @@ extern "C" int KORVNetLinkAggrSet(const KORVNETLINKAGGR *record)
         return -1;
     }
 
-    RunNetworkScripts("/etc/rc.network stop > /dev/null 2>&1");
+    RunNetworkScripts("stop");
     int result;
     if (wanted.mode == 0) {
         result = NetLinkAggrDisable(&wanted);
@@ -235,6 +235,6 @@ extern "C" int KORVNetLinkAggrSet(const KORVNETLINKAGGR *record)
             NetLinkAggrDisable(&current);  // a failure here does not stop the enable
         result = NetLinkAggrEnable(&wanted);
     }
-    RunNetworkScripts("/etc/rc.network start > /dev/null 2>&1");
+    RunNetworkScripts("start");
     return result;
 }

@@ -3,8 +3,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "korv/raid.h"
-#include "korv_unique.h"
+#include "korv_command.h"
 
 namespace {
 
@@ -34,16 +36,13 @@ extern "C" int64_t RCPartitionConfigs(int partition, const char *disk, unsigned 
         disk += 5;
     if (!PlainDiskName(disk))
         return -1;
-    char command[64];
-    int n = snprintf(command, sizeof command, "/sbin/sfdisk -l -uS -N%d /dev/%s", partition, disk);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof command)
+    std::string command = korv::proc::ShellCommand("/sbin/sfdisk -l -uS -N%d /dev/%s", {partition, disk});
+    // The device's command buffer holds 63 characters: a longer command is refused, not cut.
+    if (command.empty() || command.size() >= 64)
         return -1;
 
-    korv::UniquePipe pipe(popen(command, "re"));
-    if (!pipe)
-        return -1;
-    char line[64] = {};
-    if (!fgets(line, sizeof line, pipe.get()))
+    char line[64];
+    if (korv::proc::FirstLine(command.c_str(), line, sizeof line) != 1)
         return -1;
 
     // Device, start, end, sectors, type id: each followed by at least one blank.

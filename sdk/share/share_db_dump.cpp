@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "file/file_internal.h"
 #include "korv/wins.h"
 #include "korv_account_rewrite.h"
 #include "korv_bdb.h"
@@ -14,6 +13,8 @@
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
 #include "korv_rewrite.h"
+#include "korv_sz_holders.h"
+#include "korv_target.h"
 #include "share_internal.h"
 
 using namespace korv::share;

@@ -6,6 +6,7 @@
 
 #include "korv_account_store.h"
 #include "korv_bdb.h"
+#include "korv_command.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_rewrite.h"
@@ -126,8 +127,7 @@ extern "C" int KORVUserDBBuild(KORVUSERDB *set)
         if (UserDBDomainBuild(set->pPWDName) != 0) {
             // The local users are complete without the domain's; the failure goes to the event log.
             KORV_LOG("UserDBDomainBuild() failed! korverr=0x%04X", KORLErrGet());
-            int ignored = system("/usr/korv/bin/korvlogset1 sys err 0x1180050A");
-            (void)ignored;
+            korv::proc::RunEventLogSet("sys", "err", "0x1180050A");
         }
         if (UserDBGetLineBuild(set->pPWDShadow, KORV_SHADOW_FILE, ":") != 0 ||
             UserDBGetLineBuild(set->pPWDKorvser, KORV_USER_CONF_FILE, ":") != 0 ||

@@ -5,6 +5,7 @@
 #include "korv/hash.h"
 #include "korv/wins.h"
 #include "korv_internal.h"
+#include "korv_settings.h"
 #include "korv_sz_holders.h"
 
 extern "C" int KORVWinsQuery1(char *name, int nameSize, int *domainMode, int *sambaRunning)
@@ -44,10 +45,8 @@ extern "C" int KORVWinsQuery1(char *name, int nameSize, int *domainMode, int *sa
 
 extern "C" int SambaIsRunning(void)
 {
-    if (ErrKORLFileLock(KORL_LOCK_KORVINFO | LOCK_SH | LOCK_NB, 10) != 0)
-        return 0;
+    // The run flag waits up to 10 seconds for the settings' lock; no lock reads as not running.
     char value[20] = "";
-    int r = KORLFileGetKeyValue(KORV_INFO_CONF, "runsamba", value, sizeof value, 0);
-    ErrKORLFileUnlock(KORL_LOCK_KORVINFO);
+    int r = korv::LockedSettings::GetOne("runsamba", value, sizeof value, 10);
     return r > 0 && strcasecmp(value, "yes") == 0 ? 1 : 0;
 }

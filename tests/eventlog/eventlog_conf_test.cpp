@@ -9,6 +9,7 @@
 #include "case_label.h"
 #include "eventlog_test.h"
 #include "korv/error.h"
+#include "../user/user_test_util.h"
 
 using namespace korvtest;
 using namespace logtest;
@@ -108,6 +109,18 @@ TEST(LogConf, FirstCallWritesDefaultsAndUsesBuiltInMaximum)
     EXPECT_EQ("second", records.back().texts[0]);
 }
 
+// The caller's error code survives a write whose configuration lacks its keys and whose user
+// cannot be looked up.
+TEST(LogConf, CallerErrorCodeKept)
+{
+    set_conf("# nothing set\n");
+    unsetenv("USERNAME");
+    mark_error();
+    ASSERT_EQ(0, KORVLogSet1(3, 1, 1, "x", nullptr, nullptr, nullptr));
+    EXPECT_EQ(korvtest::kUntouched, KORLErrGet());
+    EXPECT_EQ(1u, walk("/var/log/korvconn.log").size());
+}
+
 TEST(LogConf, NewFileHeader)
 {
     setenv("USERNAME", "u", 1);
@@ -180,6 +193,9 @@ TEST(LogUser, NameRecorded)
     unsetenv("USERNAME");
     ASSERT_EQ(0, KORVLogSet1(1, 1, 1, "x", nullptr, nullptr, nullptr));
     EXPECT_EQ("", walk(kSysLog).back().user);
+    usertest::install();
+    ASSERT_EQ(0, KORVLogSet1(1, 1, 1, "x", nullptr, nullptr, nullptr));
+    EXPECT_EQ("admin", walk(kSysLog).back().user) << "root is recorded as admin";
 }
 
 }  // namespace

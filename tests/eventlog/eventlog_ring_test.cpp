@@ -21,6 +21,8 @@ struct Step {
     int at;           // where it lands; -1: refused, the file stays as it was
     uint32_t head, tail;
     int marker;       // where an end marker is written, or -1
+    int max = 0;      // a lower maximum set before this write: the log is shrunk first
+    std::vector<int> rebuilt = {};  // after that shrink, the steps whose records the file holds from 16
 };
 
 struct RingCase {
@@ -54,6 +56,13 @@ const RingCase kRingCases[] = {
      {{100, 16, 16, 116, -1}, {100, 16, 16, 116, 116}, {182, 16, 16, 198, 116}, {183, -1, 0, 0, -1},
       {60, 16, 198, 76, 198}},
      {5}},
+    // Lowering the maximum: the next write shrinks the wrapped file to its newest records, from 16
+    // and unwrapped, and then appends.
+    {"ShrinkThenWrite", 200,
+     {{60, 16, 16, 76, -1}, {60, 76, 16, 136, -1}, {60, 136, 16, 196, -1}, {60, 16, 136, 76, 196},
+      {60, 76, 196, 136, -1}, {60, 136, 16, 196, -1}, {60, 16, 136, 76, 196}, {60, 76, 16, 136, -1, 150, {7}},
+      {60, 16, 136, 76, 136}},
+     {9}},
 };
 
 class Ring : public testing::TestWithParam<RingCase> {};
@@ -72,17 +81,24 @@ TEST_P(Ring, EveryStepByteForByte)
     const int base = int(24 + program.size() + kUser.size());
 
     std::string image;
-    std::vector<std::string> texts;
+    std::vector<std::string> texts, records;
     for (size_t i = 0; i < c.steps.size(); ++i) {
         const Step &s = c.steps[i];
         SCOPED_TRACE("step " + std::to_string(i + 1));
         ASSERT_GE(s.len, base);
+        if (s.max) {
+            set_sys_max(s.max);
+            image = header(0, 0);
+            for (int step : s.rebuilt)
+                image += records[size_t(step - 1)];
+        }
         const std::string text = std::to_string(i + 1) + std::string(size_t(s.len - base) - std::to_string(i + 1).size(), '.');
         texts.push_back(text);
         const uint32_t before = uint32_t(time(nullptr));
         const int result = KORVLogSet1(1, 1, 0x11800E02u + unsigned(i), text.c_str(), nullptr, nullptr, nullptr);
         const uint32_t after = uint32_t(time(nullptr));
         if (s.at < 0) {
+            records.emplace_back();
             EXPECT_EQ(-1, result);
             EXPECT_EQ(image, read_file(kSysLog));
             continue;
@@ -102,8 +118,8 @@ TEST_P(Ring, EveryStepByteForByte)
         }
         if (image.size() < size_t(s.at + s.len))
             image.resize(size_t(s.at + s.len));
-        image.replace(size_t(s.at), size_t(s.len),
-                      encode(1, 0x11800E02u + unsigned(i), stamp, program, kUser, {text, "", "", ""}));
+        records.push_back(encode(1, 0x11800E02u + unsigned(i), stamp, program, kUser, {text, "", "", ""}));
+        image.replace(size_t(s.at), size_t(s.len), records.back());
         image.replace(0, 16, header(s.head, s.tail));
         EXPECT_EQ(image, file);
         EXPECT_LE(file.size(), size_t(c.max));

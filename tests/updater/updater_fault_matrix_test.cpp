@@ -48,7 +48,7 @@ struct MatrixCase {
     std::function<void()> inject;  // after the tree is built
     int status;
     // Per written partition: 'O' the old firmware, 'N' the new, '?' neither (the rollback
-    // stopped before or at it).
+    // could not put it back).
     std::string holds;
     bool kept;
     std::vector<std::string> syslog = {};  // "<L>": a line number
@@ -114,10 +114,10 @@ void AddWriteFaults(std::vector<MatrixCase> &rows)
                     c.holds = "OOO";
                     c.kept = true;
                 } else {
-                    // Every later directory entry fails: the rollback puts the first partition's
-                    // bytes back but not its entry, and stops.
+                    // Every later directory entry fails: the rollback puts every partition's bytes
+                    // back, and the entries the write had not yet rewritten stay old.
                     c.status = 20;
-                    c.holds = p == 0 ? "OOO" : p == 1 ? "??O" : "?N?";
+                    c.holds = p == 0 ? "OOO" : p == 1 ? "?OO" : "??O";
                     c.kept = true;
                 }
                 rows.push_back(c);
@@ -127,7 +127,8 @@ void AddWriteFaults(std::vector<MatrixCase> &rows)
 }
 
 // Faults of the rollback: the write fails at its last partition (it never reads back right),
-// then a request of the rollback fails on one partition. The faults skip what the write asked.
+// then a request of the rollback fails on one partition, and the rollback goes on with the
+// others. The faults skip what the write asked.
 void AddRollbackFaults(std::vector<MatrixCase> &rows)
 {
     struct Kind {
@@ -162,12 +163,16 @@ void AddRollbackFaults(std::vector<MatrixCase> &rows)
                 };
                 c.status = 20;
                 c.kept = true;
-                c.holds = std::string(static_cast<size_t>(p), 'O') + written.substr(static_cast<size_t>(p));
+                c.holds = "OOO";
+                c.holds[static_cast<size_t>(p)] = written[static_cast<size_t>(p)];
                 if (k.atPosition == "?")
                     c.holds[static_cast<size_t>(p)] = '?';  // erased, not copied back
-                else if (k.atPosition == "bytes")
+                else if (k.atPosition == "bytes" && once)
                     // Its old bytes are back; its entry too, unless the write had rewritten it.
                     c.holds[static_cast<size_t>(p)] = p == 2 ? 'O' : '?';
+                else if (k.atPosition == "bytes")
+                    // From there on no entry is rewritten: the two the write had made stay new.
+                    c.holds = p == 0 ? "??O" : p == 1 ? "O?O" : "OOO";
                 c.syslog = {"main: UPDTRollBack() fail", attempts_failed(2)};
                 rows.push_back(c);
             }

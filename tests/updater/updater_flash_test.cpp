@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -323,6 +324,141 @@ TEST(HandOver, AFailedMoveIsOnlyLogged)
     EXPECT_EQ(korvtest::read_file(std::string(kWork) + "/hda1.tgz"), "archive");
 }
 
+// A "b@ckup" left by an earlier run (a failed rollback, a run killed in the write) may be the
+// only copy of the old firmware: it stays, and nothing is changed, on both kinds of run.
+TEST(EarlierBackup, IsKeptAndNothingChanges)
+{
+    const std::string backup = std::string(kWork) + "/b@ckup";
+    for (bool group : {false, true}) {
+        SCOPED_TRACE(group ? "group update" : "update");
+        UpdateTree tree;
+        tree.package.images = {{"zImage", 0x30000}};
+        korvtest::build_update_tree(tree);
+        korvtest::make_dirs(backup);
+        korvtest::write_file(backup + "/mtd_zImage", "the old kernel");
+        FlashPicture before = updatertest::picture(false);
+        const std::string settings = korvtest::read_file("/etc/korvinfo.conf");
+        korvtest::syslog_clear();
+        updatertest::RunSpec spec;
+        if (group)
+            spec.args = {"-g"};
+        auto r = updatertest::run_updater(spec);
+
+        EXPECT_EQ(r.status, 15) << korvtest::syslog_dump();
+        EXPECT_EQ(r.progress, updatertest::progress('A', -15));
+        EXPECT_EQ(korvtest::read_file(backup + "/mtd_zImage"), "the old kernel");
+        FlashPicture after = updatertest::picture(false);
+        for (const auto &part : updatertest::layout_parts(false))
+            EXPECT_EQ(updatertest::holds_old(before, after, part), "") << part.name;
+        EXPECT_EQ(korvtest::read_file("/etc/korvinfo.conf"), settings);
+        EXPECT_FALSE(korvtest::syslog_contains("/bin/rm -rf"));
+        EXPECT_TRUE(korvtest::syslog_has_pattern("main(<L>): a backup of the flash from an earlier run is in [" +
+                                                 backup + "]; it is kept and nothing is updated"));
+        EXPECT_NE(std::find(r.log.begin(), r.log.end(),
+                            "A backup of the flash from an earlier run is in " + backup +
+                                "; it is kept and nothing is updated"),
+                  r.log.end());
+        EXPECT_NE(r.message.find("kept in " + backup), std::string::npos) << r.message;
+    }
+}
+
+// Every block count of the plan is in erase blocks: a flash that reports an odd one is refused
+// as unreadable, before anything is copied or changed.
+TEST(EraseBlock, OddSizesAreRefusedWithCode18)
+{
+    for (uint32_t erase : {0x3000u, 0x1800u, 0x5000u}) {
+        SCOPED_TRACE(erase);
+        UpdateTree tree;
+        tree.redboot.erase_size = erase;
+        korvtest::build_update_tree(tree);
+        FlashPicture before = updatertest::picture(false);
+        korvtest::syslog_clear();
+        auto r = updatertest::run_updater();
+        EXPECT_EQ(r.status, 18) << korvtest::syslog_dump();
+        EXPECT_EQ(r.progress, updatertest::progress('P', -18));
+        char text[128];
+        snprintf(text, sizeof text,
+                 "main(<L>): the flash reports an erase block of 0x%08X bytes, not a power of two of 4 KiB or more",
+                 erase);
+        EXPECT_TRUE(korvtest::syslog_has_pattern(text)) << korvtest::syslog_dump();
+        EXPECT_FALSE(korvtest::file_exists(std::string(kWork) + "/b@ckup"));
+        FlashPicture after = updatertest::picture(false);
+        for (const auto &part : updatertest::layout_parts(false))
+            EXPECT_EQ(updatertest::holds_old(before, after, part), "") << part.name;
+    }
+}
+
+// A directory image is checked before anything is erased: garbage, or a directory that leaves
+// out a partition of the plan, would leave the unit with a directory that lists nothing.
+TEST(DirectoryImage, ThatDoesNotListThePlanIsRefusedFirst)
+{
+    struct Case {
+        const char *name;
+        std::function<std::string(const FlashPicture &)> bytes;
+    };
+    const Case cases[] = {
+        {"Garbage", [](const FlashPicture &) { return text(image("FIS Directory", 0x600)); }},
+        {"EndsInsideAnEntry",
+         [](const FlashPicture &before) {
+             std::string out;
+             for (const auto &e : before.directory)
+                 out += text(ctl::fis_pack(e));
+             return out.substr(0, out.size() - 10);
+         }},
+        {"WithoutKorvcfg",
+         [](const FlashPicture &before) {
+             std::string out;
+             for (const auto &e : before.directory)
+                 if (e.name != "korvcfg")
+                     out += text(ctl::fis_pack(e));
+             return out;
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateTree tree;
+        tree.package.images = {{"zImage", 0x30000}};
+        korvtest::build_update_tree(tree);
+        FlashPicture before = updatertest::picture(false);
+        korvtest::write_file(std::string(kWork) + "/FIS Directory", c.bytes(before));
+        korvtest::syslog_clear();
+        auto r = updatertest::run_updater();
+        EXPECT_EQ(r.status, 20) << korvtest::syslog_dump();
+        EXPECT_TRUE(ctl::requests("*", "MEMERASE").empty());
+        EXPECT_TRUE(korvtest::syslog_has_pattern("main(<L>): the flash was not changed: nothing to roll back"));
+        FlashPicture after = updatertest::picture(false);
+        for (const auto &part : updatertest::layout_parts(false))
+            EXPECT_EQ(updatertest::holds_old(before, after, part), "") << part.name;
+    }
+}
+
+// The rollback puts the directory back first: every other entry it restores goes into it.
+TEST(DirectoryImage, RollbackRestoresTheDirectoryFirst)
+{
+    UpdateTree tree;
+    tree.package.images = {{"zImage", 0x30000}};
+    korvtest::build_update_tree(tree);
+    FlashPicture before = updatertest::picture(false);
+    std::string directory;
+    for (const auto &e : before.directory)
+        directory += text(ctl::fis_pack(e));
+    korvtest::write_file(std::string(kWork) + "/FIS Directory", directory);
+    ctl::corrupt_read("/dev/mtd7", 0x40, 0x01, false);  // the directory never reads back right
+    auto r = updatertest::run_updater();
+    EXPECT_EQ(r.status, 20) << korvtest::syslog_dump();
+    std::vector<std::string> erased;
+    for (const auto &line : korvtest::syslog_lines())
+        if (line.message.find("(UPDTRollBack) KORVMTDErasePartition(") != std::string::npos)
+            erased.push_back(line.message.substr(line.message.find('(', line.message.find("Erase"))));
+    EXPECT_EQ(erased, (std::vector<std::string>{"(/dev/mtd7)...", "(/dev/mtd1)..."}));
+    FlashPicture after = updatertest::picture(false);
+    for (const auto &part : updatertest::layout_parts(false)) {
+        if (part.name != "FIS Directory") {  // reads back wrong whatever it holds
+            EXPECT_EQ(updatertest::holds_old(before, after, part), "") << part.name;
+        }
+    }
+}
+
 // ---- the size adjustment as a run makes it ----
 
 struct ResizeCase {
@@ -424,17 +560,12 @@ TEST_P(Resize, MovesThePartitionsOrRefusesThePlan)
     EXPECT_EQ(ctl::check_windows(), "");
     EXPECT_FALSE(korvtest::file_exists(std::string(kWork) + "/b@ckup"));
     if (c.refused) {
-        // Nothing of the plan reached the flash: no window went elsewhere, no image was written;
-        // what the rollback then did was put the old bytes back where they were.
-        for (const auto &q : ctl::requests()) {
-            EXPECT_NE(q.name, "WRITE") << q.line;
-            if (q.name != "MTD_SET_PARTITION")
-                continue;
-            const auto &w = before.windows.at(q.device.back() - '0');
-            char want[64];
-            snprintf(want, sizeof want, "base=0x%08x,size=0x%08x", w.base, w.size);
-            EXPECT_EQ(q.args, want) << q.line;
-        }
+        // Nothing reached the flash, and with nothing changed nothing was rolled back either.
+        for (const auto &q : ctl::requests())
+            for (const char *change : {"WRITE", "MEMERASE", "MEMUNLOCK", "MTD_SET_PARTITION", "MTD_SET_FIS_ENTRY"})
+                EXPECT_NE(q.name, change) << q.line;
+        EXPECT_TRUE(korvtest::syslog_has_pattern("main(<L>): the flash was not changed: nothing to roll back"));
+        EXPECT_FALSE(korvtest::syslog_contains("command=[/bin/dd if=\"/volume1/upd@te/b@ckup/"));
     }
 }
 
@@ -572,12 +703,15 @@ TEST_P(RecoverDirectoryFails, EndsWithCode20AndLocksIt)
 {
     const RecoverFailCase &c = GetParam();
     korvtest::build_update_tree(broken_junior());
+    const auto old = ctl::read_window(5);
     c.fault();
     auto r = updatertest::run_updater();
     EXPECT_EQ(r.status, 20) << korvtest::syslog_dump();
     EXPECT_EQ(r.progress, "A:-20:      ");
     EXPECT_TRUE(korvtest::syslog_has_pattern(c.message)) << korvtest::syslog_dump();
     EXPECT_TRUE(ctl::window(5)->locked);
+    // A repair that could not be made leaves the directory it found, not a part of a new one.
+    EXPECT_TRUE(ctl::read_window(5) == old);
     EXPECT_FALSE(korvtest::file_exists(std::string(kWork) + "/b@ckup"));
 }
 
@@ -588,7 +722,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "updater.cpp:<L>(RecoverFISDirTable_410VPlus_V284) KORVMTDUnlockPartition(/dev/mtd5) fail"},
         RecoverFailCase{"EraseFails", [] { ctl::fail_request("/dev/mtd5", "MEMERASE", EIO); },
                         "updater.cpp:<L>(RecoverFISDirTable_410VPlus_V284) KORVMTDErasePartition(/dev/mtd5) fail"},
-        RecoverFailCase{"OpenFails", [] { ctl::fail_request("/dev/mtd5", "OPEN", EIO, true, 2); },
+        RecoverFailCase{"OpenFails", [] { ctl::fail_request("/dev/mtd5", "OPEN", EIO, true, 3); },
                         "updater.cpp:<L>(RecoverFISDirTable_410VPlus_V284) open(/dev/mtd5) fail"},
         RecoverFailCase{"WriteFails", [] { ctl::short_write("/dev/mtd5", 1000, EIO); },
                         "updater.cpp:<L>(RecoverFISDirTable_410VPlus_V284) write(/dev/mtd5) fail"},

@@ -335,6 +335,67 @@ TEST_P(Adjust, MovesBlocksThenPlaces)
 INSTANTIATE_TEST_SUITE_P(Cases, Adjust, testing::ValuesIn(AdjustCases()),
                          [](const auto &info) { return info.param.name; });
 
+// The donations one block at a time, the donor chosen afresh for each: the rule the counted
+// adjustment must follow exactly, block for block.
+bool DonateBlockByBlock(std::vector<UPDTPATCHINFO> &t, int count)
+{
+    auto mayDonate = [](const UPDTPATCHINFO &e) {
+        return !UPDTIsFixedPartition(e.name) && std::string(e.name) != "RedBoot";
+    };
+    for (int i = 0; i < count; ++i) {
+        while (t[i].balance < 0) {
+            int donor = -1;
+            for (int j = 0; j < count; ++j)
+                if (j != i && mayDonate(t[j]) && (donor < 0 || t[j].balance > t[donor].balance))
+                    donor = j;
+            if (donor < 0 || t[donor].balance <= 0)
+                return false;
+            --t[donor].balance, --t[donor].adjust, ++t[i].balance, ++t[i].adjust;
+        }
+    }
+    return true;
+}
+
+TEST(AdjustCounted, GivesWhatBlockByBlockWould)
+{
+    const char *const names[] = {"RedBoot", "zImage", "rd.gz", "AllLib.tgz", "vendor", "korvcfg"};
+    uint32_t seed = 7;
+    auto next = [&seed](int range) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int32_t>((seed >> 16) % static_cast<uint32_t>(range));
+    };
+    for (int round = 0; round < 400; ++round) {
+        std::vector<Row> rows;
+        for (const char *name : names)
+            rows.push_back({name, next(13) - 5});
+        auto counted = Table(rows);
+        auto reference = Table(rows);
+        bool fits = DonateBlockByBlock(reference, 6);
+        // Blocks of 0 bytes: the places stay, only the donations are compared.
+        EXPECT_EQ(UPDTAdjustPlan("ErrUPDTAdjustPartitionSize", counted.data(), 6, 0), fits ? 0 : -1);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(counted[i].balance, reference[i].balance) << "round " << round << ", " << rows[i].name;
+            EXPECT_EQ(counted[i].adjust, reference[i].adjust) << "round " << round << ", " << rows[i].name;
+        }
+    }
+}
+
+// A 1-byte erase block counts partitions in the millions of blocks: the adjustment is counted,
+// not walked block by block.
+TEST(AdjustCounted, MillionsOfBlocksAtOnce)
+{
+    auto t = Table({{"RedBoot", 0}, {"zImage", -1500000000}, {"rd.gz", 1000000000}, {"AllLib.tgz", 800000000}});
+    // The counted result only: places are not looked at, the blocks being bytes here.
+    EXPECT_EQ(UPDTAdjustPlan("ErrUPDTAdjustPartitionSize", t.data(), 4, 0), 0) << korvtest::syslog_dump();
+    EXPECT_EQ(t[1].balance, 0);
+    EXPECT_EQ(t[1].adjust, 1500000000);
+    // rd.gz gives down to AllLib.tgz's balance and one more (it comes first), then they take turns.
+    EXPECT_EQ(t[2].balance, 150000000);
+    EXPECT_EQ(t[2].adjust, -850000000);
+    EXPECT_EQ(t[3].balance, 150000000);
+    EXPECT_EQ(t[3].adjust, -650000000);
+}
+
 // ---- the check of the plan after the adjustment ----
 
 struct PlanCase {

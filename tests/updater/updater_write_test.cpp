@@ -120,7 +120,7 @@ std::vector<FailCase> FailCases()
         {"DeviceRefusesTheWrite", [] { ctl::fail_request("/dev/mtd1", "WRITE", EROFS); }, [] { return Copy(0x9123); },
          "updater.cpp:<L>(UPDTCopyFile) write file [/dev/mtd1] error: (30) Read-only file system."},
         {"DeviceTakesLess", [] { ctl::short_write("/dev/mtd1", 100, EIO); }, [] { return Copy(0x9123); },
-         "updater.cpp:<L>(UPDTCopyFile) write file [/dev/mtd1] error: (0) Success."},
+         "updater.cpp:<L>(UPDTCopyFile) write file [/dev/mtd1] error: (5) Input/output error."},
         {"ImageEmptiedSinceThePlan", [] { ASSERT_EQ(truncate(kImage.c_str(), 0), 0); }, [] { return Copy(0x9123); },
          "updater.cpp:<L>(UPDTCopyFile) read file [/volume1/upd@te/zImage] only 0 bytes, 37155 bytes needed: (0) "
          "Success."},
@@ -199,17 +199,25 @@ TEST(RecoverDirectoryCodes, OpenAndWrite)
     flash.junior = true;
     korvtest::build_redboot_flash(flash);
     updatertest::enter_layout(true);
-    ctl::fail_request("/dev/mtd5", "OPEN", EACCES, true, 2);
+    const auto old = ctl::read_window(5);
+    // The old directory is read first, then the unlock and the erase open the device.
+    ctl::fail_request("/dev/mtd5", "OPEN", EACCES, true, 3);
     EXPECT_EQ(RecoverFISDirTable_410VPlus_V284(), -1);
     EXPECT_EQ(KORLErrGet(), KORL_ERR_OPEN);
     EXPECT_TRUE(ctl::window(5)->locked);
+    EXPECT_TRUE(ctl::read_window(5) == old);
 
     ctl::clear_faults();
     ctl::short_write("/dev/mtd5", 256, 0);
     EXPECT_EQ(RecoverFISDirTable_410VPlus_V284(), -1);
     EXPECT_EQ(KORLErrGet(), KORL_ERR_READ);
-    EXPECT_EQ(ctl::requests("/dev/mtd5", "WRITE").size(), 2u);  // 256 bytes, then nothing: not again
+    // 256 bytes, then nothing: not again (the old directory then goes back from offset 0).
+    int afterTheShortWrite = 0;
+    for (const auto &q : ctl::requests("/dev/mtd5", "WRITE"))
+        afterTheShortWrite += q.args.rfind("offset=0x00000100,", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(afterTheShortWrite, 1);
     EXPECT_TRUE(ctl::window(5)->locked);
+    EXPECT_TRUE(ctl::read_window(5) == old);
 
     ctl::clear_faults();
     EXPECT_EQ(RecoverFISDirTable_410VPlus_V284(), 0);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "korv/mtd.h"
+#include "korv_flash_records.h"
 #include "sandbox_guard.h"
 
 int main(int argc, char **argv)
@@ -22,15 +23,13 @@ int main(int argc, char **argv)
     // The 8-partition layout keeps its directory on /dev/mtd7, the junior one on /dev/mtd5.
     const char *device = argc == 2 ? argv[1] : (access("/dev/mtd7", F_OK) == 0 ? "/dev/mtd7" : "/dev/mtd5");
 
-    uint8_t info[32];
-    if (KORVMTDGetDeviceInfo(device, info, sizeof info) != 0) {
+    uint8_t raw[korv::flash::kMtdInfoSize];
+    if (KORVMTDGetDeviceInfo(device, raw, sizeof raw) != 0) {
         fprintf(stderr, "%s: cannot read the MTD information of %s\n", argv[0], device);
         return 1;
     }
-    uint32_t size, erase;
-    memcpy(&size, info + 8, 4);
-    memcpy(&erase, info + 12, 4);
-    printf("%s: size 0x%08X, erase block 0x%08X\n", device, size, erase);
+    korv::flash::MtdInfo info = korv::flash::UnpackMtdInfo(raw);
+    printf("%s: size 0x%08X, erase block 0x%08X\n", device, info.size, info.erase_size);
 
     int freeOffset = 0;
     if (KORVMTDGetPartitionInfo(device, nullptr, 0, &freeOffset) < 0) {

@@ -1,0 +1,35 @@
+// The file that a configuration writer changes, found once for every module that rewrites one
+// (the file writers, the ifcfg files, smb.conf). Opened here, rewritten with korv_rewrite.h.
+#pragma once
+
+#include <stdio.h>
+
+#include <source_location>
+#include <string>
+
+namespace korv::file {
+
+// The file that a writer changes: path itself, or the file that a symbolic link of the caller's
+// own leads to, so that the rewrite happens beside that file and the link stays. A link of another
+// user is refused (as the kernel refuses to follow one in a sticky folder like /tmp), and so is
+// anything but a regular file: a FIFO is never waited on, a device node never replaced.
+//
+//   korv::file::Target target;
+//   korv::UniqueFile fp(target.Open(path, "r", &missing));
+//   korv::FileRewrite rw(target.path());
+class Target {
+public:
+    // Opens the file for reading ("r") or reading and writing ("r+"). On failure null, with
+    // 0x0900 recorded at the caller, except: when missing is given and nothing is there, *missing
+    // is set and path() is where to create the file; with quiet, a file that cannot be opened
+    // records nothing (refusals still do).
+    FILE *Open(const char *path, const char *mode, bool *missing = nullptr, bool quiet = false,
+               std::source_location loc = std::source_location::current());
+    // The file opened or to be created; valid until the Target goes.
+    const char *path() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
+
+}  // namespace korv::file
