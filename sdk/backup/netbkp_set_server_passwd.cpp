@@ -18,7 +18,7 @@
 #include "korv_rewrite.h"
 #include "korv_sz_holders.h"
 #include "korv_unique.h"
-#include "korv_write_all.h"
+#include "korv_io.h"
 
 using namespace korv::backup;
 
@@ -138,7 +138,7 @@ int CreateSecrets(const char *text)
     (void)fchown(fd.get(), 0, 25);
     (void)fchmod(fd.get(), 0640);
     std::string whole = std::string(text) + "\n";
-    if (korv::WriteAll(fd.get(), whole.data(), whole.size()) < 0 || fsync(fd.get()) != 0 || fd.close() != 0) {
+    if (!korv::WriteAll(fd.get(), whole.data(), whole.size()).ok() || fsync(fd.get()) != 0 || fd.close() != 0) {
         int err = errno;
         syslog(LOG_ERR, "%s: %s(%d) - writing %s failed! error_code[%d]=[%m]", __FILE_NAME__, __func__, __LINE__,
                KORV_RSYNCD_SECRETS, err);

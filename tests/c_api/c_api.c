@@ -5,6 +5,8 @@
 #include <string.h>
 #include <fcntl.h>
 
+#include "korv/autoblock.h"
+#include "korv/backup.h"
 #include "korv/bdb.h"
 #include "korv/crypt.h"
 #include "korv/download.h"
@@ -18,6 +20,7 @@
 #include "korv/hash.h"
 #include "korv/list.h"
 #include "korv/log.h"
+#include "korv/mail.h"
 #include "korv/mtd.h"
 #include "korv/net.h"
 #include "korv/proc.h"
