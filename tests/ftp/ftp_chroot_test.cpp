@@ -15,28 +15,13 @@
 #include "korv/ftp.h"
 #include "korv/list.h"
 #include "korvtest.h"
+#include "sz_list.h"
 
 using namespace korvtest;
 
 namespace {
 
 const char *const kList = KORV_FTP_CHROOT_CONF;
-
-PKORLSZLIST list_of(const std::vector<std::string> &items)
-{
-    PKORLSZLIST list = PslKORLSzListAlloc(0);
-    for (const std::string &s : items)
-        KORLSzListPush(&list, s.c_str());
-    return list;
-}
-
-std::vector<std::string> items_of(PKORLSZLIST list)
-{
-    std::vector<std::string> out;
-    for (int i = 0; i < list->nItem; ++i)
-        out.push_back(SzKORLSzListGet(list, i));
-    return out;
-}
 
 std::vector<std::string> temp_files()
 {
