@@ -105,12 +105,14 @@ TEST_P(RsyncAccounts, FilesAndDaemon)
     if (c.secrets)
         write_file(KORV_RSYNCD_SECRETS, c.secrets, 0600);
     EXPECT_EQ(c.result, KORVNetBackupSetServerPasswd(c.oldName, c.newName, c.secret, c.op));
-    if (c.conf)
+    if (c.conf) {
         EXPECT_EQ(c.confAfter ? c.confAfter : c.conf, read_file(KORV_RSYNCD_CONF));
-    else
+    } else {
         EXPECT_FALSE(file_exists(KORV_RSYNCD_CONF));
-    if (c.secrets)
+    }
+    if (c.secrets) {
         EXPECT_EQ(c.secretsAfter ? c.secretsAfter : c.secrets, read_file(KORV_RSYNCD_SECRETS));
+    }
     EXPECT_EQ(c.calls, read_file(kCalls));
     if (c.result == 0 && c.op != KORV_RSYNC_OP_DELETE) {
         struct stat st;
