@@ -7,6 +7,7 @@
 #include "korv/net.h"
 #include "updater.h"
 #include "updater_migration.h"
+#include "updater_preflash.h"
 #include "updater_redboot.h"
 
 namespace {
@@ -92,14 +93,20 @@ const UPDTMIGRATION gUPDTMigrations[] = {
     {ROW(gfSqueezeErrmsgLinks), 1, kFrom, 887, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
     {ROW(gfRemoveEventTest), 1, kFrom, 902, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0, nullptr},
     {ROW(gfFtpPassiveRange), 1, kFrom, 659, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
-     UPDT_ERR_FTP_PORTS, nullptr},
-    {ROW(gfRsyncdConf), 1, kFrom, 483, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
-    {ROW(gfRsyncdSecrets), 1, kFrom, 552, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
-    {ROW(gfSmmspGroup), 1, kFrom, 555, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
-    {ROW(gfUsbBackup), 1, kFrom, 681, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
+     UPDT_ERR_FTP_PORTS, UpdateFTPPassivePortRange},
+    {ROW(gfRsyncdConf), 1, kFrom, 483, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+     UpdateRsyncdConf},
+    {ROW(gfRsyncdSecrets), 1, kFrom, 552, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+     CheckAndUpdateRsyncdSecrets},
+    {ROW(gfSmmspGroup), 1, kFrom, 555, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+     CheckAndUpdateSmmspGroup},
+    {ROW(gfUsbBackup), 1, kFrom, 681, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+     ConvertUSBBackupToLocalBackup},
     {ROW(gfPhotoEaDir), 1, kFrom, 702, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, nullptr},
-    {ROW(gfNetBackupSets), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
-    {ROW(gfCodepage), 1, kFrom, 807, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfNetBackupSets), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+     UpdateNetBackupSets},
+    {ROW(gfCodepage), 1, kFrom, 807, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+     UpdateCodepages},
 };
 
 #undef ROW

@@ -293,13 +293,15 @@ std::vector<RunCase> Cases()
                   kCompleted},
                  kNoBuffer, {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in "
                              "[/etc.defaults/korvinfo.conf]"},
-                 {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\ndefaultfs=\"ext3\"\n"}}});
+                 {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\ndefaultfs=\"ext3\"\n"
+                                         "codepage=\"enu\"\ncodepage_mediaservice=\"enu\"\n"}}});
     c.push_back({"OldLayoutWithoutAnyDefaultfsUsesReiserfs", oldLayout,
                  [](auto &) { korvtest::make_dirs("/writeable"); }, 0, kDone, "",
                  updated("2.0.3.261"),
                  {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in "
                   "[/etc.defaults/korvinfo.conf]"},
-                 kNoBuffer, {}, {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\ndefaultfs=\"reiserfs\"\n"}}});
+                 kNoBuffer, {}, {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\ndefaultfs=\"reiserfs\"\n"
+                                         "codepage=\"enu\"\ncodepage_mediaservice=\"enu\"\n"}}});
     c.push_back({"OldLayoutDefaultfsCannotBeSet", oldLayout,
                  [](auto &) {
                      korvtest::make_dirs("/writeable");
@@ -324,7 +326,8 @@ std::vector<RunCase> Cases()
                  updated("2.0.3.261"), {kCompleted},
                  kNoBuffer,
                  {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in [/etc/korvinfo.conf]"},
-                 {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\n"}}});
+                 {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\n"
+                                         "codepage=\"enu\"\ncodepage_mediaservice=\"enu\"\n"}}});
 
     // Room on the system partition: 10240 KiB above "extractsize".
     c.push_back({"ResizableDiskFitsExactly", [](UpdateTree &t) { t.package.extractsize = "351191"; }, nothing(), 0,
