@@ -615,3 +615,21 @@ INSTANTIATE_TEST_SUITE_P(Faults, MSysFault, testing::ValuesIn(FaultCases()),
                          [](const auto &info) { return info.param.name; });
 
 }  // namespace
+
+namespace {
+
+// A configuration step that fails the stage ends the MSys road with code 17 and the old firmware,
+// as on the RedBoot road.
+TEST_F(MSysRun, FailedConfigurationStepRollsBack)
+{
+    Build({{"zImage", 0x15000}}, [](UpdateTree &t) { t.identity.buildnumber = "107"; });
+    korvtest::make_dirs("/usr/korv/etc/rc.atalk");
+    korvtest::write_file("/usr/korv/etc/rc.atalk/kept", "x");
+    auto r = updatertest::run_updater(spec_);
+    EXPECT_EQ(r.status, 17) << korvtest::syslog_dump();
+    EXPECT_TRUE(korvtest::syslog_has_pattern(
+        "updater:<L>(UPDTUpdateConfig) Failed to update [/usr/korv/etc/rc.atalk], errno=(21)[Is a directory]"));
+    ExpectFlash(ReadFlash(), old_, "the old firmware");
+}
+
+}  // namespace

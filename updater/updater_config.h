@@ -1,0 +1,31 @@
+// The steps of the configuration stage, each in a file of its own named after it. A step returns
+// 0, or -1 when it failed (after its messages); the migration table decides what a failure means.
+#pragma once
+
+// The share option "ftp write only" of smb.conf becomes the three "ftp disable" options.
+int ConvertFTPWriteOnlyFlag(void);
+// The stage's row for it: the conversion, and its message when it failed.
+int UPDTConfigFtpWriteOnly(void);
+
+// The addresses of the FTP deny list move into the auto-block list.
+int AutoBlockConvertFTPBlockIP(void);
+// The stage's row for it: the move, and its message when it failed.
+int UPDTConfigFtpDenyToAutoBlock(void);
+
+// "MTUValue" of the settings capped for the new driver: "4074" to "4000", "9000" to "8000".
+int UPDTConfigMtuValueCap(void);
+// "MTUValue" of the settings becomes "eth0_mtu"; the old key goes once the new one is written.
+int UPDTConfigMtuValueToEth0(void);
+// "eth0_mtu" copied as "bond0_mtu".
+int UPDTConfigBond0Mtu(void);
+// The settings' key "eventtest" removed.
+int UPDTConfigRemoveEventTest(void);
+
+// Removes one file of the installed system for the stage: a missing file is no failure. On a
+// failure logs "<source>:<line>(UPDTUpdateConfig) Failed to <what>, errno=(<n>)[<text>]" and gives -1.
+int UPDTConfigRemoveFile(const char *path, const char *what);
+// The old build's files that the new firmware has no use for.
+int UPDTConfigRemoveRcAtalk(void);
+int UPDTConfigRemovePapdConf(void);
+int UPDTConfigRemoveProfile(void);
+int UPDTConfigRemoveJumboFrameRc(void);
