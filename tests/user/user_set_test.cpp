@@ -257,7 +257,7 @@ void expectPeersAccept()
 
 struct SetCase {
     const char *label;
-    std::vector<Change> batch;
+    std::vector<Change> batch = {};
     int result;
     unsigned error = 0;  // the code of a failed call
     std::vector<Edit> passwd = {}, shadow = {}, conf = {}, smbpasswd = {}, group = {}, smbConf = {};
@@ -278,48 +278,40 @@ struct SetCase {
 
 constexpr const char *kUidStore = KORV_USER_DB_PREFIX ".uid.0947";
 
+// carol created with the free uid 1032: her lines in the account files and her home, after the
+// edits the case has of its own.
+SetCase carolCreated(SetCase c)
+{
+    c.batch = {{nullptr, "carol", "password"}};
+    c.passwd = {{"bob:", "+carol:x:1032:100::/var/services/homes/carol:/bin/csh"}};
+    c.shadow = {{"bob:", "+carol:<MD5 of password>:<DAY>:0:99999:7:::"}};
+    c.conf.push_back({"bob:", "+carol:0:"});
+    c.smbpasswd = {{"bob:", std::string("+carol:1032:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}};
+    c.homes = {"admin", "alice", "bob", "guest", "carol"};
+    c.homeUid = 1032;
+    c.homeGid = 100;
+    return c;
+}
+
+const Edit kUidIndex1032 = {"#$", "#$_@UID__INDEX@_$1032$"};
+
 const std::vector<SetCase> kSetCases = {
-    {.label = "CreateWithFreeUid",
-     .batch = {{nullptr, "carol", "password"}},
-     .result = 0,
-     .passwd = {{"bob:", "+carol:x:1032:100::/var/services/homes/carol:/bin/csh"}},
-     .shadow = {{"bob:", "+carol:<MD5 of password>:<DAY>:0:99999:7:::"}},
-     .conf = {{"#$", "#$_@UID__INDEX@_$1032$"}, {"bob:", "+carol:0:"}},
-     .smbpasswd = {{"bob:", std::string("+carol:1032:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
-     .homes = {"admin", "alice", "bob", "guest", "carol"},
-     .homeUid = 1032,
-     .homeGid = 100,
-     .currentUid = 1032},
+    carolCreated({.label = "CreateWithFreeUid", .result = 0, .conf = {kUidIndex1032}, .currentUid = 1032}),
     // The user's own records are stored first; moving the marker after them is only logged.
-    {.label = "CreateMarkerNotSet",
-     .batch = {{nullptr, "carol", "password"}},
-     .result = 0,
-     .passwd = {{"bob:", "+carol:x:1032:100::/var/services/homes/carol:/bin/csh"}},
-     .shadow = {{"bob:", "+carol:<MD5 of password>:<DAY>:0:99999:7:::"}},
-     .conf = {{"bob:", "+carol:0:"}},
-     .smbpasswd = {{"bob:", std::string("+carol:1032:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
-     .homes = {"admin", "alice", "bob", "guest", "carol"},
-     .homeUid = 1032,
-     .homeGid = 100,
-     .currentUid = 1031,
-     .logged = "set #CURRENT_UID to 1032 failed. korverr=0xB300",
-     .uidFault = "PUT",
-     .uidSkip = 1,
-     .uidStopped = 1},
-    {.label = "CreateMarkerNotDeleted",
-     .batch = {{nullptr, "carol", "password"}},
-     .result = 0,
-     .passwd = {{"bob:", "+carol:x:1032:100::/var/services/homes/carol:/bin/csh"}},
-     .shadow = {{"bob:", "+carol:<MD5 of password>:<DAY>:0:99999:7:::"}},
-     .conf = {{"#$", "#$_@UID__INDEX@_$1032$"}, {"bob:", "+carol:0:"}},
-     .smbpasswd = {{"bob:", std::string("+carol:1032:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
-     .homes = {"admin", "alice", "bob", "guest", "carol"},
-     .homeUid = 1032,
-     .homeGid = 100,
-     .currentUid = 1032,
-     .logged = "delete #CURRENT_UID failed. korverr=0xB400",
-     .uidFault = "DEL",
-     .uidStopped = 1},
+    carolCreated({.label = "CreateMarkerNotSet",
+                  .result = 0,
+                  .currentUid = 1031,
+                  .logged = "set #CURRENT_UID to 1032 failed. korverr=0xB300",
+                  .uidFault = "PUT",
+                  .uidSkip = 1,
+                  .uidStopped = 1}),
+    carolCreated({.label = "CreateMarkerNotDeleted",
+                  .result = 0,
+                  .conf = {kUidIndex1032},
+                  .currentUid = 1032,
+                  .logged = "delete #CURRENT_UID failed. korverr=0xB400",
+                  .uidFault = "DEL",
+                  .uidStopped = 1}),
     // A store that takes no marker at all cannot be published: nothing of the text files changes.
     {.label = "CreateMarkerLost",
      .batch = {{nullptr, "carol", "password"}},
