@@ -11,9 +11,11 @@
 // korv-bench-config (bench_launcher.cpp) runs it in a fresh one through korv-sandbox.
 //
 // Run: build/bin/korv-bench-config [--benchmark_filter=...]
+#include <glob.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -80,6 +82,12 @@ void Put(const char *path, const std::string &text)
 // Lays the unit's files out anew and sets the flags of an update from the old build.
 void LayOut(const Unit &u)
 {
+    // The record stores of the last round describe files about to be replaced.
+    glob_t stores = {};
+    if (glob("/tmp/.db.*", 0, nullptr, &stores) == 0)
+        for (size_t i = 0; i < stores.gl_pathc; ++i)
+            unlink(stores.gl_pathv[i]);
+    globfree(&stores);
     korvtest::install_accounts();
     Put("/etc/passwd", u.passwd);
     Put("/etc/shadow", u.shadow);
