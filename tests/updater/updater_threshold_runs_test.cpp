@@ -111,38 +111,45 @@ void lay_out_unit(int build)
 bool sets(const char *flag, int build);
 
 // Each flag's check of its step's files after the run.
-using Check = void (*)(bool set, int build);
+using Check = void (*)(bool set, int build, const updatertest::RunResult &run);
 
 void removed(const char *path, bool set)
 {
     EXPECT_EQ(file_exists(path), !set) << path;
 }
 
-void check_rc_atalk(bool set, int)
+// The analysis clears the flag for old builds: no transfer buffer is asked for or given back.
+void check_driver_buffer(bool set, int, const updatertest::RunResult &run)
+{
+    const std::vector<std::string> buffer = {"SYS405 arg=1 -> 0", "SYS405 arg=0 -> 0"};
+    EXPECT_EQ(run.sys405, set ? std::vector<std::string>{} : buffer);
+}
+
+void check_rc_atalk(bool set, int, const updatertest::RunResult &)
 {
     removed(kRcAtalk, set);
 }
-void check_papd_conf(bool set, int)
+void check_papd_conf(bool set, int, const updatertest::RunResult &)
 {
     removed(kPapdConf, set);
 }
-void check_profile(bool set, int)
+void check_profile(bool set, int, const updatertest::RunResult &)
 {
     removed(kProfile, set);
 }
-void check_jumbo_rc(bool set, int)
+void check_jumbo_rc(bool set, int, const updatertest::RunResult &)
 {
     removed(kJumboRc, set);
 }
 
 // "MTUValue" 9000 is capped to 8000, wherever the later step leaves it.
-void check_mtu_cap(bool set, int build)
+void check_mtu_cap(bool set, int build, const updatertest::RunResult &)
 {
     const char *where = sets("gfMtuValueToEth0", build) ? "eth0_mtu" : "MTUValue";
     EXPECT_EQ(setting(where), set ? "8000" : "9000") << where;
 }
 
-void check_mtu_to_eth0(bool set, int build)
+void check_mtu_to_eth0(bool set, int build, const updatertest::RunResult &)
 {
     std::string value = sets("gfMtuValueCap", build) ? "8000" : "9000";
     EXPECT_EQ(setting("MTUValue"), set ? "<absent>" : value);
@@ -150,7 +157,7 @@ void check_mtu_to_eth0(bool set, int build)
 }
 
 // The unit's only interface up is bond0, without an MTU of its own before the run.
-void check_bond0_mtu(bool set, int)
+void check_bond0_mtu(bool set, int, const updatertest::RunResult &)
 {
     EXPECT_EQ(setting("bond0_mtu"), set ? setting("eth0_mtu") : "<absent>");
 }
@@ -169,7 +176,7 @@ std::string samba_view(const std::string &path)
     return dump == std::string::npos ? out : out.substr(dump);
 }
 
-void check_ftp_write_only(bool set, int)
+void check_ftp_write_only(bool set, int, const updatertest::RunResult &)
 {
     EXPECT_EQ(read_file(kSmbConf), set ? kSmbAfter : kSmbBefore);
     // samba ignores the FTP options: the converted file must load and mean what the old one meant.
@@ -192,7 +199,7 @@ std::vector<std::string> blocked()
     return out;
 }
 
-void check_ftp_deny(bool set, int)
+void check_ftp_deny(bool set, int, const updatertest::RunResult &)
 {
     EXPECT_EQ(blocked(), set ? std::vector<std::string>{"10.0.0.7"} : std::vector<std::string>{});
     EXPECT_EQ(read_file(KORV_HOSTS_DENY).find("10.0.0.7") == std::string::npos, set) << read_file(KORV_HOSTS_DENY);
@@ -202,37 +209,37 @@ void check_ftp_deny(bool set, int)
     }
 }
 
-void check_event_test(bool set, int)
+void check_event_test(bool set, int, const updatertest::RunResult &)
 {
     EXPECT_EQ(setting("eventtest"), set ? "<absent>" : "yes");
 }
 
-void check_ftp_ports(bool set, int)
+void check_ftp_ports(bool set, int, const updatertest::RunResult &)
 {
     EXPECT_EQ(setting("ftphighport"), set ? "55663" : "55700");
     EXPECT_EQ(setting("ftplowport"), "55536");
 }
 
-void check_rsyncd_conf(bool set, int)
+void check_rsyncd_conf(bool set, int, const updatertest::RunResult &)
 {
     EXPECT_EQ(read_file(kRsyncConf), set ? kRsyncConfAfter : kRsyncConfBefore);
     EXPECT_EQ(mode_of(kRsyncConf), set ? 0644u : 0600u);
 }
 
-void check_rsyncd_secrets(bool set, int build)
+void check_rsyncd_secrets(bool set, int build, const updatertest::RunResult &)
 {
     EXPECT_EQ(read_file(kSecrets), set ? kSecretsAfter : kSecretsBefore);
     // Either step leaves the secrets readable by root and group 25 only.
     EXPECT_EQ(mode_of(kSecrets), set || sets("gfRsyncdConf", build) ? 0640u : 0600u);
 }
 
-void check_smmsp(bool set, int)
+void check_smmsp(bool set, int, const updatertest::RunResult &)
 {
     std::string group = read_file("/etc/group");
     EXPECT_NE(group.find(set ? kGroupSmmspAfter : kGroupSmmsp), std::string::npos) << group;
 }
 
-void check_usb_backup(bool set, int)
+void check_usb_backup(bool set, int, const updatertest::RunResult &)
 {
     EXPECT_EQ(file_exists("/etc/korvlocalbkp.conf"), set);
     EXPECT_EQ(read_file("/etc/crontab"), kCrontabHead + std::string(set ? kLocalLine : kUsbLine));
@@ -251,7 +258,7 @@ void check_usb_backup(bool set, int)
     KORVLocalBkpConfArrayFree(local, count);
 }
 
-void check_net_backup(bool set, int)
+void check_net_backup(bool set, int, const updatertest::RunResult &)
 {
     void **array = nullptr;
     int count = KORVBackupConfGetAll(&array, BACKUP_TYPE_NETBKP);
@@ -265,7 +272,7 @@ void check_net_backup(bool set, int)
     EXPECT_EQ(file_exists(dir + "/@app"), set);
 }
 
-void check_codepage(bool set, int)
+void check_codepage(bool set, int, const updatertest::RunResult &)
 {
     EXPECT_EQ(setting("codepage"), set ? "jpn" : "932");
     EXPECT_EQ(setting("codepage_mediaservice"), set ? "rus" : "866");
@@ -282,7 +289,10 @@ struct Flag {
 };
 constexpr Check kAbsent = nullptr;
 
+// Of the analysis' own flags, the flash-directory repair (one build of one junior model) is
+// tested with the flash, and the old layout needs a "/writeable" with room for the package.
 const Flag kFlags[] = {
+    {"gfDriverBuffer_cleared", kAny, 350, check_driver_buffer},
     {"gfPhotoDbUpgrade_tables", 401, 424, kAbsent},  // absent: the photo database steps
     {"gfPhotoDbUpgrade_video", 401, 481, kAbsent},   // absent: the photo database steps
     {"gfDropMediaServerDb", kAny, 867, kAbsent},     // absent: the photo database steps
@@ -391,7 +401,7 @@ TEST_P(ThresholdRun, StepChangesItsFilesExactlyWhenTheBuildSetsItsFlag)
         RecordProperty("absent", std::string("no check yet for ") + row.flag->name);
         return;
     }
-    row.flag->check(set, row.build);
+    row.flag->check(set, row.build, r);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ThresholdRun, testing::ValuesIn(Rows()), [](const testing::TestParamInfo<Row> &i) {
