@@ -50,8 +50,8 @@ korvtest::MSysOptions SmallFlash()
 }
 
 // "/bin/dd" of the tree: records each run's arguments in /.korvsim/dd.log, and fails the runs
-// listed in /.korvsim/dd.fail ("mtdN:K", the K-th copy onto /dev/mtdN) after copying one unit of
-// them; a run listed in /.korvsim/dd.kill ("mtdN:K SIGNAL") sends the updater that signal first.
+// listed in /.korvsim/dd.fail ("mtdN:K", the K-th copy onto /dev/mtdN) after copying their first
+// block (one byte of a copy counted in bytes); a run listed in /.korvsim/dd.kill ("mtdN:K SIGNAL") sends the updater that signal first.
 const char kDdScript[] = R"SH(#!/bin/sh
 echo "$*" >> /.korvsim/dd.log
 dev=
