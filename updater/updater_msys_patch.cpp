@@ -29,6 +29,18 @@ int ProgressOf(int i)
     return 65 + 5 * i;
 }
 
+// A partition's old data put back from its backup, which holds the whole old partition: only
+// the bytes that were in use (at most `room`), in 16 KiB blocks, since an MSys partition's data
+// length is what its last write stored. Written whole, every restored partition would report
+// its full size as data in use.
+std::string RestoreCommand(const KORVMTDFISENTRY &old, int i, uint32_t room)
+{
+    uint32_t length = old.data_length < room ? old.data_length : room;
+    return UPDTShellCommand("/bin/dd if=\"%s\" of=\"%s\" bs=%d count=%d iflag=count_bytes",
+                            {UPDTBackupFile(UPDTEntryName(old)), Device(i), static_cast<int>(UPDT_MSYS_UNIT),
+                             static_cast<int>(length)});
+}
+
 // Every entry's image in the package, for a group update that has no backup to fall back on.
 bool AllImagesPresent(const char *func)
 {
@@ -105,12 +117,8 @@ int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitione
             continue;
         }
         std::string image = UPDTImagePath(p.file);
-        // The backup holds the whole old partition: one that gave units away takes only as
-        // much of it as it now holds.
-        std::string cmd = access(image.c_str(), F_OK) == 0
-                              ? UPDTDdCommand(image, Device(i), UPDT_MSYS_UNIT)
-                              : UPDTDdCommand(UPDTBackupFile(UPDTEntryName(entries[i])), Device(i), UPDT_MSYS_UNIT,
-                                              Units(p.size));
+        std::string cmd = access(image.c_str(), F_OK) == 0 ? UPDTDdCommand(image, Device(i), UPDT_MSYS_UNIT)
+                                                           : RestoreCommand(entries[i], i, p.size);
         syslog(LOG_ERR, "szCmd=[%s]", cmd.c_str());
         if (changed)
             *changed = true;
@@ -140,7 +148,7 @@ int UPDTMSysRollBack(const KORVMTDFISENTRY *entries, int count, int repartitione
     // A partition that cannot be put back does not stop the others.
     int result = 0;
     for (int i = 0; i < gnPartition && i < count; ++i) {
-        std::string cmd = UPDTDdCommand(UPDTBackupFile(UPDTEntryName(entries[i])), Device(i), UPDT_MSYS_UNIT);
+        std::string cmd = RestoreCommand(entries[i], i, entries[i].size);
         syslog(LOG_ERR, "%s(%d): command=[%s]", __func__, __LINE__, cmd.c_str());
         if (UPDTExecute(cmd.c_str()) != 0) {
             result = -1;

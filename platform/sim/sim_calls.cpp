@@ -179,28 +179,13 @@ __attribute__((constructor(101))) void refuse_outside_sandbox()
 
 // A tree kept between sandbox sessions keeps its chip, but the tmpfs mirrors of the last session
 // are gone with it. Every program of the simulated device puts them back as it starts (after
-// the check above), so that the shell programs it runs read "/dev/mtdN" as before.
-void sync_mirrors()
-{
-    int saved = errno;
-    struct stat st {};
-    if (stat(kFlashConf, &st) == 0) {
-        StateLock lock;
-        Flash flash = flash_load();
-        Flash before = flash;
-        mirrors_import(flash);
-        flash_save_if_changed(before, flash);
-    }
-    errno = saved;
-}
-
-// The mirrors live on tmpfs mounts that end with the session, so what a shell program wrote
-// into one (the updater's `dd` of an image) must reach the chip before then: every program of
-// the simulated device takes such writes in as it ends, too.
+// the check above), so that the shell programs it runs read "/dev/mtdN" as before. What a shell
+// program wrote into a mirror (the updater's `dd` of an image) is taken in as it ends, too; the
+// launcher does the same as the session's command ends.
 __attribute__((constructor)) void restore_mirrors()
 {
-    sync_mirrors();
-    atexit(sync_mirrors);
+    mirrors_sync();
+    atexit(mirrors_sync);
 }
 
 }  // namespace

@@ -96,5 +96,7 @@ bool mirror_export(Flash &flash, int index);
 void mirrors_update(Flash &flash, uint64_t offset, size_t count);
 // Imports every mirror that another program changed; saves flash.conf when anything changed.
 void mirrors_import(Flash &flash);
+// The same for the tree's flash, under the state lock, when the tree has one; errno is kept.
+void mirrors_sync();
 
 }  // namespace korvsim

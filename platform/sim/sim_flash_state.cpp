@@ -523,4 +523,18 @@ void mirrors_import(Flash &flash)
         flash_save(flash);
 }
 
+void mirrors_sync()
+{
+    int saved = errno;
+    struct stat st {};
+    if (stat(kFlashConf, &st) == 0) {
+        StateLock lock;
+        Flash flash = flash_load();
+        Flash before = flash;
+        mirrors_import(flash);
+        flash_save_if_changed(before, flash);
+    }
+    errno = saved;
+}
+
 }  // namespace korvsim

@@ -55,6 +55,16 @@ bool create_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base, u
     return chip_create(size, fill) && flash_save(flash);
 }
 
+bool set_erase_size(uint32_t erase_size)
+{
+    StateLock lock;
+    Flash flash = flash_load();
+    if (!flash.present || flash.kind != ChipKind::Nor)
+        return false;
+    flash.erase_size = erase_size;
+    return flash_save(flash);
+}
+
 std::optional<ChipInfo> chip()
 {
     StateLock lock;
@@ -155,6 +165,11 @@ std::vector<uint8_t> read_window(int index)
     if (!bytes.empty() && !chip_read(it->second.base - flash.chip_base, bytes.data(), bytes.size()))
         return {};
     return bytes;
+}
+
+void import_mirrors()
+{
+    mirrors_sync();
 }
 
 std::string check_windows()

@@ -203,6 +203,24 @@ CallerKeyringStaysOutside)
   case $out in *"[  PASSED  ] 1 test"*) ;; *) fail "the inside test did not run: $out" ;; esac
   ;;
 
+SessionEndKeepsFlashWrites)
+  # A shell `dd` into a flash mirror as the session's very last action, with no program of the
+  # simulated device after it, still reaches the simulated chip: the next session reads those
+  # bytes, not the old ones.
+  build=$(cd "$(dirname "$sandbox")/.." && pwd)
+  tree=$scratch/tree
+  inside=/.korvsim/host$build/bin
+  # A program of the simulated device puts a kept tree's mirrors back as it starts.
+  "$sandbox" --bind-ro "$build" "$tree" -- "$build/bin/korv-devtree" msys || fail "building the flash"
+  for dev in 1 4; do
+    "$sandbox" --bind-ro "$build" "$tree" -- /bin/sh -c "$inside/korv-flashls >/dev/null 2>&1
+      printf 'written in mtd$dev' | dd of=/dev/mtd$dev conv=notrunc 2>/dev/null" || fail "the writing session"
+    out=$("$sandbox" --bind-ro "$build" "$tree" -- /bin/sh -c "$inside/korv-flashls >/dev/null 2>&1
+      dd if=/dev/mtd$dev bs=15 count=1 2>/dev/null") || fail "the reading session"
+    [ "$out" = "written in mtd$dev" ] || fail "/dev/mtd$dev holds: $(printf %s "$out" | od -c | head -2)"
+  done
+  ;;
+
 UnusableTreesAreRefused)
   # A folder with files of its own is not laid out as a tree; nor is the host's root.
   mine=$scratch/mine

@@ -366,21 +366,37 @@ TEST(EarlierBackup, IsKeptAndNothingChanges)
 // as unreadable, before anything is copied or changed.
 TEST(EraseBlock, OddSizesAreRefusedWithCode18)
 {
-    for (uint32_t erase : {0x3000u, 0x1800u, 0x5000u}) {
-        SCOPED_TRACE(erase);
+    // A flash laid out in blocks of that size, or one of 64 KiB blocks whose driver reports the
+    // size (below 4 KiB, down to 1 byte and 0).
+    struct Case {
+        uint32_t erase;
+        bool laidOut;
+    };
+    const Case cases[] = {{0x3000, true}, {0x1800, true}, {0x5000, true}, {0x800, false}, {1, false}, {0, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.erase);
         UpdateTree tree;
-        tree.redboot.erase_size = erase;
+        if (c.laidOut)
+            tree.redboot.erase_size = c.erase;
         korvtest::build_update_tree(tree);
+        if (!c.laidOut)
+            ASSERT_TRUE(ctl::set_erase_size(c.erase));
         FlashPicture before = updatertest::picture(false);
         korvtest::syslog_clear();
+        ctl::clear_requests();
         auto r = updatertest::run_updater();
         EXPECT_EQ(r.status, 18) << korvtest::syslog_dump();
         EXPECT_EQ(r.progress, updatertest::progress('P', -18));
         char text[128];
         snprintf(text, sizeof text,
                  "main(<L>): the flash reports an erase block of 0x%08X bytes, not a power of two of 4 KiB or more",
-                 erase);
+                 c.erase);
         EXPECT_TRUE(korvtest::syslog_has_pattern(text)) << korvtest::syslog_dump();
+        // Refused before the plan counts anything in such blocks: no partition measured, none
+        // resized, unlocked or erased, no backup.
+        EXPECT_FALSE(korvtest::syslog_contains("PATCHINFO"));
+        for (const char *request : {"MEMERASE", "MEMUNLOCK", "MTD_SET_PARTITION", "MTD_SET_FIS_ENTRY"})
+            EXPECT_TRUE(ctl::requests("", request).empty()) << request;
         EXPECT_FALSE(korvtest::file_exists(std::string(kWork) + "/b@ckup"));
         FlashPicture after = updatertest::picture(false);
         for (const auto &part : updatertest::layout_parts(false))

@@ -50,8 +50,8 @@ korvtest::MSysOptions SmallFlash()
 }
 
 // "/bin/dd" of the tree: records each run's arguments in /.korvsim/dd.log, and fails the runs
-// listed in /.korvsim/dd.fail ("mtdN:K", the K-th copy onto /dev/mtdN) after copying one unit of
-// them; a run listed in /.korvsim/dd.kill ("mtdN:K SIGNAL") sends the updater that signal first.
+// listed in /.korvsim/dd.fail ("mtdN:K", the K-th copy onto /dev/mtdN) after copying their first
+// block (one byte of a copy counted in bytes); a run listed in /.korvsim/dd.kill ("mtdN:K SIGNAL") sends the updater that signal first.
 const char kDdScript[] = R"SH(#!/bin/sh
 echo "$*" >> /.korvsim/dd.log
 dev=
@@ -110,11 +110,11 @@ std::string WriteFromImage(const std::string &file, int i)
     return std::string("if=") + kWork + "/" + file + " of=/dev/mtd" + std::to_string(i) + " bs=16384";
 }
 
-std::string WriteFromBackup(int i, int units = 0)
+// The copy of a partition's bytes in use from its backup (`length` bytes, the old data length).
+std::string WriteFromBackup(int i, uint32_t length)
 {
-    std::string args = std::string("if=") + kBackup + "/mtd_" + kNames[i] + " of=/dev/mtd" + std::to_string(i) +
-                       " bs=16384";
-    return units ? args + " count=" + std::to_string(units) : args;
+    return std::string("if=") + kBackup + "/mtd_" + kNames[i] + " of=/dev/mtd" + std::to_string(i) +
+           " bs=16384 count=" + std::to_string(length) + " iflag=count_bytes";
 }
 
 // The MSys requests on /dev/mtd0 with their arguments.
@@ -151,8 +151,9 @@ FlashImage ReadFlash()
 }
 
 // The flash a write gives: partitions of `units` (the old ones when empty), each holding its
-// image (then 0xFF on a re-partitioned flash, else its old bytes), or else its old bytes cut to
-// the new size (then 0xFF).
+// image (then 0xFF on a re-partitioned flash, else its old bytes) with the image's length as its
+// data length, or else its old bytes and data length (on a re-partitioned flash the old bytes in
+// use, then 0xFF).
 FlashImage NewFlash(const FlashImage &old, const std::vector<uint32_t> &units, const std::map<int, std::string> &images)
 {
     FlashImage f;
@@ -169,9 +170,10 @@ FlashImage NewFlash(const FlashImage &old, const std::vector<uint32_t> &units, c
         if (images.count(i)) {
             auto image = Bytes(korvtest::read_file(images.at(i)));
             std::copy(image.begin(), image.end(), bytes.begin());
+            w.data_length = static_cast<uint32_t>(image.size());
         } else if (repartitioned) {
-            std::copy(old.bytes[i].begin(), old.bytes[i].begin() + std::min(old.bytes[i].size(), bytes.size()),
-                      bytes.begin());
+            w.data_length = std::min(old.windows[i].data_length, w.size);
+            std::copy(old.bytes[i].begin(), old.bytes[i].begin() + w.data_length, bytes.begin());
         }
         f.windows.push_back(w);
         f.bytes.push_back(bytes);
@@ -184,6 +186,8 @@ void ExpectFlash(const FlashImage &actual, const FlashImage &expected, const cha
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(actual.windows[i].base, expected.windows[i].base) << what << ": " << kNames[i];
         EXPECT_EQ(actual.windows[i].size, expected.windows[i].size) << what << ": " << kNames[i];
+        EXPECT_EQ(actual.windows[i].data_length, expected.windows[i].data_length)
+            << what << ": the data length of " << kNames[i];
         EXPECT_TRUE(actual.bytes[i] == expected.bytes[i]) << what << ": the bytes of " << kNames[i];
     }
     EXPECT_EQ(ctl::check_windows(), "");
@@ -285,15 +289,16 @@ TEST_F(MSysRun, RepartitionWritesEveryPartition)
     EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTMSysDoPatch(<L>): NEED RE-PARTITION!!"));
     EXPECT_EQ(MSysRequests(), (std::vector<std::string>{"MSYS_GET_TABLE -> 0", "MSYS_FORMAT units=967 -> 0",
                                                         "MSYS_PARTITION units=4,9,7,8,1,1,1,1 -> 0"}));
-    // The partitions without an image come back from their backup, rd.gz only as far as it
-    // still reaches.
-    EXPECT_EQ(FlashWrites(), (std::vector<std::string>{WriteFromBackup(0, 4), WriteFromImage("zImage", 1),
-                                                       WriteFromBackup(2, 7), WriteFromBackup(3, 8),
-                                                       WriteFromBackup(4, 1), WriteFromBackup(5, 1),
-                                                       WriteFromBackup(6, 1), WriteFromBackup(7, 1)}));
+    // The partitions without an image come back from their backup: the bytes they had in use,
+    // so that each keeps its data length.
+    const auto &lengths = SmallFlash().data_lengths;
+    EXPECT_EQ(FlashWrites(), (std::vector<std::string>{WriteFromBackup(0, lengths[0]), WriteFromImage("zImage", 1),
+                                                       WriteFromBackup(2, lengths[2]), WriteFromBackup(3, lengths[3]),
+                                                       WriteFromBackup(4, lengths[4]), WriteFromBackup(5, lengths[5]),
+                                                       WriteFromBackup(6, lengths[6]), WriteFromBackup(7, lengths[7])}));
     ExpectFlash(ReadFlash(), NewFlash(old_, kGrown, {{1, Image("zImage")}}), "after the re-partition");
-    EXPECT_TRUE(korvtest::syslog_has_pattern(
-        "szCmd=[/bin/dd if=\"/volume1/upd@te/b@ckup/mtd_rd.gz\" of=\"/dev/mtd2\" bs=16384 count=7]"));
+    EXPECT_TRUE(korvtest::syslog_has_pattern("szCmd=[/bin/dd if=\"/volume1/upd@te/b@ckup/mtd_rd.gz\" of=\"/dev/mtd2\" "
+                                             "bs=16384 count=90112 iflag=count_bytes]"));
     EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTMSysDoPatch: Finish updating [FIS Directory]"));
     // The last partition's P:100 is the road's own P:100 that follows it.
     EXPECT_EQ(updatertest::describe(r.progress_values),
@@ -432,8 +437,8 @@ TEST_F(MSysRun, WorkingDirectoryWithShellSyntax)
     auto writes = FlashWrites();
     ASSERT_EQ(writes.size(), 16u);
     EXPECT_EQ(writes[1], "if=" + dir + "/zImage of=/dev/mtd1 bs=16384");
-    EXPECT_EQ(writes[2], "if=" + dir + "/b@ckup/mtd_rd.gz of=/dev/mtd2 bs=16384 count=7");
-    EXPECT_EQ(writes[14], "if=" + dir + "/b@ckup/mtd_RedBoot Config of=/dev/mtd6 bs=16384");
+    EXPECT_EQ(writes[2], "if=" + dir + "/b@ckup/mtd_rd.gz of=/dev/mtd2 bs=16384 count=90112 iflag=count_bytes");
+    EXPECT_EQ(writes[14], "if=" + dir + "/b@ckup/mtd_RedBoot Config of=/dev/mtd6 bs=16384 count=16384 iflag=count_bytes");
     ExpectFlash(ReadFlash(), old_, "the old firmware");
     EXPECT_FALSE(korvtest::file_exists(dir + "/b@ckup"));
     EXPECT_EQ(korvtest::read_file("/volume1/KorvUpgrade.tar.gz"), "the data archive");
@@ -516,7 +521,7 @@ std::vector<FaultCase> FaultCases()
          {kTable, kFormat, kNew, kFormat, kOld},
          {"UPDTMSysUpdate(<L>): fail to patch new binaries!!",
           "UPDTMSysRollBack(<L>): command=[/bin/dd if=\"/volume1/upd@te/b@ckup/mtd_RedBoot Config\" "
-          "of=\"/dev/mtd6\" bs=16384]",
+          "of=\"/dev/mtd6\" bs=16384 count=16384 iflag=count_bytes]",
           "UPDTMSysRollBack: Finish updating [FIS Directory]", "UPDTMSysUpdate(<L>): Turn on the reinstall library flag...!!"}},
         {"WriteFailsOnTheLast", kGrowingImage, dd_fails("mtd7:1\n"), 20, Left::Old, false,
          {kTable, kFormat, kNew, kFormat, kOld}, {}},
@@ -631,5 +636,33 @@ TEST_F(MSysRun, FailedConfigurationStepRollsBack)
         "updater:<L>(UPDTUpdateConfig) Failed to update [/usr/korv/etc/rc.atalk], errno=(21)[Is a directory]"));
     ExpectFlash(ReadFlash(), old_, "the old firmware");
 }
+
+}  // namespace
+
+namespace {
+
+// A partition put back from its backup reports the data length it had, not its whole size:
+// lengths of no byte, one byte, an odd count and whole units, after a plain write and after a
+// re-partition, each rolled back when the write fails on its last partition.
+class MSysRestoredLengths : public MSysRun, public testing::WithParamInterface<const char *> {};
+
+TEST_P(MSysRestoredLengths, AreTheOldOnes)
+{
+    bool repartition = std::string(GetParam()) == "Repartitioned";
+    Build(repartition ? kGrowingImage : kPlain,
+          [](UpdateTree &t) { t.msys.data_lengths = {0x9000, 0x12345, 0x16000, 0, 0x4000, 0x2000, 0x4000, 1}; });
+    korvtest::write_file("/.korvsim/dd.fail", repartition ? "mtd7:1\n" : "mtd3:1\n");
+    auto r = updatertest::run_updater(spec_);
+    EXPECT_EQ(r.status, 20) << korvtest::syslog_dump();
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(ctl::window(i)->data_length, old_.windows[i].data_length) << kNames[i];
+    ExpectFlash(ReadFlash(), old_, "the old firmware");
+    EXPECT_FALSE(korvtest::file_exists(kBackup));
+    EXPECT_TRUE(korvtest::syslog_has_pattern("UPDTMSysRollBack(<L>): command=[/bin/dd if=\"/volume1/upd@te/b@ckup/"
+                                             "mtd_AllLib.tgz\" of=\"/dev/mtd3\" bs=16384 count=0 iflag=count_bytes]"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Writes, MSysRestoredLengths, testing::Values("Plain", "Repartitioned"),
+                         [](const auto &info) { return std::string(info.param); });
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "korv/simctl.h"
 #include "sandbox.h"
 
 namespace sandbox {
@@ -247,6 +248,27 @@ void limit_processes(long pids)
         die("process limit");
 }
 
+// The rest of the session's processes, once the command ended: killed and reaped, so that none
+// writes to the flash or holds the simulator's lock while the mirrors are taken in.
+void end_other_processes()
+{
+    kill(-1, SIGKILL);
+    for (;;) {
+        if (waitpid(-1, nullptr, 0) < 0 && errno != EINTR)
+            return;
+    }
+}
+
+// What the command's programs wrote into the flash mirrors (a bare shell `dd` as its last action)
+// reaches the simulated chip before the mirrors' tmpfs mounts go with the session, through the
+// simulator's own import.
+void keep_flash_writes(const std::string &token)
+{
+    end_other_processes();
+    setenv("KORV_SANDBOX", token.c_str(), 1);
+    korvsim::ctl::import_mirrors();
+}
+
 }  // namespace
 
 [[noreturn]] void run_init(const Options &opt, const std::vector<std::string> &tools, int lastPid)
@@ -319,6 +341,7 @@ void limit_processes(long pids)
             }
         }
     }
+    keep_flash_writes(token);
     if (WIFEXITED(status))
         _exit(WEXITSTATUS(status));
     _exit(128 + WTERMSIG(status));

@@ -32,6 +32,9 @@ struct ChipInfo {
 // MSys: base 0, size 967 units of 16 KiB unless given.
 bool create_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base = 0, uint8_t fill = 0xFF);
 std::optional<ChipInfo> chip();
+// The erase block a NOR chip's driver reports (MEMGETINFO) and erases in from now on, 0 included;
+// its windows stay as they are. False for an MSys chip (its unit is fixed) or without a chip.
+bool set_erase_size(uint32_t erase_size);
 // Defines (or redefines) "/dev/mtdN" as the window [base, base+size) and exports its mirror.
 bool define_window(int index, uint32_t base, uint32_t size, bool locked = false, uint32_t data_length = 0);
 bool remove_window(int index);
@@ -46,6 +49,10 @@ bool fill_window(int index, uint32_t offset, uint32_t count, uint8_t value);
 std::vector<uint8_t> read_window(int index);
 // "" when every window lies inside the chip and no two overlap, else what is wrong.
 std::string check_windows();
+// Takes what programs wrote into the mirrors into the chip now, as every simulated call does
+// first. The sandbox launcher calls it as a session's command ends, before the mirrors' mounts
+// go with the session.
+void import_mirrors();
 
 // RedBoot flash-directory entries (256 bytes each, little-endian words).
 struct FisEntry {
