@@ -36,7 +36,8 @@ std::string InstalledVersion()
         return best;
     while (dirent *e = readdir(dir)) {
         std::string name = e->d_name;
-        if (name.empty() || name[0] == '.' || access((std::string(kLibDir) + "/" + name + "/bin/postgres").c_str(), X_OK))
+        std::string server = std::string(kLibDir) + "/" + name + "/bin/postgres";
+        if (name[0] == '.' || access(server.c_str(), X_OK) != 0)
             continue;
         if (best.empty() || atoi(name.c_str()) > atoi(best.c_str()))
             best = name;
@@ -88,8 +89,8 @@ PgServer::PgServer(const std::string &user) : user_(user)
     std::string options = std::string("-c listen_addresses='' -c unix_socket_directories=") + socket_dir() +
                           " -c dynamic_shared_memory_type=mmap -c fsync=off -c max_connections=20"
                           " -c shared_buffers=16MB";
-    int status = as_user(bin_ + "/pg_ctl -D " + kData + " -l " + kServerLog + " -w -t " + std::to_string(kStartSeconds) +
-                             " -o " + shell_quote(options) + " start",
+    int status = as_user(bin_ + "/pg_ctl -D " + kData + " -l " + kServerLog + " -w -t " +
+                             std::to_string(kStartSeconds) + " -o " + shell_quote(options) + " start",
                          &out);
     running_ = true;  // a start that timed out may still have a postmaster
     if (status != 0) {

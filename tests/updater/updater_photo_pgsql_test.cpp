@@ -37,7 +37,8 @@ const Database kDatabases[] = {
      "SELECT string_agg(url, ',' ORDER BY id) FROM task"},
     {"surveillance", "CREATE TABLE camera(id serial, name text); INSERT INTO camera(name) VALUES ('door');",
      "SELECT string_agg(name, ',' ORDER BY id) FROM camera"},
-    {"roundcubemail", "CREATE TABLE users(user_id serial, username text); INSERT INTO users(username) VALUES ('admin');",
+    {"roundcubemail",
+     "CREATE TABLE users(user_id serial, username text); INSERT INTO users(username) VALUES ('admin');",
      "SELECT string_agg(username, ',' ORDER BY user_id) FROM users"},
 };
 
@@ -89,7 +90,8 @@ TEST_F(PhotoPgsql, RunFrom410MigratesAndDumps)
     // The image rows kept their times, as text now.
     EXPECT_EQ(pg_->query("photo", kDatabases[0].rows), "/photo/a.jpg=2008-05-01 10:00:00,/photo/b.jpg=-");
     for (const char *table : {"video_comment", "video_desc"})
-        EXPECT_EQ(pg_->query("photo", std::string("SELECT tableowner FROM pg_tables WHERE tablename = '") + table + "'"),
+        EXPECT_EQ(pg_->query("photo", std::string("SELECT tableowner FROM pg_tables WHERE tablename = '") + table +
+                                          "'"),
                   "admin")
             << table;
     // The column that the shell's quoting leaves bare.

@@ -452,7 +452,8 @@ TEST_P(UsbBackupShares, EmptyListTakesTheOrdinaryShares)
 
 const std::string kMixedShares = "[global]\n\tworkgroup=WORKGROUP\n" + ShareSection("public", "/volume1/public") +
                                  ShareSection("usbshare1", "/volumeUSB1/usbshare") +
-                                 ShareSection("Data", "/volume1/Data") + ShareSection("satashare", "/volumeSATA/satashare") +
+                                 ShareSection("Data", "/volume1/Data") +
+                                 ShareSection("satashare", "/volumeSATA/satashare") +
                                  ShareSection("photo", "/volume1/photo");
 const std::string kDiskSharesOnly = ShareSection("usbshare1", "/volumeUSB1/usbshare") +
                                     ShareSection("satashare", "/volumeSATA/satashare");
