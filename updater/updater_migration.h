@@ -22,6 +22,7 @@ enum UPDTSTEPTIME {
     UPDT_STEP_GUARD,     // no step: main's guards before the flash read the flag
     UPDT_STEP_PRE_FLASH, // before the flash is read (RedBoot road)
     UPDT_STEP_PHOTO,     // after the write, before the configuration stage (RedBoot road)
+    UPDT_STEP_PHOTO_DB,  // then, with the database service started, UpdatePhotoDatabase's steps
     UPDT_STEP_CONFIG,    // the configuration stage
 };
 

@@ -8,6 +8,7 @@
 #include "updater.h"
 #include "updater_config.h"
 #include "updater_migration.h"
+#include "updater_photo.h"
 #include "updater_preflash.h"
 #include "updater_redboot.h"
 
@@ -69,12 +70,13 @@ const UPDTMIGRATION gUPDTMigrations[] = {
     {ROW(gfOldLayout), 1, kFrom, 261, OldLayout, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0, nullptr},
 
     // Decided by UPDTSetUpgradeFlags from the installed build.
-    {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_TABLES, 401, 424, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS,
-     0, nullptr},
-    {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_VIDEO, 401, 481, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS,
-     0, nullptr},
-    {ROW(gfDropMediaServerDb), 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, nullptr},
-    {ROW(gfDumpPgsqlDbs), 1, kFrom, 882, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_TABLES, 401, 424, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
+     0, UpdatePhotoImageTables},
+    {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_VIDEO, 401, 481, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
+     0, CreatePhotoVideoTables},
+    {ROW(gfDropMediaServerDb), 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0,
+     DropMediaServerDb},
+    {ROW(gfDumpPgsqlDbs), 1, kFrom, 882, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0, DumpPgsqlDbs},
     {ROW(gfRemoveRcAtalk), 1, kFrom, 107, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveRcAtalk},
     {ROW(gfRemovePapdConf), 1, kFrom, 210, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
@@ -112,7 +114,7 @@ const UPDTMIGRATION gUPDTMigrations[] = {
      CheckAndUpdateSmmspGroup},
     {ROW(gfUsbBackup), 1, kFrom, 681, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      ConvertUSBBackupToLocalBackup},
-    {ROW(gfPhotoEaDir), 1, kFrom, 702, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, nullptr},
+    {ROW(gfPhotoEaDir), 1, kFrom, 702, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, UpdatePhotoEaDir},
     {ROW(gfNetBackupSets), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      UpdateNetBackupSets},
     {ROW(gfCodepage), 1, kFrom, 807, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,

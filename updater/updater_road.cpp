@@ -9,6 +9,7 @@
 #include "updater_main.h"
 #include "updater_migration.h"
 #include "updater_msys.h"
+#include "updater_photo.h"
 #include "updater_road.h"
 
 namespace {
@@ -75,7 +76,7 @@ int UPDTRunFlashRoad(const UPDTFLASHENGINE &engine, const char *func, char *stag
     UPDTSetProgress(*stage, 0);
     if (!gfGroupUpdate) {
         if (engine.photoSteps)
-            UPDTRunMigrationSteps(UPDT_STEP_PHOTO);
+            UPDTRunPhotoSteps();
         if (UPDTRunMigrationSteps(UPDT_STEP_CONFIG) != 0)
             return RollBackAndEnd(engine, &road, UPDT_ERR_CONFIG);
     }

@@ -310,6 +310,42 @@ void install_get_key_value()
                 "exit 1\n");
 }
 
+void install_su()
+{
+    // Only the forms the device's programs use: "su [-l] USER -c COMMAND".
+    put_program("/bin/su", "su",
+                "[ \"$1\" = -l ] && shift\n"
+                "user=$1\n"
+                "[ \"$2\" = -c ] && [ $# -eq 3 ] || { echo 'su: usage: su [-l] USER -c COMMAND' >&2; exit 1; }\n"
+                "cmd=$3\n"
+                "entry=\n"
+                "while IFS= read -r line; do\n"
+                "  case $line in \"$user:\"*) entry=$line; break ;; esac\n"
+                "done < /etc/passwd\n"
+                "[ -n \"$entry\" ] || { echo \"su: user $user does not exist\" >&2; exit 1; }\n"
+                "set -f; IFS=:\n"
+                "set -- $entry\n"
+                "unset IFS; set +f\n"
+                "uid=$3 gid=$4 home=$6 shell=${7:-/bin/sh}\n"
+                "cd \"$home\" 2>/dev/null || cd /\n"
+                "exec /usr/bin/env -i HOME=\"$home\" USER=\"$user\" LOGNAME=\"$user\" SHELL=\"$shell\" "
+                "PATH=/bin:/usr/bin:/sbin:/usr/sbin \\\n"
+                "  /.korvsim/tools/setpriv --reuid=\"$uid\" --regid=\"$gid\" --clear-groups \"$shell\" -c \"$cmd\"\n");
+}
+
+void install_photo_programs()
+{
+    install_su();
+    // The database tools record their runs as "admin" too.
+    FILE *log = fopen(kProgramsLog, "a");
+    require(log && fclose(log) == 0 && chmod(kProgramsLog, 0666) == 0, "programs log");
+    put_program("/usr/bin/find", "find", "exec /.korvsim/tools/find \"$@\"\n");
+    put_program("/usr/korv/etc/rc.d/S20pgsql.sh", "S20pgsql.sh", "exit 0\n");
+    put_program("/usr/korv/bin/korvindex", "korvindex", "exit 0\n");
+    for (const char *tool : {"psql", "dropdb", "pg_dump"})
+        put_program(std::string("/usr/korv/pgsql/bin/") + tool, tool, "exit 0\n");
+}
+
 std::string sfdisk_line(const Disk &disk, const DiskPartition &part)
 {
     char line[128];
@@ -413,6 +449,7 @@ void build_update_tree(const UpdateTree &tree)
     install_accounts();
     set_network(tree.network);
     install_rc_network();
+    install_photo_programs();
     if (tree.flash == UpdateTree::Flash::RedBoot) {
         RedBootOptions options = tree.redboot;
         options.junior = options.junior || tree.junior_hw;

@@ -119,6 +119,16 @@ void install_mount(int status = 0);
 // nothing (status 1) when FILE or KEY is missing.
 void install_get_key_value();
 
+// "/bin/su [-l] USER -c COMMAND": runs COMMAND with USER's shell as USER of "/etc/passwd" (its
+// uid and gid, no other groups), in its home folder (else "/"), with a login's environment only.
+void install_su();
+
+// The photo service's programs that the updater runs at the start of stage C, each recording
+// its run: "/usr/bin/find" (then the host's find), "/usr/korv/etc/rc.d/S20pgsql.sh",
+// "/usr/korv/bin/korvindex" and the database tools "/usr/korv/pgsql/bin/psql", "dropdb" and
+// "pg_dump" (which do nothing more), and `install_su`.
+void install_photo_programs();
+
 // One partition line of the device's "/sbin/sfdisk -l -uS -NN /dev/DISK".
 struct DiskPartition {
     int number = 1;

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "korv/backup.h"
+#include "../group/group_test_util.h"
 #include "korv/file.h"
+#include "korv/wins.h"
 #include "korvtest.h"
 #include "updater_preflash.h"
 
@@ -404,5 +406,64 @@ TEST(UsbBackup, ScheduleTheSetterRefusesKeepsTheUsbLine)
     LocalSet local;
     EXPECT_EQ(local.count, 1);
 }
+
+}  // namespace
+
+namespace {
+
+// A share section of smb.conf, as the share database reads it.
+std::string ShareSection(const std::string &name, const std::string &path)
+{
+    return "[" + name + "]\n\tinvalid users=nobody,nobody\n\tcomment=\"\"\n\tpath=" + path +
+           "\n\tguest ok=yes\n\tbrowseable=yes\n\tread list=nobody,nobody\n\twrite list=nobody,nobody\n"
+           "\twriteable=yes\n";
+}
+
+struct UsbSharesCase {
+    const char *name;
+    bool keyPresent;       // "usbbkpshares" written, empty
+    const char *smbConf;   // null: no smb.conf
+    const char *shares;    // the set's shares afterwards
+};
+
+void PrintTo(const UsbSharesCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class UsbBackupShares : public testing::TestWithParam<UsbSharesCase> {};
+
+// Without shares of its own the set backs up every ordinary share: no USB or SATA disk's share.
+TEST_P(UsbBackupShares, EmptyListTakesTheOrdinaryShares)
+{
+    const UsbSharesCase &c = GetParam();
+    grouptest::install();
+    if (c.smbConf)
+        write_file(KORV_SMB_CONF, c.smbConf, 0644);
+    UsbUnit("", "20080315142233-1", kCrontabHead);
+    if (c.keyPresent)
+        write_file(kInfo, read_file(kInfo) + "usbbkpshares=\"\"\n");
+    EXPECT_EQ(ConvertUSBBackupToLocalBackup(), 0);
+    LocalSet local;
+    ASSERT_EQ(local.count, 1) << korvtest::syslog_dump();
+    EXPECT_STREQ(local.sets[0]->bkp_shares, c.shares) << korvtest::syslog_dump();
+    EXPECT_EQ(read_file(kInfo), "unique=\"x\"\nusbbkpsharesold=\"stays\"\n");
+}
+
+const std::string kMixedShares = "[global]\n\tworkgroup=WORKGROUP\n" + ShareSection("public", "/volume1/public") +
+                                 ShareSection("usbshare1", "/volumeUSB1/usbshare") +
+                                 ShareSection("Data", "/volume1/Data") +
+                                 ShareSection("satashare", "/volumeSATA/satashare") +
+                                 ShareSection("photo", "/volume1/photo");
+const std::string kDiskSharesOnly = ShareSection("usbshare1", "/volumeUSB1/usbshare") +
+                                    ShareSection("satashare", "/volumeSATA/satashare");
+
+INSTANTIATE_TEST_SUITE_P(
+    Shares, UsbBackupShares,
+    testing::Values(UsbSharesCase{"KeyAbsent", false, kMixedShares.c_str(), "Data,photo,public"},
+                    UsbSharesCase{"KeyEmpty", true, kMixedShares.c_str(), "Data,photo,public"},
+                    UsbSharesCase{"OnlyDiskShares", false, kDiskSharesOnly.c_str(), ""},
+                    UsbSharesCase{"NoSmbConf", false, nullptr, ""}),
+    [](const testing::TestParamInfo<UsbSharesCase> &i) { return std::string(i.param.name); });
 
 }  // namespace
