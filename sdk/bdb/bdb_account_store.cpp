@@ -4,11 +4,11 @@
 #include <string.h>
 
 #include "korv_account_store.h"
-#include "bdb_internal.h"
 #include "korv_bdb.h"
 #include "korv_internal.h"
 #include "korv_log_at.h"
 #include "korv_rewrite.h"
+#include "korv_store_set.h"
 #include "korv_upper_key.h"
 #include "korv_unique.h"
 
@@ -90,24 +90,7 @@ int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const cha
     return KORVBDbSet(ids, idKey.c_str(), static_cast<int>(idKey.size()) + 1, key.c_str(), keyLen);
 }
 
-namespace {
-
-// Whether the store holds markers only: false also when it cannot be told.
-bool HoldsNoAccount(KORVBDB *names)
-{
-    if (!names || !names->pDb)
-        return false;
-    DB *db = Db(names);
-    DBT k{}, d{};
-    for (int r = db->seq(db, &k, &d, R_FIRST); r != 1; r = db->seq(db, &k, &d, R_NEXT))
-        if (r != 0 || !IsMarker(k))
-            return false;
-    return true;
-}
-
-}  // namespace
-
-AccountLoad::AccountLoad(KORVBDB *names, KORVBDB *ids) : names_(names), ids_(ids), fresh_(HoldsNoAccount(names)) {}
+AccountLoad::AccountLoad(KORVBDB *names, KORVBDB *ids) : names_(names), ids_(ids), fresh_(BuildingNewSet()) {}
 
 int AccountLoad::Store(const std::string &key, const char *line, size_t len, int id)
 {

@@ -32,9 +32,10 @@ int IdField(const char *line);
 // once. 0, or -1.
 int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const char *line, size_t len, int id);
 
-// The accounts one build stores into its name and id stores. A build into stores that hold no
-// account yet (markers aside) knows a name is new to them unless it met it before, so only a name
-// met again takes StoreAccount's way; the stores end the same either way.
+// The accounts one build stores into its name and id stores. A build of a new set (its stores
+// made afresh, BuildingNewSet) knows a name is new to them unless it met it before, so only a
+// name met again takes StoreAccount's way; the stores end the same either way. Any other build
+// takes StoreAccount's way for every name.
 class AccountLoad {
 public:
     AccountLoad(KORVBDB *names, KORVBDB *ids);
