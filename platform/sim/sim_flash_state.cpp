@@ -165,10 +165,12 @@ bool chip_create(uint64_t size, uint8_t fill)
     {
         Fd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         ok = fd.ok();
+        // One chunk of the fill serves every write.
+        size_t first = static_cast<size_t>(std::min<uint64_t>(kChunk, size));
+        uint8_t *bytes = scratch(0, first);
+        memset(bytes, fill, first);
         for (uint64_t at = 0; ok && at < size; at += kChunk) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, size - at));
-            uint8_t *bytes = scratch(0, n);
-            memset(bytes, fill, n);
             ok = write_all(fd.get(), bytes, n, static_cast<off_t>(at));
         }
     }

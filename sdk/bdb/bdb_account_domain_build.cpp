@@ -20,7 +20,11 @@ int DomainBuild(KORVBDB *names, const DomainAccounts &accounts, std::source_loca
     }
     char workgroup[1024] = "";
     int domainMode = 0, running = 0;
-    if (KORVWinsQuery1(workgroup, sizeof workgroup, &domainMode, &running) != 0 || !running || !domainMode)
+    // Whether samba runs is asked (under the settings' lock) only of a unit in domain mode.
+    if (KORVWinsQuery1(workgroup, sizeof workgroup, &domainMode, nullptr) != 0 || !domainMode)
+        return 0;
+    running = SambaIsRunning();
+    if (!running)
         return 0;
     UniqueFile fp(fopen(accounts.file, "re"));
     if (!fp) {

@@ -8,6 +8,7 @@
 #include "korv_internal.h"
 #include "korv_log_at.h"
 #include "korv_rewrite.h"
+#include "korv_store_set.h"
 #include "korv_upper_key.h"
 #include "korv_unique.h"
 
@@ -15,6 +16,13 @@ namespace korv::bdb {
 
 std::string IdKey(int id)
 {
+    // A build forms one per account: the usual six digits without the formatter.
+    if (id >= 0 && id < 1000000) {
+        std::string key(6, '0');
+        for (int i = 5; id > 0; i--, id /= 10)
+            key[static_cast<size_t>(i)] = static_cast<char>('0' + id % 10);
+        return key;
+    }
     char buf[16];
     snprintf(buf, sizeof buf, "%06d", id);
     return buf;
@@ -80,6 +88,19 @@ int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const cha
     }
     std::string idKey = IdKey(id);
     return KORVBDbSet(ids, idKey.c_str(), static_cast<int>(idKey.size()) + 1, key.c_str(), keyLen);
+}
+
+AccountLoad::AccountLoad(KORVBDB *names, KORVBDB *ids) : names_(names), ids_(ids), fresh_(BuildingNewSet()) {}
+
+int AccountLoad::Store(const std::string &key, const char *line, size_t len, int id)
+{
+    if (!fresh_ || !seen_.insert(key).second)
+        return StoreAccount(names_, ids_, key, line, len, id);
+    if (StoreLine(names_, key, line, len) != 0)
+        return -1;
+    std::string idKey = IdKey(id);
+    return KORVBDbSet(ids_, idKey.c_str(), static_cast<int>(idKey.size()) + 1, key.c_str(),
+                      static_cast<int>(key.size()) + 1);
 }
 
 int ForEachAccountLine(FILE *fp, const char *readFailure, const std::function<int(char *line, size_t len)> &visit,

@@ -27,6 +27,9 @@ namespace {
 
 constexpr size_t kPathMax = 4095;
 
+// Builds of new sets under way in this thread (a build may open another database's set).
+thread_local int gBuildingNew = 0;
+
 using Loc = std::source_location;
 
 // How long a rebuild waits for the set's rebuild lock: the time-out of the named locks that the
@@ -276,7 +279,11 @@ int BuildAndReplace(const SetSpec &spec, const std::string &prefix, void *oldSet
         Store(spec, fresh.p, i) = h;
         KORVBDbDeprecatedSet(h, 0);
     }
-    built = built && spec.build(fresh.p) == 0;
+    if (built) {
+        ++gBuildingNew;
+        built = spec.build(fresh.p) == 0;
+        --gBuildingNew;
+    }
     // Everything built must be on disk before the files are put in place.
     for (int i = 0; i < spec.count && built; i++)
         built = Sync(Store(spec, fresh.p, i)) == 0;
@@ -366,6 +373,11 @@ bool PathFits(const SetSpec &spec, const char *prefix)
 }
 
 }  // namespace
+
+bool BuildingNewSet()
+{
+    return gBuildingNew > 0;
+}
 
 void SetClose(const SetSpec &spec, void *set)
 {

@@ -37,6 +37,7 @@ int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
         return -1;
     }
     std::string key;
+    korv::bdb::AccountLoad load(set->pGRPName, set->pGRPGID);
     return korv::bdb::ForEachAccountLine(fp, "feof failed.", [&](char *line, size_t) {
         // name ":" password ":" gid ":" members; anything shorter is no group line.
         char *c1 = strchr(line, ':');
@@ -67,7 +68,7 @@ int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
         std::string stored(line, static_cast<size_t>(c3 - line));
         stored += ':';
         stored += members;
-        if (korv::bdb::StoreAccount(set->pGRPName, set->pGRPGID, key, stored.c_str(), stored.size(), gid) != 0) {
+        if (load.Store(key, stored.c_str(), stored.size(), gid) != 0) {
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
             return -1;
         }

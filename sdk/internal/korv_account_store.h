@@ -8,6 +8,7 @@
 #include <functional>
 #include <source_location>
 #include <string>
+#include <unordered_set>
 
 #include "korv/bdb.h"
 
@@ -30,6 +31,22 @@ int IdField(const char *line);
 // replaces its earlier line and the id record of that earlier line goes: each account is listed
 // once. 0, or -1.
 int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const char *line, size_t len, int id);
+
+// The accounts one build stores into its name and id stores. A build of a new set (its stores
+// made afresh, BuildingNewSet) knows a name is new to them unless it met it before, so only a
+// name met again takes StoreAccount's way; the stores end the same either way. Any other build
+// takes StoreAccount's way for every name.
+class AccountLoad {
+public:
+    AccountLoad(KORVBDB *names, KORVBDB *ids);
+    // As StoreAccount: 0, or -1.
+    int Store(const std::string &key, const char *line, size_t len, int id);
+
+private:
+    KORVBDB *names_, *ids_;
+    bool fresh_;
+    std::unordered_set<std::string> seen_;
+};
 
 // Hands each line of an account text file that is no comment ("#" first) to visit, as a C text
 // cut in place at its newline; visit returns 0, or -1 to stop. 0, or -1 (visit's failure, or

@@ -61,6 +61,9 @@ int SetRebuild(const SetSpec &spec, std::source_location loc = std::source_locat
 // modification time its store recorded (or is missing); 0 when one changed since (a rebuild that
 // failed left the set stale), with 0x0900 recorded at loc and logged; -1 when it cannot be told.
 int SetSourcesCurrent(const SetSpec &spec, void *set, std::source_location loc = std::source_location::current());
+// True while this thread fills a set whose stores were just made afresh (the build step of
+// Open and Rebuild): they hold nothing but their own markers.
+bool BuildingNewSet();
 // Closes every open store and frees the record; null does nothing.
 void SetClose(const SetSpec &spec, void *set);
 

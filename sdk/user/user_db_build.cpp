@@ -40,6 +40,7 @@ int UserDBPasswdBuild(KORVUSERDB *set)
         return -1;
     }
     std::string key;
+    korv::bdb::AccountLoad load(set->pPWDName, set->pPWDUID);
     return korv::bdb::ForEachAccountLine(fp.get(), "feof failed.", [&](char *line, size_t len) {
         // name ":" password ":" uid ":" ...; anything shorter is no account line.
         char *c1 = strchr(line, ':');
@@ -54,7 +55,7 @@ int UserDBPasswdBuild(KORVUSERDB *set)
         }
         if (KeyBefore(line, c1, key) != 0)
             return 0;
-        if (len >= 0x7fffffff || korv::bdb::StoreAccount(set->pPWDName, set->pPWDUID, key, line, len, uid) != 0) {
+        if (len >= 0x7fffffff || load.Store(key, line, len, uid) != 0) {
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());
             return -1;
         }

@@ -526,10 +526,10 @@ TEST_F(CallerDirectory, UnopenableIsCode1)
 
 TEST_F(CallerDirectory, LostOnTheWayReplacesTheRunsCode)
 {
-    // The model test of the analysis takes the caller's right to enter its directory.
-    ASSERT_EQ(rename("/bin/get_key_value", "/bin/get_key_value.real"), 0);
-    korvtest::write_file("/bin/get_key_value",
-                         "#!/bin/sh\nchmod 600 /home/caller\nexec /bin/get_key_value.real \"$@\"\n", 0755);
+    // The partition listing of the analysis' space check takes the caller's right to enter its
+    // directory.
+    ASSERT_EQ(rename("/sbin/sfdisk", "/sbin/sfdisk.real"), 0);
+    korvtest::write_file("/sbin/sfdisk", "#!/bin/sh\nchmod 600 /home/caller\nexec /sbin/sfdisk.real \"$@\"\n", 0755);
     korvtest::Package package;
     package.extractsize = "999999999";
     korvtest::build_package(package);
