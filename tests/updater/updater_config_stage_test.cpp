@@ -19,6 +19,7 @@ struct StageCase {
     const char *path;   // made a folder with a file in it: unlink cannot remove it
     int status;
     const char *message;  // the stage's line for it ("" when the step does not run)
+    bool installer = false;  // the run inside the installer environment
 };
 
 void PrintTo(const StageCase &c, std::ostream *os)
@@ -33,6 +34,7 @@ TEST_P(ConfigStage, UnremovableFileEndsTheRunWithTheFlashRolledBack)
     const StageCase &c = GetParam();
     UpdateTree tree;
     tree.identity.buildnumber = c.build;
+    tree.installer = c.installer;
     tree.package.images["zImage"] = 0x8000;
     korvtest::build_update_tree(tree);
     korvtest::make_dirs(c.path);
@@ -62,9 +64,31 @@ const StageCase kCases[] = {
     {"profile_at_251", "251", "/etc/profile", 0, ""},
     {"jumbo_frame_rc_at_251", "251", "/usr/korv/etc/rc.d/S78JumboFrame.sh", 17, "updater:<L>(UPDTUpdateConfig) Failed to remove /usr/korv/etc/rc.d, errno=(21)[Is a directory]"},
     {"jumbo_frame_rc_at_252", "252", "/usr/korv/etc/rc.d/S78JumboFrame.sh", 0, ""},
+    {"manutil_conf_on_every_build", "351", "/usr/korv/etc/manutil.conf", 17, "updater:<L>(UPDTUpdateConfig) Failed to update [/usr/korv/etc/manutil.conf], errno=(21)[Is a directory]"},
+    {"manutil_conf_in_the_installer", "351", "/usr/korv/etc/manutil.conf", 17, "updater:<L>(UPDTUpdateConfig) Failed to update [/usr/korv/etc/manutil.conf], errno=(21)[Is a directory]", true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, ConfigStage, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<StageCase> &i) { return std::string(i.param.name); });
+
+// The steps of every update that only log: a php.ini that stays and a crontab that cannot be
+// filtered leave the run successful, the crontab's old lines gone where it could be.
+TEST(ConfigStageEveryUpdate, OnlyLoggedStepsLeaveTheRunSuccessful)
+{
+    UpdateTree tree;
+    tree.package.images["zImage"] = 0x8000;
+    korvtest::build_update_tree(tree);
+    korvtest::make_dirs("/usr/korv/etc/php.ini");
+    korvtest::write_file("/usr/korv/etc/php.ini/kept", "x");
+    korvtest::write_file("/etc/crontab", "0 2 * * * root /usr/korv/pgsql/bin/vacuumdb -a -z\n"
+                                         "0 1 * * 1 root /usr/korv/bin/localbkp -s MyBackupSet\n");
+
+    auto r = updatertest::run_updater();
+    EXPECT_EQ(r.status, 0) << korvtest::syslog_dump();
+    EXPECT_TRUE(korvtest::syslog_has_pattern(
+        "updater:<L>(UPDTUpdateConfig) Failed to remove /usr/korv/etc/php.ini, errno=(21)[Is a directory]"))
+        << korvtest::syslog_dump();
+    EXPECT_EQ(korvtest::read_file("/etc/crontab"), "0 1 * * 1 root /usr/korv/bin/localbkp -s MyBackupSet\n");
+}
 
 }  // namespace
