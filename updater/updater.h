@@ -113,6 +113,10 @@ extern int gfUsbBackup;
 extern int gfPhotoEaDir;
 extern int gfNetBackupSets;
 extern int gfCodepage;
+// The configuration steps of every update: decided by the analysis, inside the installer too.
+extern int gfRemoveManutilConf;
+extern int gfRemovePhpIni;
+extern int gfCrontabFilters;
 
 // Every value of the run state as a fresh process has it.
 void UPDTResetRunState(void);

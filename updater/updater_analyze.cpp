@@ -155,6 +155,10 @@ int ErrUPDTIAnalyze_WholeSystem(void)
             return code;
     UPDTDecideFlag(&gfRecoverFIS, in);
     UPDTDecideFlag(&gfDriverBuffer, in);
+    // The configuration steps of every update, whichever the environment.
+    UPDTDecideFlag(&gfRemoveManutilConf, in);
+    UPDTDecideFlag(&gfRemovePhpIni, in);
+    UPDTDecideFlag(&gfCrontabFilters, in);
 
     if (!UPDTCheckSysPartitionSize(extractKiB)) {
         UPDTSetExtraMessage("System volume is insufficient to extract upgrade patch, please backup all files and "

@@ -29,3 +29,16 @@ int UPDTConfigRemoveRcAtalk(void);
 int UPDTConfigRemovePapdConf(void);
 int UPDTConfigRemoveProfile(void);
 int UPDTConfigRemoveJumboFrameRc(void);
+
+// The FTP server's system group and accounts, regular entries of their names renamed first.
+int UPDTConfigFtpSystemAccounts(void);
+// A regular account named name (uid above 1024) renamed to the first free "<name><n>", n below
+// 128. 0 when there was nothing to do or the account was renamed; -1 after a message.
+int CheckAndRenameReservedUser(const char *name);
+
+// Run on every update: manutil.conf and php.ini removed, the two old crontab lines filtered out.
+int UPDTConfigRemoveManutilConf(void);
+int UPDTConfigRemovePhpIni(void);
+int UPDTConfigCrontabFilters(void);
+// The old "/writeable" layout's files removed and its configurations saved to the volume.
+int UPDTConfigOldLayout(void);

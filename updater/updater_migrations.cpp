@@ -63,13 +63,13 @@ constexpr int kTo = UPDT_ANY_BUILD_TO;
 #define ROW(flag) #flag, &flag
 
 const UPDTMIGRATION gUPDTMigrations[] = {
-    // Decided by the analysis, on every installed system and inside the installer.
+    // Decided by the analysis, on every installed system and inside the installer (gfOldLayout's
+    // row stands among the configuration steps below, in its step's place).
     {ROW(gfRecoverFIS), 1, 284, 284, BrokenJuniorDirectory, UPDT_BY_ANALYSIS, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
      UPDT_ERR_WRITE, RecoverFISDirTable_410VPlus_V284},
     {ROW(gfDriverBuffer), 0, kFrom, 350, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_GUARD, UPDT_FAIL_LOGS, 0, nullptr},
-    {ROW(gfOldLayout), 1, kFrom, 261, OldLayout, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0, nullptr},
 
-    // Decided by UPDTSetUpgradeFlags from the installed build.
+    // Decided by UPDTSetUpgradeFlags from the installed build, but where a row says otherwise.
     {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_TABLES, 401, 424, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
      0, UpdatePhotoImageTables},
     {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_VIDEO, 401, 481, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
@@ -81,11 +81,22 @@ const UPDTMIGRATION gUPDTMigrations[] = {
      UPDTConfigRemoveRcAtalk},
     {ROW(gfRemovePapdConf), 1, kFrom, 210, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemovePapdConf},
-    {ROW(gfFtpSystemAccounts), 1, kFrom, 229, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0, nullptr},
+    {ROW(gfFtpSystemAccounts), 1, kFrom, 229, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+     UPDTConfigFtpSystemAccounts},
     {ROW(gfRemoveProfile), 1, kFrom, 250, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveProfile},
     {ROW(gfRemoveJumboFrameRc), 1, kFrom, 251, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveJumboFrameRc},
+    // Steps of every update and the old layout's step, in the stage's order: the analysis
+    // decides these rows, also inside the installer.
+    {ROW(gfRemoveManutilConf), 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+     UPDTConfigRemoveManutilConf},
+    {ROW(gfOldLayout), 1, kFrom, 261, OldLayout, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+     UPDTConfigOldLayout},
+    {ROW(gfRemovePhpIni), 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+     UPDTConfigRemovePhpIni},
+    {ROW(gfCrontabFilters), 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+     UPDTConfigCrontabFilters},
     {ROW(gfMtuValueCap), 1, kFrom, 308, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigMtuValueCap},
     {ROW(gfMtuValueToEth0), 1, kFrom, 547, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,

@@ -47,6 +47,9 @@ int gfUsbBackup;
 int gfPhotoEaDir;
 int gfNetBackupSets;
 int gfCodepage;
+int gfRemoveManutilConf;
+int gfRemovePhpIni;
+int gfCrontabFilters;
 
 // The user interface shows the text of the key; the updater only carries the table.
 const char *const gszUPDTErrorKey[UPDT_ERROR_KEYS] = {

@@ -24,6 +24,7 @@ struct StageCase {
     const char *path;   // made a folder with a file in it: unlink cannot remove it
     int status;
     const char *message;  // the stage's line for it ("" when the step does not run)
+    bool installer = false;  // the run inside the installer environment
 };
 
 void PrintTo(const StageCase &c, std::ostream *os)
@@ -50,10 +51,11 @@ FlashBytes read_flash()
     return f;
 }
 
-void build(Road road, const char *build)
+void build(Road road, const char *build, bool installer = false)
 {
     UpdateTree tree;
     tree.identity.buildnumber = build;
+    tree.installer = installer;
     if (road == Road::MSys) {
         // A small MSys flash: every partition is copied aside and its image written with dd.
         tree.flash = UpdateTree::Flash::MSys;
@@ -69,7 +71,7 @@ class ConfigStage : public testing::TestWithParam<std::tuple<StageCase, Road>> {
 TEST_P(ConfigStage, UnremovableFileEndsTheRunWithTheFlashRolledBack)
 {
     const auto &[c, road] = GetParam();
-    build(road, c.build);
+    build(road, c.build, c.installer);
     korvtest::make_dirs(c.path);
     korvtest::write_file(std::string(c.path) + "/kept", "x");
     FlashBytes before = read_flash();
@@ -106,6 +108,8 @@ const StageCase kCases[] = {
     {"profile_at_251", "251", "/etc/profile", 0, ""},
     {"jumbo_frame_rc_at_251", "251", "/usr/korv/etc/rc.d/S78JumboFrame.sh", 17, "updater:<L>(UPDTUpdateConfig) Failed to remove /usr/korv/etc/rc.d, errno=(21)[Is a directory]"},
     {"jumbo_frame_rc_at_252", "252", "/usr/korv/etc/rc.d/S78JumboFrame.sh", 0, ""},
+    {"manutil_conf_on_every_build", "351", "/usr/korv/etc/manutil.conf", 17, "updater:<L>(UPDTUpdateConfig) Failed to update [/usr/korv/etc/manutil.conf], errno=(21)[Is a directory]"},
+    {"manutil_conf_in_the_installer", "351", "/usr/korv/etc/manutil.conf", 17, "updater:<L>(UPDTUpdateConfig) Failed to update [/usr/korv/etc/manutil.conf], errno=(21)[Is a directory]", true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, ConfigStage,
@@ -114,5 +118,25 @@ INSTANTIATE_TEST_SUITE_P(Thresholds, ConfigStage,
                              return std::string(std::get<0>(i.param).name) +
                                     (std::get<1>(i.param) == Road::MSys ? "_msys" : "_redboot");
                          });
+
+// The steps of every update that only log: a php.ini that stays and a crontab that cannot be
+// filtered leave the run successful, the crontab's old lines gone where it could be.
+TEST(ConfigStageEveryUpdate, OnlyLoggedStepsLeaveTheRunSuccessful)
+{
+    UpdateTree tree;
+    tree.package.images["zImage"] = 0x8000;
+    korvtest::build_update_tree(tree);
+    korvtest::make_dirs("/usr/korv/etc/php.ini");
+    korvtest::write_file("/usr/korv/etc/php.ini/kept", "x");
+    korvtest::write_file("/etc/crontab", "0 2 * * * root /usr/korv/pgsql/bin/vacuumdb -a -z\n"
+                                         "0 1 * * 1 root /usr/korv/bin/localbkp -s MyBackupSet\n");
+
+    auto r = updatertest::run_updater();
+    EXPECT_EQ(r.status, 0) << korvtest::syslog_dump();
+    EXPECT_TRUE(korvtest::syslog_has_pattern(
+        "updater:<L>(UPDTUpdateConfig) Failed to remove /usr/korv/etc/php.ini, errno=(21)[Is a directory]"))
+        << korvtest::syslog_dump();
+    EXPECT_EQ(korvtest::read_file("/etc/crontab"), "0 1 * * 1 root /usr/korv/bin/localbkp -s MyBackupSet\n");
+}
 
 }  // namespace

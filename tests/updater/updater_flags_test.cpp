@@ -111,6 +111,23 @@ TEST(UpgradeFlags, WholeSetsAtKeyBuilds)
         updatertest::reset_run_state();
         UPDTSetUpgradeFlags(c.build);
         EXPECT_EQ(flags_set(), c.set) << "build " << c.build;
+        // The steps of every update are the analysis' rows: it decides them on every build,
+        // also inside the installer where this rule does not run.
+        EXPECT_EQ(gfRemoveManutilConf + gfRemovePhpIni + gfCrontabFilters, 0) << "build " << c.build;
+    }
+}
+
+// The analysis' rows of every update hold for the lowest and the highest builds alike.
+TEST(UpgradeFlags, EveryUpdateRowsCoverEveryBuild)
+{
+    for (int *flag : {&gfRemoveManutilConf, &gfRemovePhpIni, &gfCrontabFilters}) {
+        const UPDTMIGRATION *row = UPDTMigrationOf(flag);
+        ASSERT_NE(row, nullptr);
+        for (int build : {1, 903, 100000}) {
+            updatertest::reset_run_state();
+            UPDTDecideFlag(flag, UPDTFLAGINPUT{build, nullptr, nullptr, 0});
+            EXPECT_EQ(*flag, 1) << row->name << " at build " << build;
+        }
     }
 }
 
@@ -183,6 +200,10 @@ TEST_P(AnalysisFlags, FollowTheInstalledSystem)
     EXPECT_EQ(gfDriverBuffer, c.driverBuffer);
     EXPECT_EQ(gfOldLayout, 0);
     EXPECT_EQ(!flags_set().empty(), c.migrations);
+    // The steps of every update run inside the installer too.
+    EXPECT_EQ(gfRemoveManutilConf, 1);
+    EXPECT_EQ(gfRemovePhpIni, 1);
+    EXPECT_EQ(gfCrontabFilters, 1);
 }
 
 const AnalysisCase kAnalysisCases[] = {

@@ -97,6 +97,14 @@ auto installed(std::function<void(korvtest::Identity &)> change)
     return [change](UpdateTree &t) { change(t.identity); };
 }
 
+// The old layout's folders of configurations and logs, which the configuration stage saves to
+// the volume; empty files take no room of a disk measured to the byte.
+void writeable_layout(bool empty = false)
+{
+    korvtest::write_file("/writeable/configs/korvinfo.conf", empty ? "" : "hostname=\"unit\"\n");
+    korvtest::write_file("/writeable/logs/messages", empty ? "" : "boot\n");
+}
+
 // Puts dir's files on a small disk of their own that is then filled up, so that nothing more
 // can be written there.
 void fill_disk_under(const std::string &dir)
@@ -287,16 +295,18 @@ std::vector<RunCase> Cases()
                      oldLayout(t);
                      t.identity.defaults["defaultfs"] = "ext3";
                  },
-                 [](auto &) { korvtest::make_dirs("/writeable"); }, 0, kDone, "",
+                 [](auto &) { writeable_layout(); }, 0, kDone, "",
                  updated("2.0.3.261"),
                  {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in [/etc/korvinfo.conf]",
                   kCompleted},
                  kNoBuffer, {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in "
                              "[/etc.defaults/korvinfo.conf]"},
                  {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\ndefaultfs=\"ext3\"\n"
-                                         "codepage=\"enu\"\ncodepage_mediaservice=\"enu\"\n"}}});
+                                         "codepage=\"enu\"\ncodepage_mediaservice=\"enu\"\n"},
+                  {"/volume1/s@vedconfig/korvinfo.conf", "hostname=\"unit\"\n"},
+                  {"/volume1/s@vedconfig/messages", "boot\n"}}});
     c.push_back({"OldLayoutWithoutAnyDefaultfsUsesReiserfs", oldLayout,
-                 [](auto &) { korvtest::make_dirs("/writeable"); }, 0, kDone, "",
+                 [](auto &) { writeable_layout(); }, 0, kDone, "",
                  updated("2.0.3.261"),
                  {"updater.cpp:<L>(ErrUPDTIAnalyze_WholeSystem): can not get [defaultfs] in "
                   "[/etc.defaults/korvinfo.conf]"},
@@ -318,7 +328,11 @@ std::vector<RunCase> Cases()
                  // what was added stays
                  {{"/etc/korvinfo.conf", "eth0_mtu=\"1500\"\ndefaultfs=\"reiserfs\"\n"}}});
     c.push_back({"OldLayoutWithTwoMiBOnWriteable", oldLayout,
-                 [](auto &) { ASSERT_TRUE(korvtest::mount_small_disk("/writeable", 2048 * 1024)); }, 0,
+                 [](auto &) {
+                     ASSERT_TRUE(korvtest::mount_small_disk("/writeable", 2048 * 1024));
+                     writeable_layout(true);
+                 },
+                 0,
                  kDone, "",
                  updated("2.0.3.261"), {kCompleted},
                  kNoBuffer});
