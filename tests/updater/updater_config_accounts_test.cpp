@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "account_checkers.h"
 #include "device_tree.h"
 #include "korv/file.h"
 #include "korv/group.h"
@@ -43,22 +43,6 @@ mode_t mode_of(const char *path)
 {
     struct stat st;
     return stat(path, &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-// shadow-utils reads the account files without a complaint. The unit has the accounts' shells
-// and home folders (the user module makes those, not these steps).
-void expect_checkers_accept()
-{
-    install_program("/sbin/nologin", "#!/bin/sh\nexit 1\n");
-    std::istringstream passwd(read_file(KORV_PASSWD_FILE));
-    for (std::string line; std::getline(passwd, line);) {
-        size_t shell = line.rfind(':');
-        size_t home = line.rfind(':', shell - 1);
-        make_dirs(line.substr(home + 1, shell - home - 1));
-    }
-    std::string out;
-    EXPECT_EQ(0, run_shell("pwck -r /etc/passwd /etc/shadow 2>&1", &out)) << out;
-    EXPECT_EQ(0, run_shell("grpck -r /etc/group 2>&1", &out)) << out;
 }
 
 // --- "/etc/passwd": homes ---
@@ -288,6 +272,20 @@ TEST(UserConfFileFailure, UserListUnreadableKeepsTheOldFile)
     EXPECT_TRUE(leftovers("korvuser.conf").empty());
 }
 
+// A line longer than its buffer is not written cut: the old file stays.
+TEST(UserConfFileFailure, LineTooLongKeepsTheOldFile)
+{
+    install_accounts();
+    const std::string name(600, 'n');
+    add_users({{"bob", 1026}, {name, 1027}});
+    write_key_values("/etc/mail", {{name, std::string(1000, 'm') + "@example.com"}});
+    const std::string before = read_file(KORV_USER_CONF_FILE);
+    EXPECT_EQ(UPDTConfigUserConfFile(), -1);
+    EXPECT_TRUE(syslog_has_pattern("updater(<L>) Create /etc/korvuser failed.")) << syslog_dump();
+    EXPECT_EQ(read_file(KORV_USER_CONF_FILE), before);
+    EXPECT_TRUE(leftovers("korvuser.conf").empty());
+}
+
 TEST(UserConfFileFailure, ReadOnlyFolderKeepsTheOldFile)
 {
     install_accounts();
@@ -428,7 +426,7 @@ TEST(AccountSteps, MigratedFilesPassTheCheckers)
     }
     EXPECT_EQ(read_file(KORV_USER_CONF_FILE), "alice:11:\nbob:11:\n");
     EXPECT_EQ(read_file(KORV_PASSWD_FILE).find("jane"), std::string::npos);
-    expect_checkers_accept();
+    updatertest::expect_checkers_accept();
 }
 
 }  // namespace
