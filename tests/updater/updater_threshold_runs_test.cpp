@@ -1,0 +1,413 @@
+// Whole updater runs on units of the installed builds around every migration flag's threshold:
+// the builds just inside and just outside the flag's range. The unit carries something for every
+// step to change; each row checks the exit code, the progress as it moved and the final value,
+// the message file and the update log, and then the files of its own flag's step: changed as
+// the step changes them when the build sets the flag, untouched when it does not.
+//
+// The thresholds are this test's own table, written from what each migration is for, not read
+// from the updater's.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "device_tree.h"
+#include "korv/autoblock.h"
+#include "korv/backup.h"
+#include "korv/file.h"
+#include "korv/ftp.h"
+#include "korvtest.h"
+#include "updater_run.h"
+
+using korvtest::file_exists;
+using korvtest::read_file;
+using korvtest::write_file;
+
+namespace {
+
+constexpr int kAny = INT_MIN;
+const char kPackageBuild[] = "1000";
+
+// The unit's files before the run, and what the steps make of them.
+const char kRcAtalk[] = "/usr/korv/etc/rc.atalk";
+const char kPapdConf[] = "/usr/korv/etc/papd.conf";
+const char kProfile[] = "/etc/profile";
+const char kJumboRc[] = "/usr/korv/etc/rc.d/S78JumboFrame.sh";
+const char kRsyncConf[] = "/etc/rsyncd.conf";
+const char kRsyncConfBefore[] = "uid = root\nlock file = /var/run/rsyncd.lock\nlog file = /var/log/rsyncd.log\n";
+const char kRsyncConfAfter[] =
+    "uid = root\nlock file = /var/run/rsyncd.lock\nuse chroot = no\nlog file = /var/log/rsyncd.log\n";
+const char kSecrets[] = "/etc/rsyncd.secrets";
+const char kSecretsBefore[] = "alice:$1$salt$hash|abc!\n";
+const char kSecretsAfter[] = "alice:$1$salt$hash|YWJjIQA=\n";  // "abc!" and its NUL
+const char kGroupSmmsp[] = "smmsp:x:25:smmsp\n";
+const char kGroupSmmspAfter[] = "smmsp:x:25:smmsp,admin\n";
+const char kCrontabHead[] = "#minute\thour\tmday\tmonth\twday\twho\tcommand\n";
+const char kUsbLine[] = "30\t3\t*\t*\t*\troot\t/usr/korv/bin/korvusbbkp\n";
+const char kLocalLine[] = "30\t3\t*\t*\t*\troot\t/usr/korv/bin/korvlocalbkp -a \"MyBackupSet\"\n";
+const char kNetBkp[] = "/etc/korvnetbkp.conf";
+const char kNetSetDir[] = "/var/services/NetBackup/nightly";
+const char kSmbConf[] = "/usr/korv/etc/smb.conf";
+const char kSmbBefore[] = "[global]\n\tworkgroup = WORKGROUP\n\tserver string = Vaultmere\n"
+                          "[public]\n\tpath = /volume1/public\n\tftp write only = yes\n\tread only = no\n"
+                          "[photo]\n\tpath = /volume1/photo\n\tftp write only = no\n";
+const char kSmbAfter[] = "[global]\n\tworkgroup = WORKGROUP\n\tserver string = Vaultmere\n"
+                         "[public]\n\tpath = /volume1/public\n\tftp disable list=yes\n\tftp disable modify=yes\n"
+                         "\tftp disable download=yes\n\tread only = no\n"
+                         "[photo]\n\tpath = /volume1/photo\n";
+const char kDenyBefore[] = "ALL: 10.0.0.7\n";
+
+std::string setting(const char *key)
+{
+    char buf[128] = {};
+    return KORLFileGetKeyValue(KORV_INFO_CONF, key, buf, sizeof buf, 0) > 0 ? buf : "<absent>";
+}
+
+mode_t mode_of(const char *path)
+{
+    struct stat st = {};
+    return stat(path, &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The unit: the update tree of a bonded unit of `build`, and for every step something to do.
+void lay_out_unit(int build)
+{
+    korvtest::UpdateTree tree;
+    tree.identity.buildnumber = std::to_string(build);
+    tree.identity.defaults["maxshares"] = "256";
+    auto &s = tree.identity.settings;
+    s["MTUValue"] = "9000";
+    s["eventtest"] = "yes";
+    s["ftplowport"] = "55536";
+    s["ftphighport"] = "55700";
+    s["codepage"] = "932";
+    s["codepage_mediaservice"] = "866";
+    s["codepage_apple"] = "10000";
+    s["usbbkpshares"] = "public";
+    s["usbbkpid"] = "20080315142233-0011";
+    s["usbbkpresult"] = "done";
+    s["ftpipautodeny"] = "yes";
+    tree.package.buildnumber = kPackageBuild;
+    korvtest::build_update_tree(tree);
+    korvtest::build_bonded_network(korvtest::kModeAlb);
+
+    for (const char *path : {kRcAtalk, kPapdConf, kProfile, kJumboRc})
+        write_file(path, "old\n");
+    write_file(kRsyncConf, kRsyncConfBefore, 0600);
+    write_file(kSecrets, kSecretsBefore, 0600);
+    write_file("/etc/group", read_file("/etc/group") + kGroupSmmsp);
+    write_file("/etc/crontab", kCrontabHead + std::string(kUsbLine));
+    write_file(kNetBkp, "[nightly]\n\tbkp_server=\"nas2\"\n\tbkp_shares=\"public,photo\"\n", 0600);
+    korvtest::make_dirs(kNetSetDir);
+    write_file(std::string(kNetSetDir) + "/configbackup.dss", "set");
+    write_file(kSmbConf, kSmbBefore);
+    write_file(KORV_HOSTS_DENY, kDenyBefore);
+}
+
+// Does the build set the flag, by this test's table.
+bool sets(const char *flag, int build);
+
+// Each flag's check of its step's files after the run.
+using Check = void (*)(bool set, int build, const updatertest::RunResult &run);
+
+void removed(const char *path, bool set)
+{
+    EXPECT_EQ(file_exists(path), !set) << path;
+}
+
+// The analysis clears the flag for old builds: no transfer buffer is asked for or given back.
+void check_driver_buffer(bool set, int, const updatertest::RunResult &run)
+{
+    const std::vector<std::string> buffer = {"SYS405 arg=1 -> 0", "SYS405 arg=0 -> 0"};
+    EXPECT_EQ(run.sys405, set ? std::vector<std::string>{} : buffer);
+}
+
+void check_rc_atalk(bool set, int, const updatertest::RunResult &)
+{
+    removed(kRcAtalk, set);
+}
+void check_papd_conf(bool set, int, const updatertest::RunResult &)
+{
+    removed(kPapdConf, set);
+}
+void check_profile(bool set, int, const updatertest::RunResult &)
+{
+    removed(kProfile, set);
+}
+void check_jumbo_rc(bool set, int, const updatertest::RunResult &)
+{
+    removed(kJumboRc, set);
+}
+
+// "MTUValue" 9000 is capped to 8000, wherever the later step leaves it.
+void check_mtu_cap(bool set, int build, const updatertest::RunResult &)
+{
+    const char *where = sets("gfMtuValueToEth0", build) ? "eth0_mtu" : "MTUValue";
+    EXPECT_EQ(setting(where), set ? "8000" : "9000") << where;
+}
+
+void check_mtu_to_eth0(bool set, int build, const updatertest::RunResult &)
+{
+    std::string value = sets("gfMtuValueCap", build) ? "8000" : "9000";
+    EXPECT_EQ(setting("MTUValue"), set ? "<absent>" : value);
+    EXPECT_EQ(setting("eth0_mtu"), set ? value : "1500");
+}
+
+// The unit's only interface up is bond0, without an MTU of its own before the run.
+void check_bond0_mtu(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(setting("bond0_mtu"), set ? setting("eth0_mtu") : "<absent>");
+}
+
+// samba's own reading of smb.conf: it must load, and this is the configuration it makes of it.
+std::string samba_view(const std::string &path)
+{
+    // testparm wants samba's own folders, which the tree has no other use for.
+    for (const char *dir : {"/run/samba", "/var/lib/samba", "/var/cache/samba"})
+        korvtest::make_dirs(dir);
+    std::string out;
+    int status = korvtest::run_shell("testparm -s " + korvtest::shell_quote(path), &out);
+    EXPECT_EQ(status, 0) << "testparm -s " << path << ":\n" << out << "\n" << read_file(path);
+    EXPECT_NE(out.find("Loaded services file OK."), std::string::npos) << out;
+    size_t dump = out.find("# Global parameters");
+    return dump == std::string::npos ? out : out.substr(dump);
+}
+
+void check_ftp_write_only(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(read_file(kSmbConf), set ? kSmbAfter : kSmbBefore);
+    // samba ignores the FTP options: the converted file must load and mean what the old one meant.
+    write_file("/tmp/smb.conf.before", kSmbBefore);
+    std::string view = samba_view(kSmbConf);
+    EXPECT_EQ(view, samba_view("/tmp/smb.conf.before"));
+    EXPECT_NE(view.find("[public]"), std::string::npos) << view;
+    EXPECT_FALSE(file_exists(std::string(kSmbConf) + ".tmp"));
+}
+
+std::vector<std::string> blocked()
+{
+    std::string bytes = read_file(KORV_AUTOBLOCK_LIST);
+    std::vector<std::string> out;
+    for (size_t at = 0; at + KORV_AUTOBLOCK_REC_SIZE <= bytes.size(); at += KORV_AUTOBLOCK_REC_SIZE) {
+        const auto *b = reinterpret_cast<const unsigned char *>(bytes.data() + at + 4);
+        out.push_back(std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+                      std::to_string(b[3]));
+    }
+    return out;
+}
+
+void check_ftp_deny(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(blocked(), set ? std::vector<std::string>{"10.0.0.7"} : std::vector<std::string>{});
+    EXPECT_EQ(read_file(KORV_HOSTS_DENY).find("10.0.0.7") == std::string::npos, set) << read_file(KORV_HOSTS_DENY);
+    EXPECT_EQ(setting("ftpipautodeny"), set ? "<absent>" : "yes");
+    if (set) {
+        EXPECT_EQ(setting("autoblock_attempts"), "5");
+    }
+}
+
+void check_event_test(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(setting("eventtest"), set ? "<absent>" : "yes");
+}
+
+void check_ftp_ports(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(setting("ftphighport"), set ? "55663" : "55700");
+    EXPECT_EQ(setting("ftplowport"), "55536");
+}
+
+void check_rsyncd_conf(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(read_file(kRsyncConf), set ? kRsyncConfAfter : kRsyncConfBefore);
+    EXPECT_EQ(mode_of(kRsyncConf), set ? 0644u : 0600u);
+}
+
+void check_rsyncd_secrets(bool set, int build, const updatertest::RunResult &)
+{
+    EXPECT_EQ(read_file(kSecrets), set ? kSecretsAfter : kSecretsBefore);
+    // Either step leaves the secrets readable by root and group 25 only.
+    EXPECT_EQ(mode_of(kSecrets), set || sets("gfRsyncdConf", build) ? 0640u : 0600u);
+}
+
+void check_smmsp(bool set, int, const updatertest::RunResult &)
+{
+    std::string group = read_file("/etc/group");
+    EXPECT_NE(group.find(set ? kGroupSmmspAfter : kGroupSmmsp), std::string::npos) << group;
+}
+
+void check_usb_backup(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(file_exists("/etc/korvlocalbkp.conf"), set);
+    EXPECT_EQ(read_file("/etc/crontab"), kCrontabHead + std::string(set ? kLocalLine : kUsbLine));
+    for (const char *key : {"usbbkpshares", "usbbkpid", "usbbkpresult"})
+        EXPECT_EQ(setting(key) == "<absent>", set) << key;
+    if (!set)
+        return;
+    void **array = nullptr;
+    int count = KORVBackupConfGetAll(&array, BACKUP_TYPE_LOCALBKP);
+    ASSERT_EQ(count, 1);
+    auto **local = reinterpret_cast<KORVLOCALBKPCONF **>(array);
+    EXPECT_STREQ(local[0]->szSection, "MyBackupSet");
+    EXPECT_STREQ(local[0]->bkp_shares, "public");
+    EXPECT_STREQ(local[0]->dest_id, "20080315142233-0011");
+    EXPECT_STREQ(local[0]->last_bkp_time, "2008/03/15 14:22");
+    KORVLocalBkpConfArrayFree(local, count);
+}
+
+void check_net_backup(bool set, int, const updatertest::RunResult &)
+{
+    void **array = nullptr;
+    int count = KORVBackupConfGetAll(&array, BACKUP_TYPE_NETBKP);
+    ASSERT_EQ(count, 1);
+    auto **net = reinterpret_cast<KORVNETBKPCONF **>(array);
+    EXPECT_STREQ(net[0]->bkp_shares, set ? "nightly" : "public,photo");
+    EXPECT_STREQ(net[0]->bkp_server, "nas2");
+    KORVNetBkpConfArrayFree(net, count);
+    const std::string dir = kNetSetDir;
+    EXPECT_EQ(read_file(dir + (set ? "/@app/configbackup.dss" : "/configbackup.dss")), "set");
+    EXPECT_EQ(file_exists(dir + "/@app"), set);
+}
+
+void check_codepage(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(setting("codepage"), set ? "jpn" : "932");
+    EXPECT_EQ(setting("codepage_mediaservice"), set ? "rus" : "866");
+    EXPECT_EQ(setting("codepage_apple"), set ? "<absent>" : "10000");
+}
+
+// A flag, the installed builds that set it (both included), and its step's check. A step not
+// built yet has no check: its row is marked absent, and its engineer fills the check in; the
+// run's own checks hold for its rows all the same.
+struct Flag {
+    const char *name;
+    int from, to;
+    Check check;
+};
+constexpr Check kAbsent = nullptr;
+
+// Of the analysis' own flags, the flash-directory repair (one build of one junior model) is
+// tested with the flash, and the old layout needs a "/writeable" with room for the package.
+const Flag kFlags[] = {
+    {"gfDriverBuffer_cleared", kAny, 350, check_driver_buffer},
+    {"gfPhotoDbUpgrade_tables", 401, 424, kAbsent},  // absent: the photo database steps
+    {"gfPhotoDbUpgrade_video", 401, 481, kAbsent},   // absent: the photo database steps
+    {"gfDropMediaServerDb", kAny, 867, kAbsent},     // absent: the photo database steps
+    {"gfDumpPgsqlDbs", kAny, 882, kAbsent},          // absent: the photo database steps
+    {"gfRemoveRcAtalk", kAny, 107, check_rc_atalk},
+    {"gfRemovePapdConf", kAny, 210, check_papd_conf},
+    {"gfFtpSystemAccounts", kAny, 229, kAbsent},     // absent: the FTP accounts step
+    {"gfRemoveProfile", kAny, 250, check_profile},
+    {"gfRemoveJumboFrameRc", kAny, 251, check_jumbo_rc},
+    {"gfMtuValueCap", kAny, 308, check_mtu_cap},
+    {"gfMtuValueToEth0", kAny, 547, check_mtu_to_eth0},
+    {"gfPasswdHomes", kAny, 770, kAbsent},           // absent: the home directories in /etc/passwd
+    {"gfUserConfFile", kAny, 770, kAbsent},          // absent: /etc/korvuser.conf written anew
+    {"gfMailAccounts", kAny, 775, kAbsent},          // absent: the mail service's accounts
+    {"gfBond0Mtu", kAny, 865, check_bond0_mtu},
+    {"gfFtpWriteOnly", kAny, 867, check_ftp_write_only},
+    {"gfBondAlbToActiveBackup", kAny, 886, kAbsent}, // absent: the bond mode step
+    {"gfFtpDenyToAutoBlock", kAny, 886, check_ftp_deny},
+    {"gfSqueezeErrmsgLinks", kAny, 887, kAbsent},    // absent: the SqueezeCenter links step
+    {"gfRemoveEventTest", kAny, 902, check_event_test},
+    {"gfFtpPassiveRange", kAny, 659, check_ftp_ports},
+    {"gfRsyncdConf", kAny, 483, check_rsyncd_conf},
+    {"gfRsyncdSecrets", kAny, 552, check_rsyncd_secrets},
+    {"gfSmmspGroup", kAny, 555, check_smmsp},
+    {"gfUsbBackup", kAny, 681, check_usb_backup},
+    {"gfPhotoEaDir", kAny, 702, kAbsent},            // absent: the photo folders' rights
+    {"gfNetBackupSets", kAny, 770, check_net_backup},
+    {"gfCodepage", kAny, 807, check_codepage},
+};
+
+const Flag &flag_named(const char *name)
+{
+    for (const Flag &f : kFlags)
+        if (std::string(f.name) == name)
+            return f;
+    throw std::logic_error(std::string("no flag ") + name);
+}
+
+bool sets(const char *flag, int build)
+{
+    const Flag &f = flag_named(flag);
+    return f.from <= build && build <= f.to;
+}
+
+struct Row {
+    const Flag *flag;
+    int build;
+};
+
+void PrintTo(const Row &r, std::ostream *os)
+{
+    *os << r.flag->name << " at " << r.build;
+}
+
+// For each flag: the last build it covers and the next, and at a lower end the one before it
+// and the first.
+std::vector<Row> Rows()
+{
+    std::vector<Row> rows;
+    for (const Flag &f : kFlags) {
+        if (f.from != kAny) {
+            rows.push_back({&f, f.from - 1});
+            rows.push_back({&f, f.from});
+        }
+        rows.push_back({&f, f.to});
+        rows.push_back({&f, f.to + 1});
+    }
+    return rows;
+}
+
+std::string version(int build)
+{
+    return "2.0.3." + std::to_string(build);
+}
+
+class ThresholdRun : public testing::TestWithParam<Row> {};
+
+TEST_P(ThresholdRun, StepChangesItsFilesExactlyWhenTheBuildSetsItsFlag)
+{
+    const Row &row = GetParam();
+    lay_out_unit(row.build);
+    updatertest::RunSpec spec;
+    spec.record_progress = true;
+    auto r = updatertest::run_updater(spec);
+
+    EXPECT_EQ(r.status, 0) << korvtest::syslog_dump();
+    EXPECT_EQ(r.progress, updatertest::progress('R', 0));  // recorded: the last text, whole
+    EXPECT_EQ(r.message, "");
+    EXPECT_TRUE(r.stamps_ok);
+    EXPECT_EQ(r.log, (std::vector<std::string>{"Start of the update...",
+                                               "Upgrade from version " + version(row.build) + " to version 2.1.0." +
+                                                   kPackageBuild,
+                                               "Congratulation!! The update has been completed!!"}));
+    // The analysis, the backup of the eight partitions, and then stage C whole before R.
+    std::string moved = updatertest::describe(r.progress_values);
+    EXPECT_EQ(moved.rfind("A:0 A:10 A:100 P:0 P:10 P:20 P:30 P:35 P:40 P:45 P:50 P:55 P:60 P:65 P:60 ", 0), 0u)
+        << moved;
+    // The final R:0 of the end path repeats the text already there: no new value.
+    const std::string end = " P:100 C:0 C:100 R:0";
+    EXPECT_TRUE(moved.size() >= end.size() && moved.compare(moved.size() - end.size(), end.size(), end) == 0)
+        << moved;
+    EXPECT_FALSE(korvtest::syslog_contains("UPDTUpdateConfig")) << korvtest::syslog_dump();
+
+    bool set = row.flag->from <= row.build && row.build <= row.flag->to;
+    if (!row.flag->check) {
+        RecordProperty("absent", std::string("no check yet for ") + row.flag->name);
+        return;
+    }
+    row.flag->check(set, row.build, r);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, ThresholdRun, testing::ValuesIn(Rows()), [](const testing::TestParamInfo<Row> &i) {
+    const Flag &f = *i.param.flag;
+    bool set = f.from <= i.param.build && i.param.build <= f.to;
+    return std::string(f.name) + "_" + std::to_string(i.param.build) + (set ? "_sets" : "_clear");
+});
+
+}  // namespace
