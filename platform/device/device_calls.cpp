@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "korv/platform.h"
+#include "korv/platform_store.h"
 
 extern "C" int korv_plat_flag_get(uint32_t *word)
 {
@@ -60,4 +61,9 @@ extern "C" int korv_plat_ioctl(int fd, unsigned long request, void *arg)
 extern "C" int korv_plat_socket(int domain, int type, int protocol)
 {
     return socket(domain, type | SOCK_CLOEXEC, protocol);
+}
+
+extern "C" DB *korv_plat_dbopen(const char *path, int flags, int mode, DBTYPE type, const void *openinfo)
+{
+    return dbopen(path, flags, mode, type, openinfo);
 }

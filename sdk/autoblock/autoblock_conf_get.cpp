@@ -7,6 +7,7 @@
 #include "korv/autoblock.h"
 #include "korv/file.h"
 #include "korv_internal.h"
+#include "korv_named_lock.h"
 #include "korv_sz_holders.h"
 
 using namespace korv::autoblock;
@@ -30,16 +31,18 @@ extern "C" int KORVAutoBlockConfGet(KORVAUTOBLOCKCONF *conf)
             return -1;
         }
     }
-    if (ErrKORLFileLock(KORL_LOCK_KORVINFO | LOCK_SH | LOCK_NB, 5) != 0) {
+    korv::NamedLock lock(KORL_LOCK_KORVINFO);
+    if (lock.Take(LOCK_SH) != 0) {
         KORV_LOG("ErrKORLFileLock() failed!! file=[%s], korverr=[0x%04X]", KORV_INFO_CONF, KORLErrGet());
         return -1;
     }
     int got = KORLFileGetKeys(KORV_INFO_CONF, wanted.get(), values.addr(), "=");
-    ErrKORLFileUnlock(KORL_LOCK_KORVINFO);
     if (got < 0) {
         KORV_LOG("KORLFileGetKeys() failed!! szFile=[%s], korverr=[0x%04X]", KORV_INFO_CONF, KORLErrGet());
         return -1;
     }
+    if (lock.Release() != 0)
+        return -1;
     auto number = [&](const char *key) {
         const char *v = SzKORLSzHashGetValue(values.get(), key);
         return v ? atoi(v) : 0;

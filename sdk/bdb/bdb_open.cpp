@@ -10,6 +10,7 @@
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
 #include "korv_unique.h"
+#include "korv/platform_store.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ KORVBDB *OpenStore(const char *path, int openFlags, int allowDup, mode_t mode)
     info.flags = R_DUP;
     // Berkeley DB's 1.85 interface does not pass O_EXCL on; the name was found free above and is
     // checked below to be the file that was made.
-    DB *db = dbopen(path, openFlags & ~O_EXCL, static_cast<int>(mode), DB_BTREE, allowDup == 1 ? &info : nullptr);
+    DB *db = korv_plat_dbopen(path, openFlags & ~O_EXCL, static_cast<int>(mode), DB_BTREE, allowDup == 1 ? &info : nullptr);
     if (!db)
         return Fail(errno);
 

@@ -1,4 +1,3 @@
-#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
@@ -49,34 +48,25 @@ extern "C" int KORVFTPAddChrootUser(PKORLSZLIST list)
 {
     if (!list)
         return -1;
-    korv::UniqueFile fp(fopen(KORV_FTP_CHROOT_CONF, "r"));
-    if (!fp) {
-        // Only a list that does not exist is created; one that cannot be read stays as it is.
-        if (errno == ENOENT)
-            return CreateList(list);
-        KORV_ERR(KORL_ERR_OPEN);
-        return -1;
-    }
+    static constexpr korv::ftp::ChrootWalkFailures kFailures = {
+        [] { KORV_ERR(KORL_ERR_OPEN); },
+        [] { KORV_ERR(KORL_ERR_READ); },
+    };
     korv::FileRewrite rw(KORV_FTP_CHROOT_CONF);
-    if (rw.Begin(fileno(fp.get())) < 0)
+    const int walked = korv::ftp::WalkChrootNames(
+        kFailures, [&](int fd) { return rw.Begin(fd) == 0; },
+        [&](char *name) {
+            // The file's spelling stays; the caller's name is not added again.
+            const int found = KORLSzListCaseFind(list, name);
+            if (found >= 0)
+                SzKORLSzListRemove(list, found);
+            return rw.PutLine(name) == 0;
+        });
+    // Only a list that does not exist is created; one that cannot be read stays as it is.
+    if (walked == 1)
+        return CreateList(list);
+    if (walked < 0)
         return -1;
-    korv::LineReader line(fp.get());
-    while (line.Next()) {
-        size_t len = 0;
-        char *name = korv::ftp::ChrootName(line.Text(&len));
-        if (!name)
-            continue;
-        // The file's spelling stays; the caller's name is not added again.
-        const int found = KORLSzListCaseFind(list, name);
-        if (found >= 0)
-            SzKORLSzListRemove(list, found);
-        if (rw.PutLine(name) < 0)
-            return -1;
-    }
-    if (line.Failed()) {
-        KORV_ERR(KORL_ERR_READ);
-        return -1;
-    }
     if (!PutNames(list, [&](const char *name) { return rw.PutLine(name) == 0; }))
         return -1;
     return rw.Commit() < 0 ? -1 : 0;

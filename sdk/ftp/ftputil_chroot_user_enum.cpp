@@ -35,31 +35,22 @@ extern "C" int KORVFTPEnumChrootUser(PKORLSZLIST *plist)
     } unsort{plist, &domain};
     const bool userHome = KORLFileCheckKeyValue(KORV_INFO_CONF, "enableduserhome", "yes", 0) == 1;
 
-    korv::UniqueFile fp(fopen(KORV_FTP_CHROOT_CONF, "r"));
-    if (!fp) {
-        if (errno == ENOENT)
-            return 0;
+    static constexpr auto kOpenFailed = [] {
         syslog(LOG_ERR, "%s(%d) fopen failed!! err=[%s]\n", __FILE_NAME__, __LINE__, strerror(errno));
-        return -1;
-    }
-    korv::LineReader line(fp.get());
-    while (line.Next()) {
-        size_t len = 0;
-        char *name = korv::ftp::ChrootName(line.Text(&len));
-        if (!name)
-            continue;
+    };
+    static constexpr korv::ftp::ChrootWalkFailures kFailures = {kOpenFailed, kOpenFailed};
+    const int walked = korv::ftp::WalkChrootNames(kFailures, [&](char *name) {
         const bool isDomain = strchr(name, '\\') != nullptr;
         if (isDomain && !userHome)
-            continue;
+            return true;
         if (KORLSzListPush(isDomain ? domain.addr() : plist, name) < 0) {
             syslog(LOG_ERR, "%s(%d) KORLSzListPush failed!! err=[%d]", __FILE_NAME__, __LINE__, KORLErrGet());
-            return -1;
+            return false;
         }
-    }
-    if (line.Failed()) {
-        syslog(LOG_ERR, "%s(%d) fopen failed!! err=[%s]\n", __FILE_NAME__, __LINE__, strerror(errno));
-        return -1;
-    }
+        return true;
+    });
+    if (walked != 0)
+        return walked == 1 ? 0 : -1;
     KORLSzListSort(*plist, KORL_SZLIST_UNSORTED);
     KORLSzListSort(domain.get(), KORL_SZLIST_UNSORTED);
     if (userHome && domain->nItem > 0 && !PslKORLSzListOr(plist, domain.get(), 0))

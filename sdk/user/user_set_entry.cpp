@@ -20,17 +20,24 @@ bool Exists(KORVUSERDB *set, const std::string &key)
 }
 
 // "#CURRENT_UID" moved to the uid just handed out. The user is stored already, so a failure here
-// is only logged: the next free-uid search skips the taken uid anyway.
+// is only logged: the next free-uid search skips the taken uid anyway. A marker that could not be
+// set is put back as it was, since the text files cannot be published without it.
 void MoveCurrentUid(KORVUSERDB *set, int uid)
 {
-    if (KORVBDbDelete(set->pPWDUID, KORV_BDB_KEY_CURRENT_UID, KORV_BDB_KEY_CURRENT_ID_LEN) != 0 &&
+    KORVBDB *ids = set->pPWDUID;
+    const int len = KORV_BDB_KEY_CURRENT_ID_LEN;
+    int32_t before = 0;
+    const bool had = korv::bdb::MarkerGet(ids, KORV_BDB_KEY_CURRENT_UID, len, &before) == 0;
+    if (KORVBDbDelete(ids, KORV_BDB_KEY_CURRENT_UID, len) != 0 &&
         KORLErrGet() != KORL_ERR_NOT_FOUND) {
         KORV_ERR(KORL_ERR_BDB_DELETE);
         KORV_LOG("delete %s failed. korverr=0x%04X", KORV_BDB_KEY_CURRENT_UID, KORLErrGet());
     }
-    if (korv::bdb::MarkerSet(set->pPWDUID, KORV_BDB_KEY_CURRENT_UID, KORV_BDB_KEY_CURRENT_ID_LEN, uid) != 0) {
+    if (korv::bdb::MarkerSet(ids, KORV_BDB_KEY_CURRENT_UID, len, uid) != 0) {
         KORV_ERR(KORL_ERR_BDB_WRITE);
         KORV_LOG("set %s to %d failed. korverr=0x%04X", KORV_BDB_KEY_CURRENT_UID, uid, KORLErrGet());
+        if (had && korv::bdb::MarkerSet(ids, KORV_BDB_KEY_CURRENT_UID, len, before) != 0)
+            KORV_LOG("set %s back to %d failed. korverr=0x%04X", KORV_BDB_KEY_CURRENT_UID, before, KORLErrGet());
     }
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -14,8 +15,10 @@
 #include "korv/autoblock.h"
 #include "korv/error.h"
 #include "korv/file.h"
+#include "korv/file_lock.h"
 #include "korv/mail.h"
 #include "korvtest.h"
+#include "lock_holder.h"
 #include "smtp_server.h"
 
 using namespace korvtest;
@@ -114,6 +117,68 @@ TEST(AutoBlockConfSet, FailedHupIsOnlyLogged)
     EXPECT_EQ(-1, KORVAutoBlockConfSet(nullptr));
     EXPECT_EQ(KORL_ERR_BAD_PARAM, KORLErrGet());
 }
+
+// The settings lock against a second process: readers share it, a writer waits for it alone, and
+// each call leaves it free again.
+struct LockCase {
+    const char *name;
+    int held;  // the other process's hold of lock_korvinfo, 0 for none
+    bool set;  // KORVAutoBlockConfSet, else KORVAutoBlockConfGet
+    int result;
+};
+
+const LockCase kLockCases[] = {
+    {"GetFree", 0, false, 0},
+    {"GetBesideReader", LOCK_SH, false, 0},
+    {"GetAgainstWriter", LOCK_EX, false, -1},
+    {"SetFree", 0, true, 0},
+    {"SetAgainstReader", LOCK_SH, true, -1},
+};
+
+void PrintTo(const LockCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class AutoBlockLock : public testing::TestWithParam<LockCase> {};
+
+TEST_P(AutoBlockLock, TakenAndReleased)
+{
+    const LockCase &c = GetParam();
+    InstallFtpd();
+    const std::string before = "autoblock_attempts=\"5\"\n";
+    write_file(KORV_INFO_CONF, before);
+    std::optional<Holder> other;
+    if (c.held) {
+        other.emplace(KORL_LOCK_KORVINFO | static_cast<unsigned>(c.held) | LOCK_NB);
+        ASSERT_TRUE(other->obtained());
+    }
+    KORVAUTOBLOCKCONF conf = {9, 0, 0, 0};
+    syslog_clear();
+    mark_error();
+    EXPECT_EQ(c.result, c.set ? KORVAutoBlockConfSet(&conf) : KORVAutoBlockConfGet(&conf));
+    if (c.result < 0) {
+        EXPECT_EQ(KORL_ERR_LOCK, KORLErrGet());
+        const std::string source = c.set ? "autoblock_conf_set.cpp" : "autoblock_conf_get.cpp";
+        EXPECT_TRUE(syslog_has_pattern(source + ":<L> ErrKORLFileLock() failed!! "
+                                                "file=[/etc/korvinfo.conf], korverr=[0x0400]"))
+            << syslog_dump();
+    }
+    const bool written = c.set && c.result == 0;
+    EXPECT_EQ(written ? "autoblock_attempts=\"9\"\n" : before, read_file(KORV_INFO_CONF));
+    EXPECT_EQ(written ? "-HUP 4242\n" : "", read_file("/tmp/kill.calls"));
+    if (!c.set && c.result == 0) {
+        EXPECT_EQ(5, conf.attempts);
+    }
+    if (other)
+        other->release();
+    // Nothing of this process's stays held.
+    Holder after(KORL_LOCK_KORVINFO | LOCK_EX | LOCK_NB);
+    EXPECT_TRUE(after.obtained());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AutoBlockLock, testing::ValuesIn(kLockCases),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 class AutoBlockNotice : public testing::Test {
 protected:

@@ -1,6 +1,7 @@
 // Users created, updated and renamed with every file and daemon that names them, and password
 // hashes stored, checked against the device's files afterwards and by the peers that read them.
 #include <crypt.h>
+#include <errno.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,6 +18,7 @@
 #include "korv/ftp.h"
 #include "korv/backup.h"
 #include "korv/crypt.h"
+#include "korv/simctl.h"
 #include "korv/string.h"
 #include "korv_crypt.h"
 #include "lock_holder.h"
@@ -255,7 +257,7 @@ void expectPeersAccept()
 
 struct SetCase {
     const char *label;
-    std::vector<Change> batch;
+    std::vector<Change> batch = {};
     int result;
     unsigned error = 0;  // the code of a failed call
     std::vector<Edit> passwd = {}, shadow = {}, conf = {}, smbpasswd = {}, group = {}, smbConf = {};
@@ -266,20 +268,66 @@ struct SetCase {
     int homeUid = -1, homeGid = -1;  // the owner of the created user's home
     int32_t currentUid = 1031;
     std::string logged = "";  // a message the call leaves
+    // A fault of the uid store during the call: "PUT" or "DEL" fails with EIO after `uidSkip`
+    // such requests passed, once or always; `uidStopped` requests are stopped in all.
+    const char *uidFault = nullptr;
+    uint64_t uidSkip = 0;
+    bool uidAlways = false;
+    int uidStopped = 0;
 };
 
+constexpr const char *kUidStore = KORV_USER_DB_PREFIX ".uid.0947";
+
+// carol created with the free uid 1032: her lines in the account files and her home, after the
+// edits the case has of its own.
+SetCase carolCreated(SetCase c)
+{
+    c.batch = {{nullptr, "carol", "password"}};
+    c.passwd = {{"bob:", "+carol:x:1032:100::/var/services/homes/carol:/bin/csh"}};
+    c.shadow = {{"bob:", "+carol:<MD5 of password>:<DAY>:0:99999:7:::"}};
+    c.conf.push_back({"bob:", "+carol:0:"});
+    c.smbpasswd = {{"bob:", std::string("+carol:1032:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}};
+    c.homes = {"admin", "alice", "bob", "guest", "carol"};
+    c.homeUid = 1032;
+    c.homeGid = 100;
+    return c;
+}
+
+const Edit kUidIndex1032 = {"#$", "#$_@UID__INDEX@_$1032$"};
+
 const std::vector<SetCase> kSetCases = {
-    {.label = "CreateWithFreeUid",
+    carolCreated({.label = "CreateWithFreeUid", .result = 0, .conf = {kUidIndex1032}, .currentUid = 1032}),
+    // The user's own records are stored first; moving the marker after them is only logged.
+    carolCreated({.label = "CreateMarkerNotSet",
+                  .result = 0,
+                  .currentUid = 1031,
+                  .logged = "set #CURRENT_UID to 1032 failed. korverr=0xB300",
+                  .uidFault = "PUT",
+                  .uidSkip = 1,
+                  .uidStopped = 1}),
+    carolCreated({.label = "CreateMarkerNotDeleted",
+                  .result = 0,
+                  .conf = {kUidIndex1032},
+                  .currentUid = 1032,
+                  .logged = "delete #CURRENT_UID failed. korverr=0xB400",
+                  .uidFault = "DEL",
+                  .uidStopped = 1}),
+    // A store that takes no marker at all cannot be published: nothing of the text files changes.
+    {.label = "CreateMarkerLost",
      .batch = {{nullptr, "carol", "password"}},
-     .result = 0,
-     .passwd = {{"bob:", "+carol:x:1032:100::/var/services/homes/carol:/bin/csh"}},
-     .shadow = {{"bob:", "+carol:<MD5 of password>:<DAY>:0:99999:7:::"}},
-     .conf = {{"#$", "#$_@UID__INDEX@_$1032$"}, {"bob:", "+carol:0:"}},
-     .smbpasswd = {{"bob:", std::string("+carol:1032:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
-     .homes = {"admin", "alice", "bob", "guest", "carol"},
-     .homeUid = 1032,
-     .homeGid = 100,
-     .currentUid = 1032},
+     .result = -1,
+     .currentUid = -999,
+     .logged = "set #CURRENT_UID back to 1031 failed. korverr=0x6C00",
+     .uidFault = "PUT",
+     .uidSkip = 1,
+     .uidAlways = true,
+     .uidStopped = 2},
+    {.label = "CreateUidRecordNotStored",
+     .batch = {{nullptr, "carol", "password"}},
+     .result = -1,
+     .logged = "UserSetNew() failed. korverr=0x6C00",
+     .uidFault = "PUT",
+     .uidStopped = 1},
     {.label = "CreateReservedName",
      .batch = {{nullptr, "rsync", "password"}},
      .result = 0,
@@ -422,10 +470,23 @@ TEST_P(UserSetTable, FilesAndSignalsAfterTheChange)
     for (KORVUSER &r : records)
         pointers.push_back(&r);
 
+    if (c.uidFault) {
+        // The stores are built before the fault waits for the call's own requests.
+        ASSERT_EQ(1031, currentUid());
+        korvsim::ctl::clear_requests();
+        korvsim::ctl::fail_request(kUidStore, c.uidFault, EIO, !c.uidAlways, c.uidSkip);
+    }
     syslog_clear();
     SignalRecorder scemd("/var/run/scemd.pid", {kScemd}), scheduler("/var/run/scheduler.pid", {SIGUSR1});
     mark_error();
     EXPECT_EQ(c.result, KORVUserSetList(olds.data(), pointers.data(), static_cast<int>(c.batch.size())));
+    if (c.uidFault) {
+        const auto stopped = korvsim::ctl::requests(kUidStore, c.uidFault);
+        EXPECT_EQ(static_cast<size_t>(c.uidStopped), stopped.size());
+        for (const auto &r : stopped)
+            EXPECT_EQ(EIO, r.err) << r.line;
+        korvsim::ctl::clear_faults();
+    }
     if (c.result != 0 && c.error) {
         EXPECT_EQ(c.error, KORLErrGet());
     }

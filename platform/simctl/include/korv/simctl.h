@@ -98,7 +98,8 @@ std::vector<Interface> interfaces();  // by name
 // Fault injection. `device` is a path, "*" for any device, "kernel" for the system calls, "net"
 // for the network socket and "net:NAME" for the requests about interface NAME.
 // Requests: OPEN READ WRITE LSEEK, the ioctl names of the request log, SYS401 SYS405 UPTIME,
-// SOCKET.
+// SOCKET, and PUT DEL of a record store (the device is the store's path; it must be named before
+// the store is opened).
 // The first `skip` matching requests pass, then the fault fires.
 void fail_request(const std::string &device, const std::string &request, int err, bool once = true,
                   uint64_t skip = 0);
