@@ -42,3 +42,14 @@ int UPDTConfigRemovePhpIni(void);
 int UPDTConfigCrontabFilters(void);
 // The old "/writeable" layout's files removed and its configurations saved to the volume.
 int UPDTConfigOldLayout(void);
+
+// The home directories of "/etc/passwd" under "/var/services/homes" (domain accounts dropped).
+int UPDTConfigPasswdHomes(void);
+// "/etc/korvuser.conf" written anew from the local users and their mail addresses.
+int UPDTConfigUserConfFile(void);
+// The mail service's groups and accounts, each added where it is missing.
+int UPDTConfigMailAccounts(void);
+// A bond in balance-alb mode becomes active-backup.
+int UPDTConfigBondAlbToActiveBackup(void);
+// The SqueezeCenter package's error-message files become links to the system's.
+int UPDTConfigSqueezeErrmsgLinks(void);

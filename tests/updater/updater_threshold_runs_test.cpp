@@ -59,6 +59,10 @@ const char kSmbAfter[] = "[global]\n\tworkgroup = WORKGROUP\n\tserver string = V
                          "\tftp disable download=yes\n\tread only = no\n"
                          "[photo]\n\tpath = /volume1/photo\n";
 const char kDenyBefore[] = "ALL: 10.0.0.7\n";
+const char kBobBefore[] = "bob:x:1026:100::/volume1/homes/bob:/bin/sh\n";
+const char kBobAfter[] = "bob:x:1026:100::/var/services/homes/bob:/bin/sh\n";
+const char kUserConfBefore[] = "#$_@UID__INDEX@_$1026$\nadmin:7:\nbob:7:\n";
+const char kSqueezeSys[] = "/var/packages/SqueezeCenter/target/MySQL/errmsg.sys";
 
 std::string setting(const char *key)
 {
@@ -105,6 +109,10 @@ void lay_out_unit(int build)
     write_file(std::string(kNetSetDir) + "/configbackup.dss", "set");
     write_file(kSmbConf, kSmbBefore);
     write_file(KORV_HOSTS_DENY, kDenyBefore);
+    write_file("/etc/passwd", read_file("/etc/passwd") + kBobBefore);
+    write_file("/etc/shadow", read_file("/etc/shadow") + "bob:*:14000:0:99999:7:::\n", 0600);
+    write_file("/etc/korvuser.conf", kUserConfBefore);
+    write_file(kSqueezeSys, "package's copy\n");
 }
 
 // Does the build set the flag, by this test's table.
@@ -214,6 +222,39 @@ void check_event_test(bool set, int, const updatertest::RunResult &)
     EXPECT_EQ(setting("eventtest"), set ? "<absent>" : "yes");
 }
 
+void check_passwd_homes(bool set, int, const updatertest::RunResult &)
+{
+    const std::string passwd = read_file("/etc/passwd");
+    EXPECT_NE(passwd.find(set ? kBobAfter : kBobBefore), std::string::npos) << passwd;
+}
+
+void check_user_conf(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(read_file("/etc/korvuser.conf"), set ? "bob:3:\n" : kUserConfBefore);
+}
+
+void check_mail_accounts(bool set, int, const updatertest::RunResult &)
+{
+    EXPECT_EQ(read_file("/etc/group").find("postfix:x:125:postfix\n") != std::string::npos, set);
+    EXPECT_EQ(read_file("/etc/passwd").find("dovecot:x:143:143:Dovecot User:/nonexist:/sbin/nologin\n") !=
+                  std::string::npos,
+              set);
+    EXPECT_EQ(read_file("/etc/shadow").find("dovecot:*:10933:0:99999:7:::\n") != std::string::npos, set);
+}
+
+void check_bond_alb(bool set, int, const updatertest::RunResult &)
+{
+    const std::string bond = korvtest::network_scripts()["ifcfg-bond0"];
+    EXPECT_EQ(bond.find("mode=active-backup") != std::string::npos, set) << bond;
+    EXPECT_EQ(bond.find("mode=balance-alb") != std::string::npos, !set) << bond;
+}
+
+void check_squeeze_links(bool set, int, const updatertest::RunResult &)
+{
+    struct stat st = {};
+    EXPECT_EQ(lstat(kSqueezeSys, &st) == 0 && S_ISLNK(st.st_mode), set);
+}
+
 void check_ftp_ports(bool set, int, const updatertest::RunResult &)
 {
     EXPECT_EQ(setting("ftphighport"), set ? "55663" : "55700");
@@ -304,14 +345,14 @@ const Flag kFlags[] = {
     {"gfRemoveJumboFrameRc", kAny, 251, check_jumbo_rc},
     {"gfMtuValueCap", kAny, 308, check_mtu_cap},
     {"gfMtuValueToEth0", kAny, 547, check_mtu_to_eth0},
-    {"gfPasswdHomes", kAny, 770, kAbsent},           // absent: the home directories in /etc/passwd
-    {"gfUserConfFile", kAny, 770, kAbsent},          // absent: /etc/korvuser.conf written anew
-    {"gfMailAccounts", kAny, 775, kAbsent},          // absent: the mail service's accounts
+    {"gfPasswdHomes", kAny, 770, check_passwd_homes},
+    {"gfUserConfFile", kAny, 770, check_user_conf},
+    {"gfMailAccounts", kAny, 775, check_mail_accounts},
     {"gfBond0Mtu", kAny, 865, check_bond0_mtu},
     {"gfFtpWriteOnly", kAny, 867, check_ftp_write_only},
-    {"gfBondAlbToActiveBackup", kAny, 886, kAbsent}, // absent: the bond mode step
+    {"gfBondAlbToActiveBackup", kAny, 886, check_bond_alb},
     {"gfFtpDenyToAutoBlock", kAny, 886, check_ftp_deny},
-    {"gfSqueezeErrmsgLinks", kAny, 887, kAbsent},    // absent: the SqueezeCenter links step
+    {"gfSqueezeErrmsgLinks", kAny, 887, check_squeeze_links},
     {"gfRemoveEventTest", kAny, 902, check_event_test},
     {"gfFtpPassiveRange", kAny, 659, check_ftp_ports},
     {"gfRsyncdConf", kAny, 483, check_rsyncd_conf},
