@@ -379,8 +379,9 @@ TEST(EraseBlock, OddSizesAreRefusedWithCode18)
         if (c.laidOut)
             tree.redboot.erase_size = c.erase;
         korvtest::build_update_tree(tree);
-        if (!c.laidOut)
+        if (!c.laidOut) {
             ASSERT_TRUE(ctl::set_erase_size(c.erase));
+        }
         FlashPicture before = updatertest::picture(false);
         korvtest::syslog_clear();
         ctl::clear_requests();

@@ -27,6 +27,8 @@ const char *When(UPDTSTEPTIME when)
     case UPDT_STEP_PRE_FLASH:
         return "before the flash";
     case UPDT_STEP_PHOTO:
+        return "the photo folders";
+    case UPDT_STEP_PHOTO_DB:
         return "the photo databases";
     case UPDT_STEP_CONFIG:
         return "the configuration stage";
