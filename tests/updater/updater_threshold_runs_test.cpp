@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -109,8 +110,13 @@ void lay_out_unit(int build)
     write_file(std::string(kNetSetDir) + "/configbackup.dss", "set");
     write_file(kSmbConf, kSmbBefore);
     write_file(KORV_HOSTS_DENY, kDenyBefore);
-    write_file("/etc/passwd", read_file("/etc/passwd") + kBobBefore);
-    write_file("/etc/shadow", read_file("/etc/shadow") + "bob:*:14000:0:99999:7:::\n", 0600);
+    // The system accounts a unit has for the mail group's and the FTP group's members.
+    write_file("/etc/passwd", read_file("/etc/passwd") + "smmsp:x:25:25:smmsp:/nonexist:/sbin/nologin\n" +
+                                  "nobody:x:99:100:nobody:/nonexist:/sbin/nologin\n" + kBobBefore);
+    write_file("/etc/shadow",
+               read_file("/etc/shadow") + "smmsp:*:10933:0:99999:7:::\nnobody:*:10933:0:99999:7:::\n" +
+                   "bob:*:14000:0:99999:7:::\n",
+               0600);
     write_file("/etc/korvuser.conf", kUserConfBefore);
     write_file(kSqueezeSys, "package's copy\n");
 }
@@ -222,10 +228,50 @@ void check_event_test(bool set, int, const updatertest::RunResult &)
     EXPECT_EQ(setting("eventtest"), set ? "<absent>" : "yes");
 }
 
+// shadow-utils reads the account files as the steps left them; the homes and shells it looks for
+// are laid out first, and the group file's index line is left out of its copy.
+void accounts_pass_shadow_utils()
+{
+    std::istringstream users(read_file("/etc/passwd"));
+    for (std::string line; std::getline(users, line);) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string x; std::getline(fields, x, ':');)
+            f.push_back(x);
+        if (f.size() < 7)
+            continue;
+        korvtest::make_dirs(f[5]);
+        if (!file_exists(f[6]))
+            korvtest::install_program(f[6], "#!/bin/sh\nexit 0\n");
+    }
+    std::string out;
+    EXPECT_EQ(korvtest::run_shell("pwck -r /etc/passwd /etc/shadow 2>&1", &out), 0) << out;
+    std::string groups;
+    std::istringstream in(read_file("/etc/group"));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("#", 0) != 0)
+            groups += line + "\n";
+    write_file("/tmp/group.checked", groups);
+    EXPECT_EQ(korvtest::run_shell("grpck -r /tmp/group.checked 2>&1", &out), 0) << out;
+}
+
+// The FTP server's system group and accounts, uid and gid 21, added where the build is old.
+void check_ftp_accounts(bool set, int, const updatertest::RunResult &)
+{
+    const std::string group = read_file("/etc/group"), passwd = read_file("/etc/passwd");
+    EXPECT_EQ(group.find("ftp:x:21:") != std::string::npos, set) << group;
+    for (const char *line : {"ftp:x:21:21:Anonymous FTP User:/nonexist:/sbin/nologin\n",
+                             "anonymous:x:21:21:Anonymous FTP User:/nonexist:/sbin/nologin\n"})
+        EXPECT_EQ(passwd.find(line) != std::string::npos, set) << passwd;
+    EXPECT_EQ(read_file("/etc/shadow").find("anonymous:*:10933:0:99999:7:::\n") != std::string::npos, set);
+    accounts_pass_shadow_utils();
+}
+
 void check_passwd_homes(bool set, int, const updatertest::RunResult &)
 {
     const std::string passwd = read_file("/etc/passwd");
     EXPECT_NE(passwd.find(set ? kBobAfter : kBobBefore), std::string::npos) << passwd;
+    accounts_pass_shadow_utils();
 }
 
 void check_user_conf(bool set, int, const updatertest::RunResult &)
@@ -240,6 +286,7 @@ void check_mail_accounts(bool set, int, const updatertest::RunResult &)
                   std::string::npos,
               set);
     EXPECT_EQ(read_file("/etc/shadow").find("dovecot:*:10933:0:99999:7:::\n") != std::string::npos, set);
+    accounts_pass_shadow_utils();
 }
 
 void check_bond_alb(bool set, int, const updatertest::RunResult &)
@@ -340,7 +387,7 @@ const Flag kFlags[] = {
     {"gfDumpPgsqlDbs", kAny, 882, kAbsent},          // absent: the photo database steps
     {"gfRemoveRcAtalk", kAny, 107, check_rc_atalk},
     {"gfRemovePapdConf", kAny, 210, check_papd_conf},
-    {"gfFtpSystemAccounts", kAny, 229, kAbsent},     // absent: the FTP accounts step
+    {"gfFtpSystemAccounts", kAny, 229, check_ftp_accounts},
     {"gfRemoveProfile", kAny, 250, check_profile},
     {"gfRemoveJumboFrameRc", kAny, 251, check_jumbo_rc},
     {"gfMtuValueCap", kAny, 308, check_mtu_cap},
