@@ -72,14 +72,6 @@ std::vector<std::string> Dumps(const std::string &volume)
     return lines;
 }
 
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
-{
-    std::vector<std::string> out;
-    for (const auto &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 struct RunCase {
     const char *name;
     const char *build;  // the installed build
@@ -128,18 +120,18 @@ INSTANTIATE_TEST_SUITE_P(
     Builds, PhotoRun,
     testing::Values(
         RunCase{"From410", "410", {}, Flash::RedBoot,
-                Join({{kFind, kStart}, Tables(), Video(), Drop(), Dumps("/volume1"), {kIndex}}), "/volume1"},
-        RunCase{"From500", "500", {}, Flash::RedBoot, Join({{kFind, kStart}, Drop(), Dumps("/volume1"), {kIndex}}),
+                updatertest::join({{kFind, kStart}, Tables(), Video(), Drop(), Dumps("/volume1"), {kIndex}}), "/volume1"},
+        RunCase{"From500", "500", {}, Flash::RedBoot, updatertest::join({{kFind, kStart}, Drop(), Dumps("/volume1"), {kIndex}}),
                 "/volume1"},
-        RunCase{"From702", "702", {}, Flash::RedBoot, Join({{kFind, kStart}, Drop(), Dumps("/volume1"), {kIndex}}),
+        RunCase{"From702", "702", {}, Flash::RedBoot, updatertest::join({{kFind, kStart}, Drop(), Dumps("/volume1"), {kIndex}}),
                 "/volume1"},
-        RunCase{"From867", "867", {}, Flash::RedBoot, Join({{kStart}, Drop(), Dumps("/volume1"), {kIndex}}),
+        RunCase{"From867", "867", {}, Flash::RedBoot, updatertest::join({{kStart}, Drop(), Dumps("/volume1"), {kIndex}}),
                 "/volume1"},
-        RunCase{"From870", "870", {}, Flash::RedBoot, Join({{kStart}, Dumps("/volume1"), {kIndex}}), "/volume1"},
-        RunCase{"From882", "882", {}, Flash::RedBoot, Join({{kStart}, Dumps("/volume1"), {kIndex}}), "/volume1"},
+        RunCase{"From870", "870", {}, Flash::RedBoot, updatertest::join({{kStart}, Dumps("/volume1"), {kIndex}}), "/volume1"},
+        RunCase{"From882", "882", {}, Flash::RedBoot, updatertest::join({{kStart}, Dumps("/volume1"), {kIndex}}), "/volume1"},
         RunCase{"From883", "883", {}, Flash::RedBoot, {}, nullptr},
         RunCase{"From870OtherVolume", "870", {"-v", "/volume2"}, Flash::RedBoot,
-                Join({{kStart}, Dumps("/volume2"), {kIndex}}), "/volume2"},
+                updatertest::join({{kStart}, Dumps("/volume2"), {kIndex}}), "/volume2"},
         RunCase{"GroupUpdate", "410", {"-g"}, Flash::RedBoot, {}, nullptr},
         RunCase{"MSysRoad", "410", {}, Flash::MSys, {}, nullptr}),
     [](const testing::TestParamInfo<RunCase> &i) { return std::string(i.param.name); });

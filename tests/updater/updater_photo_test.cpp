@@ -13,6 +13,7 @@
 #include "korvtest.h"
 #include "run_state.h"
 #include "updater_photo.h"
+#include "updater_run.h"
 
 using korvtest::program_runs;
 
@@ -48,14 +49,6 @@ std::vector<std::string> Dumps()
     return lines;
 }
 
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
-{
-    std::vector<std::string> out;
-    for (const auto &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 class PhotoSteps : public testing::Test {
 protected:
     void SetUp() override
@@ -88,8 +81,8 @@ TEST_P(PhotoStep, RunsItsCommandsAlone)
 INSTANTIATE_TEST_SUITE_P(
     Steps, PhotoStep,
     testing::Values(StepCase{"EaDir", UpdatePhotoEaDir, {kFind}},
-                    StepCase{"ImageTables", UpdatePhotoImageTables, Join({Sql(kAlterImage), Sql(kAlterUser)})},
-                    StepCase{"VideoTables", CreatePhotoVideoTables, Join({Sql(kVideoComment), Sql(kVideoDesc)})},
+                    StepCase{"ImageTables", UpdatePhotoImageTables, updatertest::join({Sql(kAlterImage), Sql(kAlterUser)})},
+                    StepCase{"VideoTables", CreatePhotoVideoTables, updatertest::join({Sql(kVideoComment), Sql(kVideoDesc)})},
                     StepCase{"DropMediaServer",
                              DropMediaServerDb,
                              {"su -l admin -c /usr/korv/pgsql/bin/dropdb mediaserver", "dropdb mediaserver"}},
@@ -183,12 +176,12 @@ INSTANTIATE_TEST_SUITE_P(
     Flags, PhotoStage,
     testing::Values(
         StageCase{"Everything", 3, 1, 1, 1,
-                  Join({{kFind}, kStart, Sql(kAlterImage), Sql(kAlterUser), Sql(kVideoComment), Sql(kVideoDesc),
+                  updatertest::join({{kFind}, kStart, Sql(kAlterImage), Sql(kAlterUser), Sql(kVideoComment), Sql(kVideoDesc),
                         kDrop, Dumps(), {kIndex}})},
-        StageCase{"VideoOnly", 2, 0, 0, 0, Join({kStart, Sql(kVideoComment), Sql(kVideoDesc), {kIndex}})},
-        StageCase{"TablesOnly", 1, 0, 0, 0, Join({kStart, Sql(kAlterImage), Sql(kAlterUser), {kIndex}})},
-        StageCase{"DropOnly", 0, 1, 0, 0, Join({kStart, kDrop, {kIndex}})},
-        StageCase{"DumpsOnly", 0, 0, 1, 0, Join({kStart, Dumps(), {kIndex}})},
+        StageCase{"VideoOnly", 2, 0, 0, 0, updatertest::join({kStart, Sql(kVideoComment), Sql(kVideoDesc), {kIndex}})},
+        StageCase{"TablesOnly", 1, 0, 0, 0, updatertest::join({kStart, Sql(kAlterImage), Sql(kAlterUser), {kIndex}})},
+        StageCase{"DropOnly", 0, 1, 0, 0, updatertest::join({kStart, kDrop, {kIndex}})},
+        StageCase{"DumpsOnly", 0, 0, 1, 0, updatertest::join({kStart, Dumps(), {kIndex}})},
         // The rights alone start no database service and no re-index.
         StageCase{"EaDirOnly", 0, 0, 0, 1, {kFind}}, StageCase{"Nothing", 0, 0, 0, 0, {}}),
     [](const testing::TestParamInfo<StageCase> &i) { return std::string(i.param.name); });
@@ -201,7 +194,7 @@ TEST_F(PhotoSteps, ServiceThatDiesIsLoggedAndTheStepsGoOn)
     UPDTRunPhotoSteps();
     EXPECT_TRUE(korvtest::syslog_has_pattern("updater: <L>: failed to start postgre database.", LOG_ERR))
         << korvtest::syslog_dump();
-    EXPECT_EQ(program_runs(), Join({Dumps(), {kIndex}}));
+    EXPECT_EQ(program_runs(), updatertest::join({Dumps(), {kIndex}}));
 }
 
 // A service script that only fails (exit status) is not a failed start: nothing is logged.
@@ -211,7 +204,7 @@ TEST_F(PhotoSteps, ServiceExitStatusIsNotLooked)
     gfDropMediaServerDb = 1;
     UPDTRunPhotoSteps();
     EXPECT_FALSE(korvtest::syslog_contains("failed to start postgre database")) << korvtest::syslog_dump();
-    EXPECT_EQ(program_runs(), Join({kDrop, {kIndex}}));
+    EXPECT_EQ(program_runs(), updatertest::join({kDrop, {kIndex}}));
 }
 
 }  // namespace

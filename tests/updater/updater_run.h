@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -40,5 +41,14 @@ RunResult run_updater(const RunSpec &spec = {});
 
 // The exact bytes of a progress value.
 std::string progress(char stage, int value);
+
+// The lists one after the other: a run's expected lines from its steps' own.
+inline std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> out;
+    for (const auto &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
 
 }  // namespace updatertest
