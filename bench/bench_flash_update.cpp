@@ -109,6 +109,10 @@ void LayOut(int mib)
         flash.layout.push_back({p.name, p.device, p.blocks, p.blocks * kBlock - 0x1000});
     if (laid != mib) {
         korvtest::UpdateTree tree;
+        // A unit of a recent build: the flash work and the steps of every update, not the
+        // migrations of old builds, are what the bare side stands for.
+        tree.identity.buildnumber = "950";
+        tree.package.buildnumber = "1000";
         tree.redboot = flash;
         for (const Partition &p : kLayout)
             if (strcmp(p.name, "FIS Directory") != 0)

@@ -159,9 +159,6 @@ void UPDTLogFormat(const char *format, ...) __attribute__((format(printf, 1, 2))
 // The package analysis.
 int ErrUPDTIAnalyze_WholeSystem(void);
 int UPDTCheckSysPartitionSize(int64_t extractKiB);
-// Whether the system partition is the RAID array "/dev/md0": the factory setting "supportraid"
-// begins with "yes" in any case. Read from the settings file itself, without a shell program.
-int UPDTSupportRaid(void);
 int UPDTIsSysPartitionResizable(int64_t partition1Sectors);
 int UPDTCompareVersion(const char *a, const char *b);
 void UPDTSetUpgradeFlags(int buildNumber);

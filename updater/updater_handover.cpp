@@ -26,7 +26,7 @@ void UPDTMarkNormalShutdown(void)
     // The new firmware reads the mark on the system partition; the installer has it mounted
     // only once this mount is done. Failures are left to the messages of the commands.
     if (gfInstaller) {
-        UPDTExecute(UPDTSupportRaid() ? "mount /dev/md0 /tmpRoot" : "mount /dev/hda1 /tmpRoot");
+        UPDTExecute(KORVConfSupportRaid() ? "mount /dev/md0 /tmpRoot" : "mount /dev/hda1 /tmpRoot");
         UPDTExecute("touch /tmpRoot/.NormalShutdown");
     } else {
         UPDTExecute("touch /.NormalShutdown");

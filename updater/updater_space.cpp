@@ -1,10 +1,8 @@
 // Room on the system partition: the RAID array "/dev/md0", or partition 1 of "/dev/hda".
 #include <stdint.h>
-#include <strings.h>
 #include <syslog.h>
 
 #include "korv/error.h"
-#include "korv/file.h"
 #include "korv/raid.h"
 #include "updater.h"
 
@@ -32,19 +30,11 @@ int UPDTIsSysPartitionResizable(int64_t partition1Sectors)
     return partition1Sectors == 273042 || partition1Sectors == 530082 ? 1 : 0;
 }
 
-int UPDTSupportRaid(void)
-{
-    char value[256] = "";
-    if (KORLFileGetKeyValue("/etc.defaults/korvinfo.conf", "supportraid", value, sizeof value, 0) <= 0)
-        return 0;
-    return strncasecmp(value, "yes", 3) == 0 ? 1 : 0;
-}
-
 int UPDTCheckSysPartitionSize(int64_t extractKiB)
 {
     // KiB; 64 bits, since an array of 4 TiB and more does not fit 32.
     uint64_t capacity = 0;
-    if (UPDTSupportRaid()) {
+    if (KORVConfSupportRaid()) {
         KORVRAIDINFO *info = nullptr;
         int rc = KORVRaidInfoGet("/dev/md0", &info);
         if (rc != 1) {
