@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <sstream>
 #include <string>
@@ -64,6 +65,7 @@ const char kBobBefore[] = "bob:x:1026:100::/volume1/homes/bob:/bin/sh\n";
 const char kBobAfter[] = "bob:x:1026:100::/var/services/homes/bob:/bin/sh\n";
 const char kUserConfBefore[] = "#$_@UID__INDEX@_$1026$\nadmin:7:\nbob:7:\n";
 const char kSqueezeSys[] = "/var/packages/SqueezeCenter/target/MySQL/errmsg.sys";
+const char kPhotoDir[] = "/var/services/photo/2009";
 
 std::string setting(const char *key)
 {
@@ -119,6 +121,10 @@ void lay_out_unit(int build)
                0600);
     write_file("/etc/korvuser.conf", kUserConfBefore);
     write_file(kSqueezeSys, "package's copy\n");
+    korvtest::make_dirs(std::string(kPhotoDir) + "/@eaDir");
+    write_file(std::string(kPhotoDir) + "/@eaDir/a.jpg", "thumb", 0600);
+    chmod((std::string(kPhotoDir) + "/@eaDir").c_str(), 0700);
+    chmod(kPhotoDir, 0750);
 }
 
 // Does the build set the flag, by this test's table.
@@ -367,6 +373,139 @@ void check_codepage(bool set, int, const updatertest::RunResult &)
     EXPECT_EQ(setting("codepage_apple"), set ? "<absent>" : "10000");
 }
 
+// The photo steps run through the shell; their programs record each run (the su line, then the
+// tool's own), and the log read back gives their order in the run.
+const char kStartDb[] = "S20pgsql.sh start";
+const char kReindex[] = "korvindex -R all";
+const char kDumpDir[] = "/volume1/.@pgsql_upgrade";
+const char *const kDumpedDbs[] = {"photo", "download", "surveillance", "roundcubemail"};
+const char *const kDatabaseFlags[] = {"gfPhotoDbUpgrade_tables", "gfPhotoDbUpgrade_video", "gfDropMediaServerDb",
+                                      "gfDumpPgsqlDbs"};
+
+std::vector<std::string> photo_runs()
+{
+    std::vector<std::string> out;
+    for (const auto &line : korvtest::program_runs()) {
+        std::string name = line.substr(0, line.find(' '));
+        for (const char *tool : {"find", "S20pgsql.sh", "su", "psql", "dropdb", "pg_dump", "korvindex"})
+            if (name == tool)
+                out.push_back(line);
+    }
+    return out;
+}
+
+std::vector<std::string> sql_runs(std::initializer_list<const char *> statements)
+{
+    std::vector<std::string> out;
+    for (const char *sql : statements) {
+        out.push_back(std::string("su -l admin -c /usr/korv/pgsql/bin/psql photo -c '") + sql + "'");
+        out.push_back(std::string("psql photo -c ") + sql);
+    }
+    return out;
+}
+
+// Each photo step's runs, in the order the steps come.
+std::vector<std::string> photo_step_runs(const std::string &flag)
+{
+    if (flag == "gfPhotoEaDir")
+        return {"find /var/services/photo/ -type d -name @eaDir -exec /bin/chmod -R 777 {} ;"};
+    if (flag == "gfPhotoDbUpgrade_tables")
+        return sql_runs({"ALTER TABLE photo_image ALTER timetaken TYPE varchar(64)",
+                         "ALTER TABLE photo_user ADD COLUMN admin bool DEFAULT false"});
+    if (flag == "gfPhotoDbUpgrade_video")
+        // As psql gets them: the shell has taken the double quotes around "comment".
+        return sql_runs({"CREATE TABLE video_comment(id serial NOT NULL,path text NOT NULL,name varchar(100),email "
+                         "varchar(128),comment text,date timestamp,updated char(1),CONSTRAINT video_comment_pkey "
+                         "PRIMARY KEY (id)) WITH OIDS;ALTER TABLE video_comment OWNER TO admin;",
+                         "CREATE TABLE video_desc(id serial NOT NULL,path text NOT NULL, title text, description "
+                         "text,updated char(1),CONSTRAINT video_pkey PRIMARY KEY (id),CONSTRAINT video_path_key "
+                         "UNIQUE (path)) WITH OIDS;ALTER TABLE video_desc OWNER TO admin;"});
+    if (flag == "gfDropMediaServerDb")
+        return {"su -l admin -c /usr/korv/pgsql/bin/dropdb mediaserver", "dropdb mediaserver"};
+    std::vector<std::string> dumps;
+    for (const char *db : kDumpedDbs)
+        dumps.push_back(std::string("pg_dump -C -o -U admin ") + db);
+    return dumps;
+}
+
+// The step's runs come in one piece exactly when the build sets its flag: after the runs of the
+// steps before it and the database service's start, before those of the steps after it and the
+// re-index, which ends the photo runs. The service starts and the re-index runs exactly when one
+// of the database flags is set.
+void check_photo_runs(const char *flag, bool set, int build)
+{
+    const std::vector<std::string> runs = photo_runs();
+    const std::vector<std::string> own = photo_step_runs(flag);
+    bool database = false;
+    for (const char *f : kDatabaseFlags)
+        database = database || sets(f, build);
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), kStartDb), database ? 1 : 0) << testing::PrintToString(runs);
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), kReindex), database ? 1 : 0) << testing::PrintToString(runs);
+    if (database) {
+        EXPECT_EQ(runs.back(), kReindex) << testing::PrintToString(runs);
+    }
+    auto at = std::search(runs.begin(), runs.end(), own.begin(), own.end());
+    if (!set) {
+        for (const auto &line : own)
+            EXPECT_EQ(std::count(runs.begin(), runs.end(), line), 0) << line;
+        return;
+    }
+    ASSERT_NE(at, runs.end()) << testing::PrintToString(runs);
+    for (const auto &line : own)
+        EXPECT_EQ(std::count(runs.begin(), runs.end(), line), 1) << line;
+    const std::vector<std::string> before(runs.begin(), at), after(at + own.size(), runs.end());
+    bool earlier = true;
+    for (const char *step :
+         {"gfPhotoEaDir", "gfPhotoDbUpgrade_tables", "gfPhotoDbUpgrade_video", "gfDropMediaServerDb", "gfDumpPgsqlDbs"}) {
+        if (std::string(step) == flag) {
+            earlier = false;
+            continue;
+        }
+        const std::vector<std::string> &wrong_side = earlier ? after : before;
+        for (const auto &line : photo_step_runs(step))
+            EXPECT_EQ(std::count(wrong_side.begin(), wrong_side.end(), line), 0)
+                << line << " on the wrong side of " << flag;
+    }
+    if (std::string(flag) != "gfPhotoEaDir") {
+        EXPECT_EQ(std::count(before.begin(), before.end(), kStartDb), 1) << testing::PrintToString(runs);
+    }
+}
+
+// chmod -R 777 opens up every "@eaDir" and what it holds; other folders keep their rights.
+void check_photo_ea_dir(bool set, int build, const updatertest::RunResult &)
+{
+    check_photo_runs("gfPhotoEaDir", set, build);
+    const std::string ea = std::string(kPhotoDir) + "/@eaDir";
+    EXPECT_EQ(mode_of(ea.c_str()), set ? 0777u : 0700u);
+    EXPECT_EQ(mode_of((ea + "/a.jpg").c_str()), set ? 0777u : 0600u);
+    EXPECT_EQ(mode_of(kPhotoDir), 0750u);
+}
+
+void check_photo_tables(bool set, int build, const updatertest::RunResult &)
+{
+    check_photo_runs("gfPhotoDbUpgrade_tables", set, build);
+}
+
+void check_photo_video(bool set, int build, const updatertest::RunResult &)
+{
+    check_photo_runs("gfPhotoDbUpgrade_video", set, build);
+    EXPECT_EQ(korvtest::syslog_contains("Update photo db to add video tables"), set) << korvtest::syslog_dump();
+}
+
+void check_drop_media_server(bool set, int build, const updatertest::RunResult &)
+{
+    check_photo_runs("gfDropMediaServerDb", set, build);
+}
+
+// The dumps, one file a database, stay in the data volume's folder for the new firmware.
+void check_pgsql_dumps(bool set, int build, const updatertest::RunResult &)
+{
+    check_photo_runs("gfDumpPgsqlDbs", set, build);
+    EXPECT_EQ(file_exists(kDumpDir), set);
+    for (const char *db : kDumpedDbs)
+        EXPECT_EQ(file_exists(std::string(kDumpDir) + "/" + db + ".sql"), set) << db;
+}
+
 // A flag, the installed builds that set it (both included), and its step's check. A step not
 // built yet has no check: its row is marked absent, and its engineer fills the check in; the
 // run's own checks hold for its rows all the same.
@@ -381,10 +520,10 @@ constexpr Check kAbsent = nullptr;
 // tested with the flash, and the old layout needs a "/writeable" with room for the package.
 const Flag kFlags[] = {
     {"gfDriverBuffer_cleared", kAny, 350, check_driver_buffer},
-    {"gfPhotoDbUpgrade_tables", 401, 424, kAbsent},  // absent: the photo database steps
-    {"gfPhotoDbUpgrade_video", 401, 481, kAbsent},   // absent: the photo database steps
-    {"gfDropMediaServerDb", kAny, 867, kAbsent},     // absent: the photo database steps
-    {"gfDumpPgsqlDbs", kAny, 882, kAbsent},          // absent: the photo database steps
+    {"gfPhotoDbUpgrade_tables", 401, 424, check_photo_tables},
+    {"gfPhotoDbUpgrade_video", 401, 481, check_photo_video},
+    {"gfDropMediaServerDb", kAny, 867, check_drop_media_server},
+    {"gfDumpPgsqlDbs", kAny, 882, check_pgsql_dumps},
     {"gfRemoveRcAtalk", kAny, 107, check_rc_atalk},
     {"gfRemovePapdConf", kAny, 210, check_papd_conf},
     {"gfFtpSystemAccounts", kAny, 229, check_ftp_accounts},
@@ -406,7 +545,7 @@ const Flag kFlags[] = {
     {"gfRsyncdSecrets", kAny, 552, check_rsyncd_secrets},
     {"gfSmmspGroup", kAny, 555, check_smmsp},
     {"gfUsbBackup", kAny, 681, check_usb_backup},
-    {"gfPhotoEaDir", kAny, 702, kAbsent},            // absent: the photo folders' rights
+    {"gfPhotoEaDir", kAny, 702, check_photo_ea_dir},
     {"gfNetBackupSets", kAny, 770, check_net_backup},
     {"gfCodepage", kAny, 807, check_codepage},
 };
