@@ -276,6 +276,20 @@ struct SetCase {
     int uidStopped = 0;
 };
 
+// bob renamed robert (uid 1031): his lines in the account files, the groups, smb.conf and his
+// home, besides what the case has of its own.
+SetCase bobRenamedRobert(SetCase c)
+{
+    c.passwd = {{"bob:", "robert:x:1031:100::/var/services/homes/robert:/bin/csh"}};
+    c.shadow = {{"bob:", "robert:<MD5 of password>:<DAY>:0:99999:7:::"}};
+    c.conf = {{"bob:", "robert:0:"}};
+    c.smbpasswd = {{"bob:", std::string("robert:1031:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}};
+    c.group = {{"staff:", "staff:x:65600:alice,robert"}, {"devs:", "devs:x:65601:robert"}};
+    c.smbConf = {{"\tinvalid users=nobody,bob", "\tinvalid users=nobody,robert,nobody"}};
+    c.homes = {"admin", "alice", "robert", "guest"};
+    return c;
+}
+
 constexpr const char *kUidStore = KORV_USER_DB_PREFIX ".uid.0947";
 
 // carol created with the free uid 1032: her lines in the account files and her home, after the
@@ -390,31 +404,17 @@ const std::vector<SetCase> kSetCases = {
      .batch = {{"ghost", "ghost", "password"}},
      .result = -1,
      .logged = "szOldName=[ghost] is NOT EXIST."},
-    {.label = "SameUserTwice",
-     .batch = {{"bob", "robert", "password"}, {"bob", "bobby", "password"}},
-     .result = 0,
-     .passwd = {{"bob:", "robert:x:1031:100::/var/services/homes/robert:/bin/csh"}},
-     .shadow = {{"bob:", "robert:<MD5 of password>:<DAY>:0:99999:7:::"}},
-     .conf = {{"bob:", "robert:0:"}},
-     .smbpasswd = {{"bob:", std::string("robert:1031:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
-     .group = {{"staff:", "staff:x:65600:alice,robert"}, {"devs:", "devs:x:65601:robert"}},
-     .smbConf = {{"\tinvalid users=nobody,bob", "\tinvalid users=nobody,robert,nobody"}},
-     .ftp = "alice\nrobert\n",
-     .homes = {"admin", "alice", "robert", "guest"},
-     .logged = "Duplicated key:[BOB]"},
-    {.label = "FtpListUnreadable",
-     .batch = {{"bob", "robert", "password"}},
-     .result = -1,
-     .passwd = {{"bob:", "robert:x:1031:100::/var/services/homes/robert:/bin/csh"}},
-     .shadow = {{"bob:", "robert:<MD5 of password>:<DAY>:0:99999:7:::"}},
-     .conf = {{"bob:", "robert:0:"}},
-     .smbpasswd = {{"bob:", std::string("robert:1031:") + kLmPassword + ":" + kNtPassword + ":[U          ]:LCT-<NOW>:"}},
-     .group = {{"staff:", "staff:x:65600:alice,robert"}, {"devs:", "devs:x:65601:robert"}},
-     .smbConf = {{"\tinvalid users=nobody,bob", "\tinvalid users=nobody,robert,nobody"}},
-     .ftpBefore = "",
-     .ftp = "",
-     .homes = {"admin", "alice", "robert", "guest"},
-     .logged = ""},
+    bobRenamedRobert({.label = "SameUserTwice",
+                      .batch = {{"bob", "robert", "password"}, {"bob", "bobby", "password"}},
+                      .result = 0,
+                      .ftp = "alice\nrobert\n",
+                      .logged = "Duplicated key:[BOB]"}),
+    bobRenamedRobert({.label = "FtpListUnreadable",
+                      .batch = {{"bob", "robert", "password"}},
+                      .result = -1,
+                      .ftpBefore = "",
+                      .ftp = "",
+                      .logged = ""}),
     {.label = "GuestEmptyPassword",
      .batch = {{"guest", "guest", ""}},
      .result = 0,
