@@ -169,10 +169,9 @@ std::string syslog_dump()
 
 void install_updater(const std::string &path)
 {
-    std::string program = read_file(std::string(KORV_BINARY_DIR) + "/bin/updater");
-    if (program.empty())
+    if (!file_exists(KORV_BINARY_DIR "/bin/updater"))
         throw std::runtime_error("no updater in " KORV_BINARY_DIR "/bin");
-    write_file(path, program, 0755);
+    copy_file(KORV_BINARY_DIR "/bin/updater", path, 0755);
 }
 
 int run_shell(const std::string &command, std::string *output)

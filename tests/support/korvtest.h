@@ -12,6 +12,7 @@ namespace korvtest {
 // tree builders, which write the tree through them.)
 void write_file(const std::string &path, const std::string &content, mode_t mode = 0644);
 std::string read_file(const std::string &path);  // "" when missing; see file_exists
+void copy_file(const std::string &from, const std::string &to, mode_t mode = 0644);  // a copy with that mode
 bool file_exists(const std::string &path);
 void make_dirs(const std::string &path, mode_t mode = 0755);
 void remove_tree(const std::string &path);
