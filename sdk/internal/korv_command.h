@@ -22,11 +22,13 @@
 // kept from the failing call when the result is -1.
 #pragma once
 
+#include <spawn.h>
 #include <stddef.h>
 
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace korv::proc {
 
@@ -72,12 +74,34 @@ inline int Run(std::initializer_list<const char *> argv, RunOptions options = {}
     return Run(std::span<const char *const>(argv.begin(), argv.size()), options);
 }
 
-// command through "/bin/sh -c", as system() runs it: the wait status, or -1.
+// command as "/bin/sh -c" runs it, as system() does: the wait status, or -1. A plain command
+// (PlainWords) whose program is found (PlainProgram) is started directly, with what system()
+// gives the shell: SIGINT and SIGQUIT ignored and SIGCHLD blocked in the caller while it waits,
+// the caller's environment, descriptors and directory. Any other command, and one whose program
+// cannot be started, goes to the shell, whose messages and statuses (127, 126) are kept.
 int RunShell(const char *command);
 
-// The first line of command's standard output (through the shell), cut to size - 1 bytes and
-// NUL-terminated, the newline kept: 1; 0 when it printed nothing; -1 when it could not be started.
+// The first line of command's standard output, cut to size - 1 bytes and NUL-terminated, the
+// newline kept: 1; 0 when it printed nothing; -1 when it could not be started. A plain command
+// is started directly with its output on a pipe, any other through the shell (popen).
 int FirstLine(const char *command, char *line, size_t size);
+
+// The words of command when "/bin/sh -c" would only split it at its spaces and run the first
+// word as a program: true with words filled. Only letters, digits, "/._@+=,:%-" and spaces,
+// outside quotes or in double quotes (a word may be an empty quote pair). False, for the shell,
+// on anything else, an empty command, a first word that is empty, holds "=", or is a built-in
+// or keyword of the shell.
+bool PlainWords(const char *command, std::vector<std::string> &words);
+
+// The program a plain command's first word names, found as the shell finds it: the word itself
+// when it is an absolute path, else the first regular executable file of that name in PATH.
+// "" for the shell: a relative path, no PATH, an empty or relative PATH entry reached before the
+// program, or no such program.
+std::string PlainProgram(const std::string &word);
+
+// posix_spawn of program with words as its arguments and the caller's environment: its result.
+int SpawnWords(pid_t *pid, const std::string &program, const std::vector<std::string> &words,
+               const posix_spawn_file_actions_t *actions, const posix_spawnattr_t *attr);
 
 // The device's event-log command "/usr/korv/bin/korvlogset1" with its class, level and code.
 int RunEventLogSet(const char *eventClass, const char *level, const char *code);

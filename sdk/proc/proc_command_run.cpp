@@ -1,11 +1,14 @@
 // Programs run by their argument list, without a shell, and command lines run through one.
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <vector>
 
 #include "korv_command.h"
@@ -44,6 +47,95 @@ int Wait(pid_t pid)
         if (errno != EINTR)
             return -1;
     }
+}
+
+// What system() does to the caller while its command runs: SIGINT and SIGQUIT ignored (once
+// for all threads waiting at the same time) and SIGCHLD blocked; undone on scope exit. The
+// child gets the mask from before and the default action for each of the two not ignored before.
+class SystemSignals {
+public:
+    SystemSignals()
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (users_++ == 0) {
+                sigaction(SIGINT, &ignore, &savedInt_);
+                sigaction(SIGQUIT, &ignore, &savedQuit_);
+            }
+            sigemptyset(&childDefaults_);
+            if (savedInt_.sa_handler != SIG_IGN)
+                sigaddset(&childDefaults_, SIGINT);
+            if (savedQuit_.sa_handler != SIG_IGN)
+                sigaddset(&childDefaults_, SIGQUIT);
+        }
+        sigset_t child;
+        sigemptyset(&child);
+        sigaddset(&child, SIGCHLD);
+        pthread_sigmask(SIG_BLOCK, &child, &callerMask_);
+    }
+    ~SystemSignals()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (--users_ == 0) {
+                sigaction(SIGINT, &savedInt_, nullptr);
+                sigaction(SIGQUIT, &savedQuit_, nullptr);
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &callerMask_, nullptr);
+    }
+    SystemSignals(const SystemSignals &) = delete;
+    SystemSignals &operator=(const SystemSignals &) = delete;
+
+    const sigset_t &callerMask() const { return callerMask_; }
+    const sigset_t &childDefaults() const { return childDefaults_; }
+
+private:
+    static inline std::mutex lock_;
+    static inline int users_ = 0;
+    static inline struct sigaction savedInt_ {};
+    static inline struct sigaction savedQuit_ {};
+    sigset_t callerMask_;
+    sigset_t childDefaults_;
+};
+
+// The spawn's attributes, destroyed on every way out.
+class SpawnAttributes {
+public:
+    SpawnAttributes() { ok_ = posix_spawnattr_init(&attr_) == 0; }
+    ~SpawnAttributes()
+    {
+        if (ok_)
+            posix_spawnattr_destroy(&attr_);
+    }
+    SpawnAttributes(const SpawnAttributes &) = delete;
+    SpawnAttributes &operator=(const SpawnAttributes &) = delete;
+    bool ok() const { return ok_; }
+    posix_spawnattr_t *get() { return &attr_; }
+
+private:
+    posix_spawnattr_t attr_;
+    bool ok_;
+};
+
+// A plain command's program started and waited for as system() starts the shell: true with
+// its wait status (-1 when the wait failed); false when it could not be started.
+bool RunPlain(const std::string &program, const std::vector<std::string> &words, int &status)
+{
+    SystemSignals signals;
+    SpawnAttributes attr;
+    if (!attr.ok() || posix_spawnattr_setsigmask(attr.get(), &signals.callerMask()) != 0 ||
+        posix_spawnattr_setsigdefault(attr.get(), &signals.childDefaults()) != 0 ||
+        posix_spawnattr_setflags(attr.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) != 0)
+        return false;
+    pid_t pid;
+    if (SpawnWords(&pid, program, words, nullptr, attr.get()) != 0)
+        return false;
+    status = Wait(pid);
+    return true;
 }
 
 }  // namespace
@@ -91,6 +183,14 @@ int RunShell(const char *command)
         errno = EINVAL;
         return -1;
     }
+    std::vector<std::string> words;
+    if (PlainWords(command, words)) {
+        std::string program = PlainProgram(words[0]);
+        int status;
+        if (!program.empty() && RunPlain(program, words, status))
+            return status;
+    }
+    // The shell's own messages and statuses for what it cannot start, or whatever else it reads.
     return system(command);
 }
 
