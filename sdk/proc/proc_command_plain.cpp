@@ -25,12 +25,14 @@ bool PlainChar(char c)
 bool ShellOwnWord(std::string_view word)
 {
     static constexpr std::string_view kOwn[] = {
-        ".",     ":",       "[",      "alias",  "bg",       "break", "cd",    "command", "continue",
-        "echo",  "eval",    "exec",   "exit",   "export",   "false", "fg",    "getopts", "hash",
-        "jobs",  "kill",    "local",  "printf", "pwd",      "read",  "readonly", "return", "set",
-        "shift", "test",    "times",  "trap",   "true",     "type",  "ulimit", "umask",  "unalias",
-        "unset", "wait",    "case",   "do",     "done",     "elif",  "else",  "esac",    "fi",
-        "for",   "if",      "in",     "then",   "until",    "while", "function", "select",
+        // built-ins
+        ".", ":", "[", "alias", "bg", "break", "cd", "command", "continue", "echo", "eval", "exec",
+        "exit", "export", "false", "fg", "getopts", "hash", "jobs", "kill", "local", "printf", "pwd",
+        "read", "readonly", "return", "set", "shift", "test", "times", "trap", "true", "type",
+        "ulimit", "umask", "unalias", "unset", "wait",
+        // keywords, and two that other shells have
+        "case", "do", "done", "elif", "else", "esac", "fi", "for", "if", "in", "then", "until",
+        "while", "function", "select",
     };
     for (std::string_view own : kOwn)
         if (word == own)
