@@ -124,7 +124,8 @@ KORVBDB *OpenStore(const char *path, int openFlags, int allowDup, mode_t mode)
         return Fail(err);
     }
 
-    if (geteuid() == 0 && fchmod(fd, mode) != 0)
+    // The mode is only set where the file does not have it already.
+    if ((now.st_mode & 07777) != (mode & 07777) && geteuid() == 0 && fchmod(fd, mode) != 0)
         KORV_LOG("errno=%d/%m, chmod failed.", errno);
 
     h->pDb = db;
