@@ -1,5 +1,6 @@
 // The id store beside an account name store: its keys, its records and its next-id marker.
 #include <errno.h>
+#include <stdio_ext.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -151,6 +152,32 @@ int AccountLoad::Store(const std::string &key, const char *line, size_t len, int
                       static_cast<int>(key.size()) + 1);
 }
 
+namespace {
+
+constexpr size_t kAccountFileBlock = 32 * 1024;
+
+}  // namespace
+
+AccountFile::AccountFile(const char *path) : fp_(fopen(path, "re"))
+{
+    if (!fp_)
+        return;
+    __fsetlocking(fp_, FSETLOCKING_BYCALLER);
+    // Without the block, stdio's own buffer serves.
+    buf_ = static_cast<char *>(malloc(kAccountFileBlock));
+    if (buf_ && setvbuf(fp_, buf_, _IOFBF, kAccountFileBlock) != 0) {
+        free(buf_);
+        buf_ = nullptr;
+    }
+}
+
+AccountFile::~AccountFile()
+{
+    if (fp_)
+        fclose(fp_);
+    free(buf_);
+}
+
 int ForEachAccountLine(FILE *fp, const char *readFailure, const std::function<int(char *line, size_t len)> &visit,
                        std::source_location loc)
 {
@@ -177,7 +204,7 @@ int KeyedLineBuild(KORVBDB *store, const KeyedLines &file, std::source_location 
         ErrAt(KORL_ERR_BAD_PARAM, loc);
         return -1;
     }
-    UniqueFile fp(fopen(file.path, "re"));
+    AccountFile fp(file.path);
     if (!fp) {
         ErrAt(KORL_ERR_OPEN, loc);
         return -1;
