@@ -1,8 +1,10 @@
 // A whole update of a RedBoot flash (4, 16 and 64 MiB), all eight partitions written, against
-// the bare I/O that it must do: the flash directory read, the same backup copies through the
-// shell, per partition one erase, the image written in 16 KiB chunks, read back in 8 KiB chunks
-// and its directory entry rewritten, through the same kernel interface, and the backup removed at
-// the end. Each side runs in a freshly started process of its own (the updater, and this program
+// the bare work that it must do: the flash directory read, the programs every update runs (the
+// RAID setting, the system disk's two partitions, the two crontab filters, the clean-shutdown
+// mark), the same backup copies through the shell, per partition one erase, the image written in
+// 16 KiB chunks, read back in 8 KiB chunks and its directory entry rewritten, through the same
+// kernel interface, and the backup removed at the end; its commands go through the library's
+// runner, as the updater's do. Each side runs in a freshly started process of its own (the updater, and this program
 // again with --bare-io), so both start cold; the two alternate round by round, each on a flash
 // laid out anew, and the order within a round alternates too. Printed: every round's pair and
 // ratio, of the wall clock and of the processor time of each side's process tree, and the medians
@@ -35,6 +37,7 @@
 #include "korv/mtd.h"
 #include "korv/platform.h"
 #include "korv/simctl.h"
+#include "korv_command.h"
 
 namespace ctl = korvsim::ctl;
 
@@ -186,8 +189,15 @@ Took RunBareIO(int mib)
     return Run({gSelfDir + "/korv-bench-update-inside", "--bare-io", std::to_string(mib)});
 }
 
+// A command line run as the updater runs its own.
+bool Shell(const std::string &cmd)
+{
+    return korv::proc::Succeeded(korv::proc::RunShell(cmd.c_str()));
+}
+
 // What the update must do at the least, by hand through the same kernel interface: the flash
-// directory read once, the same backup copies (one command each, as the updater runs them), then
+// directory read once, the programs of every update and the same backup copies (one command
+// each, as the updater runs them), then
 // per partition one erase, the image in 16 KiB chunks, its read-back in 8 KiB chunks against the
 // image and its directory entry rewritten, and at the end the backup removed. False when any of
 // it failed.
@@ -200,11 +210,17 @@ bool BareIO()
     int count = KORVMTDGetPartitionInfo("/dev/mtd7", dir.data(), size, &size);
     ok &= count > 0;
     dir.resize(static_cast<size_t>(std::max(count, 0)));
+    // The programs every update runs before it writes: the model's RAID setting and the system
+    // disk's two partitions.
+    char line[256];
+    ok &= korv::proc::FirstLine("/bin/get_key_value /etc.defaults/korvinfo.conf supportraid", line, sizeof line) >= 0;
+    ok &= korv::proc::FirstLine("/sbin/sfdisk -l -uS -N1 /dev/hda", line, sizeof line) == 1;
+    ok &= korv::proc::FirstLine("/sbin/sfdisk -l -uS -N3 /dev/hda", line, sizeof line) == 1;
     std::string cmd = std::string("/bin/rm -rf ") + kWork + "/b@ckup; /bin/mkdir -p " + kWork + "/b@ckup";
-    ok &= system(cmd.c_str()) == 0;
+    ok &= Shell(cmd);
     for (const Partition &p : kLayout) {
         cmd = "/bin/dd if=\"" + Device(p) + "\" of=\"" + kWork + "/b@ckup/mtd_" + p.name + "\" bs=16384 2>/dev/null";
-        ok &= system(cmd.c_str()) == 0;
+        ok &= Shell(cmd);
     }
     std::vector<uint8_t> chunk(16384), image(8192), back(8192);
     for (const Partition &p : kLayout) {
@@ -235,9 +251,16 @@ bool BareIO()
         mod.data_length = p.image;
         ok &= KORVMTDModifyFISEntry("/dev/mtd7", &mod) == 0;
     }
+    // The steps of every update: the two crontab filters, each a grep into a copy put in the
+    // crontab's place, and the clean-shutdown mark.
+    for (const char *pattern : {"vacuumdb", "'/bin/rm -f /var/log/\\*.html'"}) {
+        ok &= korv::proc::RunShell((std::string("grep -v ") + pattern + " /etc/crontab > /etc/crontab.bare").c_str()) != -1;
+        ok &= rename("/etc/crontab.bare", "/etc/crontab") == 0;
+    }
+    ok &= Shell("touch /.NormalShutdown");
     // The backup goes once the flash holds the new firmware, as the update removes its own.
     cmd = std::string("/bin/rm -rf ") + kWork + "/b@ckup";
-    ok &= system(cmd.c_str()) == 0;
+    ok &= Shell(cmd);
     return ok;
 }
 
