@@ -36,15 +36,33 @@ bool Fields(const char *line, size_t len, int n, std::string_view *f)
     return true;
 }
 
+// A field of nothing but up to nine digits, as a number; -1 for any other (left to atol).
+long Digits(std::string_view field)
+{
+    if (field.empty() || field.size() > 9)
+        return -1;
+    long n = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9')
+            return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
 // A numeric field as the entries read it (each field ends at a ":" or at the line's NUL).
 int Int(std::string_view field)
 {
-    return atoi(field.data());
+    long n = Digits(field);
+    return n >= 0 ? static_cast<int>(n) : atoi(field.data());
 }
 
 long Number(std::string_view field)
 {
-    return field.empty() ? -1 : atol(field.data());
+    if (field.empty())
+        return -1;
+    long n = Digits(field);
+    return n >= 0 ? n : atol(field.data());
 }
 
 }  // namespace
