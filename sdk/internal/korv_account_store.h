@@ -58,8 +58,8 @@ private:
 };
 
 // An account text file opened for reading ("re") for one pass from its start: read in large
-// blocks and without stdio's locking around each line (the stream is its reader's alone). A
-// long file then costs a few dozen reads instead of one per 4 KiB.
+// blocks and without stdio's locking around each line (the stream is its reader's alone): one
+// read per 32 KiB instead of one per 4 KiB.
 class AccountFile {
 public:
     explicit AccountFile(const char *path);
