@@ -92,6 +92,11 @@ bool chip_change(Flash &flash, uint64_t offset, size_t count, Program how, const
 
 // Rewrites the whole mirror of a window from the chip and records its stamp in `flash`.
 bool mirror_export(Flash &flash, int index);
+// The two ends of a whole rewrite of a window's mirror by the caller: its room and link made and
+// its file opened for writing in place (an invalid Fd when it cannot be), then the file cut to
+// the window's size, sealed and its stamp recorded in `flash`.
+Fd mirror_open(Flash &flash, int index);
+bool mirror_close(Flash &flash, int index, const Fd &fd);
 // Rewrites the mirrors' bytes that overlap chip range [offset, offset+count), from the chip.
 void mirrors_update(Flash &flash, uint64_t offset, size_t count);
 // Imports every mirror that another program changed; saves flash.conf when anything changed.

@@ -373,16 +373,29 @@ void mirror_link(const std::string &path, const std::string &target)
 
 }  // namespace
 
-bool mirror_export(Flash &flash, int index)
+Fd mirror_open(Flash &flash, int index)
 {
-    Window &w = flash.windows[index];
+    const Window &w = flash.windows[index];
     std::string path = mirror_path(index);
     std::string target = mirror_room(index, w.size) ? mirror_store(index) : path;
     mirror_link(path, target);
     // Kept in place (same inode) so that descriptors on the mirror stay valid.
-    Fd fd(open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    return Fd(open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+}
+
+bool mirror_close(Flash &flash, int index, const Fd &fd)
+{
+    bool ok = ftruncate(fd.get(), static_cast<off_t>(flash.windows[index].size)) == 0;
+    mirror_seal(flash, index, fd.get());
+    return ok;
+}
+
+bool mirror_export(Flash &flash, int index)
+{
+    Fd fd = mirror_open(flash, index);
     if (!fd.ok())
         return false;
+    const Window &w = flash.windows[index];
     Fd chip(window_in_chip(flash, w) ? open(kChipBin, O_RDONLY | O_CLOEXEC) : -1);
     uint64_t wstart = w.base - flash.chip_base;
     bool ok = true;
@@ -393,9 +406,7 @@ bool mirror_export(Flash &flash, int index)
             memset(bytes, 0xFF, n);
         ok = write_all(fd.get(), bytes, n, static_cast<off_t>(at));
     }
-    ok = ok && ftruncate(fd.get(), static_cast<off_t>(w.size)) == 0;
-    mirror_seal(flash, index, fd.get());
-    return ok;
+    return mirror_close(flash, index, fd) && ok;
 }
 
 void mirrors_update(Flash &flash, uint64_t offset, size_t count)

@@ -1,7 +1,10 @@
 // Control of the simulated flash: the chip, its windows and their bytes, RedBoot directories.
+#include <fcntl.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <set>
 
 #include "korv/simctl.h"
 #include "korv_flash_records.h"
@@ -32,16 +35,14 @@ bool change_window(int index, Change change)
 
 }  // namespace
 
-bool create_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base, uint8_t fill)
+namespace {
+
+// The chip of a new layout, checked as create_chip and define_window check theirs.
+bool chip_of(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base, Flash *flash)
 {
-    StateLock lock;
-    Flash old = flash_load();
-    for (const auto &[index, w] : old.windows)
-        mirror_remove(index);
-    Flash flash;
-    flash.present = true;
-    flash.kind = kind == Kind::MSys ? ChipKind::MSys : ChipKind::Nor;
-    if (flash.kind == ChipKind::MSys) {
+    flash->present = true;
+    flash->kind = kind == Kind::MSys ? ChipKind::MSys : ChipKind::Nor;
+    if (flash->kind == ChipKind::MSys) {
         base = 0;
         if (size == 0)
             size = static_cast<uint64_t>(kMSysUnits) * kMSysUnit;
@@ -49,10 +50,110 @@ bool create_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base, u
     }
     if (size == 0 || erase_size == 0 || size % erase_size != 0 || base + size > (1ull << 32))
         return false;
-    flash.chip_base = base;
-    flash.chip_size = size;
-    flash.erase_size = erase_size;
-    return chip_create(size, fill) && flash_save(flash);
+    flash->chip_base = base;
+    flash->chip_size = size;
+    flash->erase_size = erase_size;
+    return true;
+}
+
+// Whether the windows fit the chip as a layout: inside it, of some size, apart, with their bytes.
+bool layout_fits(const Flash &flash, const std::vector<WindowLayout> &windows)
+{
+    std::set<int> seen;
+    for (size_t i = 0; i < windows.size(); ++i) {
+        const WindowLayout &a = windows[i];
+        Window w;
+        w.base = a.base;
+        w.size = a.size;
+        if (a.index < 0 || !seen.insert(a.index).second || a.size == 0 || !window_in_chip(flash, w) ||
+            a.length > a.size || (a.length > 0 && !a.content))
+            return false;
+        for (size_t j = 0; j < i; ++j) {
+            const WindowLayout &b = windows[j];
+            if (uint64_t{a.base} < uint64_t{b.base} + b.size && uint64_t{b.base} < uint64_t{a.base} + a.size)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Writes chip range [at, at+count) of the layout to the chip under construction and to the mirror
+// of the window holding it (windows never overlap): the fill, then each window's content.
+bool lay_out_range(const Flash &flash, const std::vector<WindowLayout> &windows, std::map<int, Fd> &mirrors,
+                   int chip, uint64_t at, size_t count, uint8_t fill)
+{
+    uint8_t *bytes = scratch(0, count);
+    memset(bytes, fill, count);
+    for (const WindowLayout &l : windows) {
+        uint64_t start = l.base - flash.chip_base, end = start + l.size;
+        uint64_t lo = std::max(at, start), hi = std::min(at + count, end);
+        if (lo >= hi)
+            continue;
+        uint64_t filled = std::min(hi, start + l.length);
+        if (lo < filled)
+            l.content(static_cast<uint32_t>(lo - start), bytes + (lo - at), static_cast<size_t>(filled - lo));
+        const Fd &mirror = mirrors.at(l.index);
+        if (!mirror.ok() ||
+            !write_all(mirror.get(), bytes + (lo - at), static_cast<size_t>(hi - lo), static_cast<off_t>(lo - start)))
+            return false;
+    }
+    return write_all(chip, bytes, count, static_cast<off_t>(at));
+}
+
+}  // namespace
+
+bool create_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base, uint8_t fill)
+{
+    StateLock lock;
+    Flash flash;
+    if (!chip_of(kind, size, erase_size, base, &flash))
+        return false;
+    Flash old = flash_load();
+    for (const auto &[index, w] : old.windows)
+        mirror_remove(index);
+    return chip_create(flash.chip_size, fill) && flash_save(flash);
+}
+
+bool lay_out_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base,
+                  const std::vector<WindowLayout> &windows, uint8_t fill)
+{
+    StateLock lock;
+    Flash flash;
+    if (!chip_of(kind, size, erase_size, base, &flash) || !layout_fits(flash, windows))
+        return false;
+    Flash old = flash_load();
+    for (const auto &[index, w] : old.windows)
+        mirror_remove(index);
+    for (const WindowLayout &l : windows) {
+        Window &w = flash.windows[l.index];
+        w.base = l.base;
+        w.size = l.size;
+        w.locked = l.locked;
+        w.data_length = l.data_length;
+    }
+    // In chip order, a chunk at a time, so that each content is asked for its bytes in order.
+    std::vector<WindowLayout> ordered = windows;
+    std::sort(ordered.begin(), ordered.end(), [](const auto &a, const auto &b) { return a.base < b.base; });
+    std::map<int, Fd> mirrors;
+    for (const WindowLayout &l : ordered)
+        mirrors.emplace(l.index, mirror_open(flash, l.index));
+    std::string name = std::string(kChipBin) + ".new";
+    bool ok;
+    {
+        Fd chip(open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        ok = chip.ok();
+        for (uint64_t at = 0; ok && at < flash.chip_size; at += kChunk) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, flash.chip_size - at));
+            ok = lay_out_range(flash, ordered, mirrors, chip.get(), at, n, fill);
+        }
+    }
+    for (auto &[index, fd] : mirrors)
+        ok = fd.ok() && mirror_close(flash, index, fd) && ok;
+    if (!ok || rename(name.c_str(), kChipBin) != 0) {
+        unlink(name.c_str());
+        return false;
+    }
+    return flash_save(flash);
 }
 
 bool set_erase_size(uint32_t erase_size)

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "korv/platform.h"
@@ -435,5 +437,162 @@ TEST_F(SimFlash, UnknownRequestOnFlashIsNotATty)
     EXPECT_EQ(errno, ENOTTY);
     korv_plat_close(fd);
 }
+
+// A content that gives byte (offset * 7 + salt) and records where it was asked for.
+struct Asked {
+    std::vector<std::pair<uint32_t, size_t>> calls;
+    std::function<void(uint32_t, uint8_t *, size_t)> content(uint8_t salt)
+    {
+        return [this, salt](uint32_t offset, uint8_t *bytes, size_t count) {
+            calls.push_back({offset, count});
+            for (size_t i = 0; i < count; ++i)
+                bytes[i] = static_cast<uint8_t>((offset + i) * 7 + salt);
+        };
+    }
+};
+
+std::string pattern(uint32_t length, uint32_t size, uint8_t salt)
+{
+    std::string out(size, '\xFF');
+    for (uint32_t i = 0; i < length; ++i)
+        out[i] = static_cast<char>(static_cast<uint8_t>(i * 7 + salt));
+    return out;
+}
+
+TEST_F(SimFlash, LaidOutChipHoldsEveryWindowWithItsMirror)
+{
+    // A 3 MiB chip, so that the content of /dev/mtd4 spans the simulator's 1 MiB chunks.
+    constexpr uint32_t kBase = 0xFFD00000;
+    Asked a, b;
+    std::vector<ctl::WindowLayout> layout(3);
+    layout[0] = {4, kBase + kBlock, 0x180000, false, 0, 0x150001, a.content(3)};
+    layout[1] = {1, kBase + 0x200000, 2 * kBlock, true, 0x40, 0x40, b.content(9)};
+    layout[2] = {3, kBase + 0x2F0000, kBlock, false, 0, 0, {}};
+    ASSERT_TRUE(ctl::lay_out_chip(ctl::Kind::Nor, 0x300000, kBlock, kBase, layout));
+
+    auto chip = ctl::chip();
+    ASSERT_TRUE(chip.has_value());
+    EXPECT_EQ(chip->base, kBase);
+    EXPECT_EQ(chip->size, 0x300000u);
+    EXPECT_EQ(chip->erase_size, kBlock);
+    auto windows = ctl::windows();
+    ASSERT_EQ(windows.size(), 3u);  // the old chip's windows are gone
+    EXPECT_FALSE(korvtest::file_exists("/dev/mtd0"));
+    EXPECT_FALSE(korvtest::file_exists("/dev/mtd2"));
+    const uint8_t salts[] = {3, 9, 0};  // of layout's windows, in its order
+    for (size_t i = 0; i < windows.size(); ++i) {
+        size_t at = static_cast<size_t>(std::find_if(layout.begin(), layout.end(),
+                                                     [&](const auto &l) { return l.index == windows[i].index; }) -
+                                        layout.begin());
+        ASSERT_LT(at, layout.size());
+        const auto &want = layout[at];
+        SCOPED_TRACE(want.index);
+        EXPECT_EQ(windows[i].base, want.base);
+        EXPECT_EQ(windows[i].size, want.size);
+        EXPECT_EQ(windows[i].locked, want.locked);
+        EXPECT_EQ(windows[i].data_length, want.data_length);
+        std::string bytes = pattern(want.length, want.size, salts[at]);
+        auto chipBytes = ctl::read_window(want.index);
+        EXPECT_TRUE(std::string(chipBytes.begin(), chipBytes.end()) == bytes);
+        EXPECT_TRUE(read_file("/dev/mtd" + std::to_string(want.index)) == bytes);
+    }
+    EXPECT_EQ(ctl::check_windows(), "");
+    // Each content was asked for its bytes once, in order, and never past its length.
+    for (const Asked *asked : {&a, &b}) {
+        uint32_t next = 0;
+        for (const auto &[offset, count] : asked->calls) {
+            EXPECT_EQ(offset, next);
+            next = offset + static_cast<uint32_t>(count);
+        }
+        EXPECT_EQ(next, asked == &a ? 0x150001u : 0x40u);
+    }
+    // The bytes outside every window are the fill; the chip's rules hold on the new windows.
+    int fd = open_dev("/dev/mtd1");
+    EXPECT_EQ(korv_plat_write(fd, "x", 1), -1);
+    EXPECT_EQ(errno, EROFS);
+    korv_plat_close(fd);
+    ASSERT_TRUE(ctl::define_window(7, kBase, kBlock));
+    auto gap = ctl::read_window(7);
+    EXPECT_EQ(std::count(gap.begin(), gap.end(), 0xFF), static_cast<long>(kBlock));
+}
+
+TEST_F(SimFlash, LaidOutMSysChipKeepsItsDataLengths)
+{
+    Asked a;
+    std::vector<ctl::WindowLayout> layout(2);
+    layout[0] = {0, 0, 4 * 16384, false, 1000, 1000, a.content(1)};
+    layout[1] = {1, 4 * 16384, 8 * 16384, false, 0, 0, {}};
+    ASSERT_TRUE(ctl::lay_out_chip(ctl::Kind::MSys, 0, 0, 0, layout));
+    auto chip = ctl::chip();
+    ASSERT_TRUE(chip.has_value());
+    EXPECT_EQ(chip->kind, ctl::Kind::MSys);
+    EXPECT_EQ(chip->size, 967u * 16384);
+    EXPECT_EQ(chip->erase_size, 16384u);
+    ASSERT_TRUE(ctl::window(0).has_value());
+    EXPECT_EQ(ctl::window(0)->data_length, 1000u);
+    auto bytes = ctl::read_window(0);
+    EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == pattern(1000, 4 * 16384, 1));
+}
+
+ctl::WindowLayout win(int index, uint32_t base, uint32_t size, uint32_t length = 0)
+{
+    ctl::WindowLayout w;
+    w.index = index;
+    w.base = base;
+    w.size = size;
+    w.length = length;
+    return w;
+}
+
+// A layout that cannot be: refused, and the tree's flash stays as the fixture made it.
+struct BadLayout {
+    const char *what;
+    uint64_t chip_size;
+    std::vector<ctl::WindowLayout> windows;
+};
+
+class SimFlashBadLayout : public SimFlash, public testing::WithParamInterface<BadLayout> {};
+
+TEST_P(SimFlashBadLayout, IsRefusedAndTheFlashStays)
+{
+    const BadLayout &c = GetParam();
+    std::vector<ctl::WindowLayout> windows = c.windows;
+    for (auto &w : windows)
+        if (w.length > 0 && !w.content && std::string(c.what) != "content missing")
+            w.content = [](uint32_t, uint8_t *bytes, size_t count) { memset(bytes, 0, count); };
+    auto before = ctl::windows();
+    auto bytes = ctl::read_window(2);
+    EXPECT_FALSE(ctl::lay_out_chip(ctl::Kind::Nor, c.chip_size, kBlock, kChipBase, windows));
+    auto after = ctl::windows();
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].base, before[i].base);
+        EXPECT_EQ(after[i].size, before[i].size);
+    }
+    EXPECT_EQ(ctl::read_window(2), bytes);
+    EXPECT_EQ(ctl::read_fis(2).size(), 2u);
+    EXPECT_TRUE(read_file("/dev/mtd2") == std::string(bytes.begin(), bytes.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimFlashBadLayout,
+    testing::Values(
+        BadLayout{"overlap", 0x100000, {win(0, kChipBase, 2 * kBlock), win(1, kChipBase + kBlock, kBlock)}},
+        BadLayout{"past the end", 0x100000, {win(0, 0xFFFF0000, 2 * kBlock)}},
+        BadLayout{"below the chip", 0x100000, {win(0, kChipBase - kBlock, 2 * kBlock)}},
+        BadLayout{"size 0", 0x100000, {win(0, kChipBase, 0)}},
+        BadLayout{"index twice", 0x100000, {win(0, kChipBase, kBlock), win(0, kChipBase + kBlock, kBlock)}},
+        BadLayout{"negative index", 0x100000, {win(-1, kChipBase, kBlock)}},
+        BadLayout{"length past the window", 0x100000, {win(0, kChipBase, kBlock, kBlock + 1)}},
+        BadLayout{"content missing", 0x100000, {win(0, kChipBase, kBlock, 16)}},
+        BadLayout{"chip not whole blocks", 0x100000 - 0x100, {win(0, kChipBase, kBlock)}},
+        BadLayout{"chip past 4 GiB", 0x200000, {win(0, kChipBase, kBlock)}}),
+    [](const testing::TestParamInfo<BadLayout> &info) {
+        std::string name;
+        for (const char *p = info.param.what; *p; ++p)
+            if (isalnum(static_cast<unsigned char>(*p)))
+                name += *p;
+        return name;
+    });
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 
 #include "korv/simctl.h"
@@ -44,12 +45,18 @@ void require(bool ok, const std::string &what)
         throw std::runtime_error(what);
 }
 
-// A partition's content: its image bytes, then erased flash.
-std::vector<uint8_t> partition_bytes(const std::string &name, uint32_t size, uint32_t length, uint32_t seed)
+// What a window of a new chip holds first: the next bytes of an image, or a table's bytes.
+std::function<void(uint32_t, uint8_t *, size_t)> streamed(ImageStream *image)
 {
-    std::vector<uint8_t> bytes = image_bytes(name, std::min(size, length), seed);
-    bytes.resize(size, 0xFF);
-    return bytes;
+    return [image](uint32_t offset, uint8_t *bytes, size_t count) {
+        require(offset == image->position(), "image bytes asked out of order");
+        image->next(bytes, count);
+    };
+}
+
+std::function<void(uint32_t, uint8_t *, size_t)> copied(const std::vector<uint8_t> *table)
+{
+    return [table](uint32_t offset, uint8_t *bytes, size_t count) { memcpy(bytes, table->data() + offset, count); };
 }
 
 }  // namespace
@@ -158,7 +165,7 @@ std::vector<FlashPartition> build_redboot_flash(const RedBootOptions &options)
         if (fp.name == "FIS Directory")
             fp.data_length = std::min<uint32_t>(static_cast<uint32_t>(parts.size() * 256), fp.size);
 
-    std::vector<ctl::FisEntry> entries;
+    std::vector<uint8_t> directory;
     for (const auto &fp : parts) {
         ctl::FisEntry e;
         e.name = fp.name;
@@ -166,18 +173,32 @@ std::vector<FlashPartition> build_redboot_flash(const RedBootOptions &options)
         e.mem_base = fp.flash_base;
         e.size = fp.size;
         e.data_length = fp.data_length;
-        entries.push_back(e);
+        auto packed = ctl::fis_pack(e);
+        directory.insert(directory.end(), packed.begin(), packed.end());
     }
+    // One stream per partition, in place before the chip asks for their bytes.
+    std::vector<ImageStream> images;
+    images.reserve(parts.size());
+    std::vector<ctl::WindowLayout> windows;
     for (const auto &fp : parts) {
-        require(ctl::define_window(fp.index, fp.flash_base, fp.size), "define " + fp.device);
-        if (fp.name == "FIS Directory")
-            require(ctl::write_fis(fp.index, entries), "write the flash directory");
-        else
-            require(ctl::fill_window(fp.index, 0, partition_bytes(fp.name, fp.size, fp.data_length, options.seed)),
-                    "fill " + fp.device);
-        if (options.locked)
-            require(ctl::set_locked(fp.index, true), "lock " + fp.device);
+        ctl::WindowLayout w;
+        w.index = fp.index;
+        w.base = fp.flash_base;
+        w.size = fp.size;
+        w.locked = options.locked;
+        if (fp.name == "FIS Directory") {
+            require(directory.size() <= fp.size, "the flash directory does not fit " + fp.device);
+            w.length = static_cast<uint32_t>(directory.size());
+            w.content = copied(&directory);
+        } else {
+            images.emplace_back(fp.name, options.seed);
+            w.length = fp.data_length;
+            w.content = streamed(&images.back());
+        }
+        windows.push_back(std::move(w));
     }
+    require(ctl::lay_out_chip(ctl::Kind::Nor, chip_size, options.erase_size, chip_base, windows),
+            "lay out the flash: " + std::to_string(windows.size()) + " windows");
     require(ctl::check_windows().empty(), "flash windows: " + ctl::check_windows());
     return parts;
 }
@@ -187,8 +208,10 @@ std::vector<FlashPartition> build_msys_flash(const MSysOptions &options)
     static const char *const kNames[] = {"RedBoot", "zImage", "rd.gz", "AllLib.tgz",
                                          "vendor", "korvcfg", "RedBoot Config", "FIS Directory"};
     require(options.units.size() == 8 && options.data_lengths.size() == 8, "MSys flash has eight partitions");
-    require(ctl::create_chip(ctl::Kind::MSys, 0, 0), "create MSys chip");
     std::vector<FlashPartition> parts;
+    std::vector<ImageStream> images;
+    images.reserve(8);
+    std::vector<ctl::WindowLayout> windows;
     uint32_t at = 0;
     for (int i = 0; i < 8; ++i) {
         FlashPartition fp;
@@ -199,32 +222,63 @@ std::vector<FlashPartition> build_msys_flash(const MSysOptions &options)
         fp.size = options.units[i] * 16384u;
         fp.data_length = std::min(options.data_lengths[i], fp.size);
         at += fp.size;
-        require(ctl::define_window(i, fp.flash_base, fp.size, false, fp.data_length), "define " + fp.device);
-        require(ctl::fill_window(i, 0, partition_bytes(fp.name, fp.size, fp.data_length, options.seed)),
-                "fill " + fp.device);
+        images.emplace_back(fp.name, options.seed);
+        ctl::WindowLayout w;
+        w.index = i;
+        w.base = fp.flash_base;
+        w.size = fp.size;
+        w.data_length = fp.data_length;
+        w.length = fp.data_length;
+        w.content = streamed(&images.back());
+        windows.push_back(std::move(w));
         parts.push_back(fp);
     }
+    require(ctl::lay_out_chip(ctl::Kind::MSys, 0, 0, 0, windows), "lay out the MSys flash");
     require(ctl::check_windows().empty(), "flash windows: " + ctl::check_windows());
     if (options.set_flag)
         ctl::set_flag_word(1u);
     return parts;
 }
 
-std::vector<uint8_t> image_bytes(const std::string &name, size_t size, uint32_t seed)
+ImageStream::ImageStream(const std::string &name, uint32_t seed)
 {
     // xorshift over a hash of the name: distinct per partition and seed, never all 0xFF.
-    uint32_t x = 2166136261u ^ seed;
+    uint32_t h = 2166136261u ^ seed;
     for (unsigned char c : name)
-        x = (x ^ c) * 16777619u;
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        bytes[i] = static_cast<uint8_t>(x);
+        h = (h ^ c) * 16777619u;
+    x_ = (uint64_t{h} << 32 | (h ^ 0x9E3779B9u)) | 1;
+}
+
+void ImageStream::next(uint8_t *out, size_t count)
+{
+    bool first = at_ == 0 && count > 0;
+    size_t i = 0;
+    for (; i < count && left_ > 0; --left_)
+        out[i++] = word_[sizeof word_ - left_];
+    // Eight bytes a step.
+    for (; count - i >= sizeof x_; i += sizeof x_) {
+        x_ ^= x_ << 13;
+        x_ ^= x_ >> 7;
+        x_ ^= x_ << 17;
+        memcpy(out + i, &x_, sizeof x_);
     }
-    if (!bytes.empty() && bytes[0] == 0xFF)
-        bytes[0] = 0x5A;  // a first byte of 0xFF would read as erased flash
+    if (i < count) {
+        x_ ^= x_ << 13;
+        x_ ^= x_ >> 7;
+        x_ ^= x_ << 17;
+        memcpy(word_, &x_, sizeof x_);
+        for (left_ = sizeof word_; i < count; --left_)
+            out[i++] = word_[sizeof word_ - left_];
+    }
+    if (first && out[0] == 0xFF)
+        out[0] = 0x5A;  // a first byte of 0xFF would read as erased flash
+    at_ += count;
+}
+
+std::vector<uint8_t> image_bytes(const std::string &name, size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    ImageStream(name, seed).next(bytes.data(), size);
     return bytes;
 }
 
@@ -239,9 +293,22 @@ void build_package(const Package &package)
     keys["buildnumber"] = package.buildnumber;
     keys["extractsize"] = package.extractsize;
     write_key_values(package.dir + "/VERSION", keys);
+    // Each image a piece at a time through one buffer.
+    constexpr size_t kPiece = 1 << 20;
+    std::vector<uint8_t> piece;
     for (const auto &[file, size] : package.images) {
-        auto bytes = image_bytes(file, size, package.seed);
-        put_file(package.dir + "/" + file, bytes.data(), bytes.size());
+        std::string path = package.dir + "/" + file;
+        FILE *f = fopen(path.c_str(), "wb");
+        require(f != nullptr, "cannot write " + path);
+        ImageStream image(file, package.seed);
+        bool ok = true;
+        for (size_t at = 0; ok && at < size; at += kPiece) {
+            size_t n = std::min(kPiece, size - at);
+            piece.resize(std::max(piece.size(), n));
+            image.next(piece.data(), n);
+            ok = fwrite(piece.data(), 1, n, f) == n;
+        }
+        require(fclose(f) == 0 && ok, "short write of " + path);
     }
 }
 

@@ -88,6 +88,20 @@ std::vector<FlashPartition> build_msys_flash(const MSysOptions &options = {});
 
 // Deterministic image bytes for a partition name and seed.
 std::vector<uint8_t> image_bytes(const std::string &name, size_t size, uint32_t seed = 1);
+// The same bytes as a stream: each next() gives the bytes that follow the last ones given, so an
+// image is made piece by piece in a buffer the caller reuses.
+class ImageStream {
+public:
+    ImageStream(const std::string &name, uint32_t seed);
+    void next(uint8_t *out, size_t count);
+    uint64_t position() const { return at_; }
+
+private:
+    uint64_t x_;
+    uint64_t at_ = 0;
+    uint8_t word_[8] = {};
+    size_t left_ = 0;  // bytes of word_ not given yet (its last ones)
+};
 
 // A firmware package: "VERSION" and image files in its directory.
 struct Package {

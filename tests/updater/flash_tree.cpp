@@ -1,6 +1,7 @@
 #include "flash_tree.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 
@@ -83,16 +84,26 @@ std::string place_diff(const PartitionRef &part, const ctl::WindowInfo &have, ui
            hex(size) + "\n";
 }
 
-// The first differing offset, for the message.
-std::string bytes_diff(const PartitionRef &part, const std::vector<uint8_t> &have, const std::vector<uint8_t> &want)
+// The first offset where `have` differs from `length` bytes of `want` then 0xFF up to `size`
+// bytes, for the message; compared in place.
+std::string bytes_diff(const PartitionRef &part, const std::vector<uint8_t> &have, const uint8_t *want, size_t length,
+                       size_t size)
 {
-    if (have == want)
+    size_t n = std::min(length, size);
+    const uint8_t *h = have.data();
+    if (have.size() == size && (n == 0 || memcmp(h, want, n) == 0) &&
+        (n == size || (h[n] == 0xFF && memcmp(h + n, h + n + 1, size - n - 1) == 0)))
         return "";
     size_t at = 0;
-    while (at < have.size() && at < want.size() && have[at] == want[at])
+    while (at < have.size() && at < size && have[at] == (at < n ? want[at] : 0xFF))
         ++at;
-    return part.name + ": " + std::to_string(have.size()) + " bytes, differing from the " +
-           std::to_string(want.size()) + " expected at offset " + std::to_string(at) + "\n";
+    return part.name + ": " + std::to_string(have.size()) + " bytes, differing from the " + std::to_string(size) +
+           " expected at offset " + std::to_string(at) + "\n";
+}
+
+std::string bytes_diff(const PartitionRef &part, const std::vector<uint8_t> &have, const std::vector<uint8_t> &want)
+{
+    return bytes_diff(part, have, want.data(), want.size(), want.size());
 }
 
 }  // namespace
@@ -115,8 +126,7 @@ std::string holds_old(const FlashPicture &before, const FlashPicture &after, con
         }
         if (after.directory.size() != before.directory.size())
             out += part.name + ": " + std::to_string(after.directory.size()) + " entries\n";
-        bytes.resize(w.size, 0xFF);
-        out += bytes_diff(part, after.bytes.at(part.index), bytes);
+        out += bytes_diff(part, after.bytes.at(part.index), bytes.data(), bytes.size(), w.size);
     } else {
         out += bytes_diff(part, after.bytes.at(part.index), before.bytes.at(part.index));
     }
@@ -133,9 +143,7 @@ std::string holds_new(const FlashPicture &before, const FlashPicture &after, con
     const auto &old = before.windows.at(part.index);
     Place want = place ? *place : Place{old.base, old.size};
     std::string out = place_diff(part, after.windows.at(part.index), want.base, want.size);
-    std::vector<uint8_t> bytes = image;
-    bytes.resize(want.size, 0xFF);
-    out += bytes_diff(part, after.bytes.at(part.index), bytes);
+    out += bytes_diff(part, after.bytes.at(part.index), image.data(), image.size(), want.size);
     ctl::FisEntry entry;
     for (const auto &e : before.directory)
         if (e.name == part.name)

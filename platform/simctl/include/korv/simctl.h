@@ -2,7 +2,9 @@
 // Runs inside the device tree (the sandbox's "/"); the state lives under /.korvsim/.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +40,24 @@ bool set_erase_size(uint32_t erase_size);
 // Defines (or redefines) "/dev/mtdN" as the window [base, base+size) and exports its mirror.
 bool define_window(int index, uint32_t base, uint32_t size, bool locked = false, uint32_t data_length = 0);
 bool remove_window(int index);
+// One window of a chip laid out whole: its place and settings, and its first `length` bytes from
+// `content`, called with the offset in the window and the bytes to fill, in increasing offsets
+// (the window's other bytes are the chip's fill).
+struct WindowLayout {
+    int index = 0;
+    uint32_t base = 0;
+    uint32_t size = 0;
+    bool locked = false;
+    uint32_t data_length = 0;
+    uint32_t length = 0;
+    std::function<void(uint32_t offset, uint8_t *bytes, size_t count)> content;
+};
+// create_chip, then every window defined and filled, with the chip written once and each mirror
+// exported once. Refused, with the tree's flash left as it was, for what create_chip refuses, a
+// window outside the chip or of size 0, two windows that overlap or share an index, and a length
+// beyond its window.
+bool lay_out_chip(Kind kind, uint64_t size, uint32_t erase_size, uint32_t base,
+                  const std::vector<WindowLayout> &windows, uint8_t fill = 0xFF);
 std::vector<WindowInfo> windows();
 std::optional<WindowInfo> window(int index);
 bool set_locked(int index, bool locked);
