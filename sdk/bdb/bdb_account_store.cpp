@@ -1,5 +1,6 @@
 // The id store beside an account name store: its keys, its records and its next-id marker.
 #include <errno.h>
+#include <stdio_ext.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -92,15 +93,89 @@ int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const cha
 
 AccountLoad::AccountLoad(KORVBDB *names, KORVBDB *ids) : names_(names), ids_(ids), fresh_(BuildingNewSet()) {}
 
+namespace {
+
+// FNV-1a over the key's bytes, folded to 32 bits and never 0 (the empty slot).
+uint32_t KeyHash(const std::string &key)
+{
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (unsigned char c : key) {
+        h ^= c;
+        h *= 0x100000001b3ULL;
+    }
+    uint32_t v = static_cast<uint32_t>(h ^ (h >> 32));
+    return v ? v : 1;
+}
+
+void Enter(std::vector<uint32_t> &slots, uint32_t v)
+{
+    size_t mask = slots.size() - 1;
+    size_t i = v & mask;
+    while (slots[i] != 0)
+        i = (i + 1) & mask;
+    slots[i] = v;
+}
+
+}  // namespace
+
+bool AccountLoad::FirstMeeting(const std::string &key)
+{
+    uint32_t v = KeyHash(key);
+    if (slots_.empty())
+        slots_.assign(1024, 0);
+    size_t mask = slots_.size() - 1;
+    for (size_t i = v & mask; slots_[i] != 0; i = (i + 1) & mask) {
+        if (slots_[i] == v)
+            return false;
+    }
+    if (2 * (used_ + 1) > slots_.size()) {
+        std::vector<uint32_t> bigger(2 * slots_.size(), 0);
+        for (uint32_t s : slots_) {
+            if (s != 0)
+                Enter(bigger, s);
+        }
+        slots_.swap(bigger);
+    }
+    Enter(slots_, v);
+    used_++;
+    return true;
+}
+
 int AccountLoad::Store(const std::string &key, const char *line, size_t len, int id)
 {
-    if (!fresh_ || !seen_.insert(key).second)
+    if (!fresh_ || !FirstMeeting(key))
         return StoreAccount(names_, ids_, key, line, len, id);
     if (StoreLine(names_, key, line, len) != 0)
         return -1;
     std::string idKey = IdKey(id);
     return KORVBDbSet(ids_, idKey.c_str(), static_cast<int>(idKey.size()) + 1, key.c_str(),
                       static_cast<int>(key.size()) + 1);
+}
+
+namespace {
+
+constexpr size_t kAccountFileBlock = 32 * 1024;
+
+}  // namespace
+
+AccountFile::AccountFile(const char *path) : fp_(fopen(path, "re"))
+{
+    if (!fp_)
+        return;
+    __fsetlocking(fp_, FSETLOCKING_BYCALLER);
+    // Without the block, stdio's own buffer serves.
+    buf_ = static_cast<char *>(malloc(kAccountFileBlock));
+    if (buf_ && setvbuf(fp_, buf_, _IOFBF, kAccountFileBlock) != 0) {
+        free(buf_);
+        buf_ = nullptr;
+    }
+}
+
+AccountFile::~AccountFile()
+{
+    if (fp_)
+        fclose(fp_);
+    free(buf_);
 }
 
 int ForEachAccountLine(FILE *fp, const char *readFailure, const std::function<int(char *line, size_t len)> &visit,
@@ -129,7 +204,7 @@ int KeyedLineBuild(KORVBDB *store, const KeyedLines &file, std::source_location 
         ErrAt(KORL_ERR_BAD_PARAM, loc);
         return -1;
     }
-    UniqueFile fp(fopen(file.path, "re"));
+    AccountFile fp(file.path);
     if (!fp) {
         ErrAt(KORL_ERR_OPEN, loc);
         return -1;

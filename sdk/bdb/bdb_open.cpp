@@ -73,13 +73,15 @@ KORVBDB *OpenStore(const char *path, int openFlags, int allowDup, mode_t mode)
     struct stat before {};
     bool existed = false;
     {
-        korv::UniqueFd probe(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (probe) {
+        if (lstat(path, &before) == 0) {
+            // A link is never followed, and a socket cannot be opened at all.
+            if (S_ISLNK(before.st_mode))
+                return Fail(ELOOP);
+            if (S_ISSOCK(before.st_mode))
+                return Fail(ENXIO);
             // A store to be made afresh must not be there already, whatever it is.
             if (openFlags & O_EXCL)
                 return Fail(EEXIST);
-            if (fstat(probe.get(), &before) != 0)
-                return Fail(errno);
             if (int err = NotRegular(before))
                 return Fail(err);
             // A store of another user than root or this process could hold records of its own
@@ -124,7 +126,8 @@ KORVBDB *OpenStore(const char *path, int openFlags, int allowDup, mode_t mode)
         return Fail(err);
     }
 
-    if (geteuid() == 0 && fchmod(fd, mode) != 0)
+    // The mode is only set where the file does not have it already.
+    if ((now.st_mode & 07777) != (mode & 07777) && geteuid() == 0 && fchmod(fd, mode) != 0)
         KORV_LOG("errno=%d/%m, chmod failed.", errno);
 
     h->pDb = db;

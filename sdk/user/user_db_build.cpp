@@ -34,7 +34,7 @@ int UserDBPasswdBuild(KORVUSERDB *set)
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::UniqueFile fp(fopen(KORV_PASSWD_FILE, "re"));
+    korv::bdb::AccountFile fp(KORV_PASSWD_FILE);
     if (!fp) {
         KORV_ERR(KORL_ERR_OPEN);
         return -1;

@@ -21,11 +21,16 @@ int UserDbConfSyncTimeSet(KORVUSERDB *set)
         {set->pPWDShadow, KORV_SHADOW_FILE},   {set->pPWDKorvser, KORV_USER_CONF_FILE},
         {set->pPWDSMB, KORV_SMBPASSWD_FILE},
     };
+    struct stat st;
+    const char *statted = nullptr;  // the file st describes
     for (const auto &p : pairs) {
-        struct stat st;
-        if (stat(p.path, &st) != 0) {
-            KORV_LOG("stat [%s] failed!! errno=%d/%m", p.path, errno);
-            return -1;
+        // The name and the uid store share one file: it is looked at once.
+        if (p.path != statted) {
+            if (stat(p.path, &st) != 0) {
+                KORV_LOG("stat [%s] failed!! errno=%d/%m", p.path, errno);
+                return -1;
+            }
+            statted = p.path;
         }
         if (korv::bdb::SyncTimeSet(p.store, st) != 0)
             return -1;

@@ -2,6 +2,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include <string_view>
 #include <vector>
 
 #include "korv/string.h"
@@ -13,17 +14,56 @@ using namespace korv::user;
 
 namespace {
 
-struct Buffers {
-    void *passwd = nullptr;
-    int cbPasswd = 0;
-    void *shadow = nullptr;
-    int cbShadow = 0;
-    ~Buffers()
-    {
-        free(passwd);
-        free(shadow);
+// The ":"-separated fields of a stored line, read where the line lies: true with exactly n of
+// them in f, else false (0x4000 recorded), as the unpacking of the line into an entry counts them.
+bool Fields(const char *line, size_t len, int n, std::string_view *f)
+{
+    const char *end = line + len, *at = line;
+    int count = 0;
+    for (const char *p; (p = static_cast<const char *>(memchr(at, ':', static_cast<size_t>(end - at))));
+         at = p + 1) {
+        if (count == n - 1) {
+            KORV_ERR(KORL_ERR_MALFORMED);
+            return false;
+        }
+        f[count++] = std::string_view(at, static_cast<size_t>(p - at));
     }
-};
+    f[count++] = std::string_view(at, static_cast<size_t>(end - at));
+    if (count != n) {
+        KORV_ERR(KORL_ERR_MALFORMED);
+        return false;
+    }
+    return true;
+}
+
+// A field of nothing but up to nine digits, as a number; -1 for any other (left to atol).
+long Digits(std::string_view field)
+{
+    if (field.empty() || field.size() > 9)
+        return -1;
+    long n = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9')
+            return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+// A numeric field as the entries read it (each field ends at a ":" or at the line's NUL).
+int Int(std::string_view field)
+{
+    long n = Digits(field);
+    return n >= 0 ? static_cast<int>(n) : atoi(field.data());
+}
+
+long Number(std::string_view field)
+{
+    if (field.empty())
+        return -1;
+    long n = Digits(field);
+    return n >= 0 ? n : atol(field.data());
+}
 
 }  // namespace
 
@@ -36,37 +76,51 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         }
         std::string k(key);
         const char *line, *shadowLine;
-        int r = LookupLine(set->pPWDName, k, &line);
+        size_t len, shadowLen;
+        int r = LookupLine(set->pPWDName, k, &line, &len);
         if (r != 0) {
             if (r > 0)
                 KORV_ERR(KORV_ERR_USER_NOT_FOUND);
             return -1;
         }
-        Buffers b;
-        if (UserDBPasswdUnpack(line, &b.passwd, &b.cbPasswd) != 0)
+        // name, password, uid, gid, gecos, home, shell
+        std::string_view pw[7];
+        if (!Fields(line, len, 7, pw))
             return -1;
-        const auto *pw = static_cast<const struct passwd *>(b.passwd);
-        int uid = static_cast<int>(pw->pw_uid), gid = static_cast<int>(pw->pw_gid);
+        if (pw[0].empty()) {
+            KORV_ERR(KORV_ERR_USER_INVALID_NAME);
+            return -1;
+        }
+        int uid = Int(pw[2]), gid = Int(pw[3]);
 
-        if (strchr(pw->pw_name, '\\'))
-            return KORVUserAlloc(ppUser, pw->pw_name, nullptr, uid, gid, pw->pw_gecos, pw->pw_dir, pw->pw_shell, -1, 0,
-                                 nullptr, 3);
+        // The texts are read from the stores' own buffers: each store's stays put until its
+        // next call, and every store is read once here.
+        std::string_view texts[6] = {pw[0], {}, pw[4], pw[5], pw[6], {}};
+        if (memchr(pw[0].data(), '\\', pw[0].size()))
+            return UserAllocTexts(ppUser, texts, uid, gid, -1, 0, 3);
 
-        r = LookupLine(set->pPWDShadow, k, &shadowLine);
+        r = LookupLine(set->pPWDShadow, k, &shadowLine, &shadowLen);
         if (r != 0) {
             if (r > 0)
                 KORV_ERR(KORL_ERR_NOT_FOUND);
             return -1;
         }
-        if (UserDBShadowUnpack(shadowLine, &b.shadow, &b.cbShadow) != 0)
+        // name, hash, last change, minimum, maximum, warning, inactive, expiry, flag
+        std::string_view sp[9];
+        if (!Fields(shadowLine, shadowLen, 9, sp))
             return -1;
-        const auto *sp = static_cast<const struct spwd *>(b.shadow);
+        if (sp[0].empty()) {
+            KORV_ERR(KORV_ERR_USER_INVALID_NAME);
+            return -1;
+        }
+        texts[1] = sp[1];
 
         int privilege = 0;
-        const char *misc, *mail = nullptr;
+        const char *misc;
+        size_t miscLen;
         if (strcasecmp(key, "admin") == 0) {
             privilege = 31;
-        } else if ((r = LookupLine(set->pPWDKorvser, k, &misc)) < 0) {
+        } else if ((r = LookupLine(set->pPWDKorvser, k, &misc, &miscLen)) < 0) {
             return -1;
         } else if (r == 0) {
             const char *first = strchr(misc, ':');
@@ -76,21 +130,29 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
             }
             privilege = atoi(first + 1);
             if (const char *second = strchr(first + 1, ':'))
-                mail = second + 1;
+                texts[5] = std::string_view(second + 1, static_cast<size_t>(misc + miscLen - (second + 1)));
         }
 
-        // Decoding never lengthens the text.
-        size_t n = strlen(pw->pw_gecos) + 1;
-        char small[256];
+        // Only a gecos with an escape needs decoding, and decoding never lengthens the text.
         std::vector<char> big;
-        char *gecos = small;
-        if (n > sizeof small) {
-            big.resize(n);
-            gecos = big.data();
+        char small[2][256];
+        if (memchr(pw[4].data(), ';', pw[4].size())) {
+            size_t n = pw[4].size() + 1;
+            char *raw = small[0], *gecos = small[1];
+            if (n > sizeof small[0]) {
+                big.resize(2 * n);
+                raw = big.data();
+                gecos = raw + n;
+            }
+            memcpy(raw, pw[4].data(), n - 1);
+            raw[n - 1] = '\0';
+            int decoded = KORLStrDecodeColon(raw, gecos, static_cast<int>(n));
+            if (decoded < 0)
+                return -1;
+            texts[2] = std::string_view(gecos, static_cast<size_t>(decoded));
         }
-        if (KORLStrDecodeColon(pw->pw_gecos, gecos, static_cast<int>(n)) < 0)
-            return -1;
-        return KORVUserAlloc(ppUser, pw->pw_name, sp->sp_pwdp, uid, gid, gecos, pw->pw_dir, pw->pw_shell,
-                             static_cast<int>(sp->sp_expire), sp->sp_min >= sp->sp_max ? 1 : 0, mail, privilege);
+        long min = Number(sp[3]), max = Number(sp[4]);
+        return UserAllocTexts(ppUser, texts, uid, gid, static_cast<int>(Number(sp[7])), min >= max ? 1 : 0,
+                              privilege);
     });
 }

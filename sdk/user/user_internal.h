@@ -8,6 +8,7 @@
 #include <functional>
 #include <source_location>
 #include <string>
+#include <string_view>
 
 #include "korv/hash.h"
 #include "korv/list.h"
@@ -40,6 +41,11 @@ using korv::bdb::StoreLine;
 
 // Whether a system account: its uid, taken as unsigned, is at most 1024 (1025 with guest support).
 bool IsSystemUid(int uid);
+
+// KORVUserAlloc with the six texts (name, password, gecos, home, shell, mail) given by their
+// bytes, none of them holding a NUL; a text whose data() is null is not copied (it reads "").
+int UserAllocTexts(KORVUSER **ppUser, const std::string_view texts[6], int uid, int gid, int expireDay,
+                   int cannotChangePasswd, int privilege);
 
 // The passwd record split into the platform's entry, held in one buffer grown with
 // KORVCheckAndRealloc (*ppBuf points at the struct passwd). 0, or -1 (0x4000 not 7 fields,

@@ -1,7 +1,9 @@
 // The record store over real Berkeley DB files in the sandbox's /tmp: opening, records, duplicates,
 // markers and the one cursor.
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -80,13 +82,20 @@ TEST(BDbOpen, OnlyRegularFilesWithoutLinks)
     ASSERT_EQ(0, symlink("/etc/created-through-link", "/tmp/.db.dangling"));
     ASSERT_EQ(0, mkdir("/tmp/.db.dir", 0755));
     ASSERT_EQ(0, mkfifo("/tmp/.db.fifo", 0644));
-    for (const char *path : {kPath, "/tmp/.db.dangling", "/tmp/.db.dir", "/tmp/.db.fifo"}) {
+    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_LE(0, sock);
+    struct sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, "/tmp/.db.sock");
+    ASSERT_EQ(0, bind(sock, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr));
+    for (const char *path : {kPath, "/tmp/.db.dangling", "/tmp/.db.dir", "/tmp/.db.fifo", "/tmp/.db.sock"}) {
         for (int flags : {O_RDWR, O_RDWR | O_CREAT}) {
             mark_error();
             EXPECT_EQ(nullptr, KORVBDbOpen(path, flags, 0)) << path;
             EXPECT_EQ(KORL_ERR_OPEN, KORLErrGet()) << path;
         }
     }
+    close(sock);
     EXPECT_EQ("root:x:0:0::/root:/bin/sh\n", read_file("/etc/passwd"));
     EXPECT_FALSE(file_exists("/etc/created-through-link"));
     EXPECT_TRUE(syslog_contains("dbopen failed."));

@@ -107,7 +107,10 @@ TEST_F(UserDb, GetFailures)
     } cases[] = {
         {db_->pPWDName, "alice:x:1030:100::/home", KORL_ERR_MALFORMED},
         {db_->pPWDName, ":x:1030:100:::", KORV_ERR_USER_INVALID_NAME},
+        {db_->pPWDName, "alice:x:1030:100::/home:/bin/sh:", KORL_ERR_MALFORMED},
         {db_->pPWDShadow, "alice:hash:1:2:3:7::", KORL_ERR_MALFORMED},
+        {db_->pPWDShadow, "alice:hash:1:2:3:7::::", KORL_ERR_MALFORMED},
+        {db_->pPWDShadow, ":hash:1:2:3:7:::", KORV_ERR_USER_INVALID_NAME},
         {db_->pPWDKorvser, "alice-1", KORL_ERR_MALFORMED},
     };
     for (const auto &c : cases) {
@@ -126,6 +129,41 @@ TEST_F(UserDb, GetFailures)
     ASSERT_EQ(0, KORVBDbSet(db_->pPWDShadow, "BOB", 4, open, static_cast<int>(strlen(open)) + 1));
     ASSERT_EQ(0, KORVUserDBGet(db_.get(), "BOB", &u.p));
     EXPECT_EQ(1, u->cannotChangePasswd);  // both limits read -1
+
+    // Numeric fields read as atoi and atol read them, whatever their form.
+    for (const char *field : {"1031", "0001031", "4294967295", "-5", "+7", " 12", "12x", ""}) {
+        std::string line = std::string("bob:x:") + field + ":" + field + "::/var/services/homes/bob:/bin/csh";
+        std::string shadow = std::string("bob:$1$Bo$x:1:") + field + ":99999:7::" + field + ":";
+        ASSERT_EQ(0, KORVBDbSet(db_->pPWDName, "BOB", 4, line.c_str(), static_cast<int>(line.size()) + 1));
+        ASSERT_EQ(0, KORVBDbSet(db_->pPWDShadow, "BOB", 4, shadow.c_str(), static_cast<int>(shadow.size()) + 1));
+        ASSERT_EQ(0, KORVUserDBGet(db_.get(), "BOB", &u.p)) << field;
+        long n = *field ? atol(field) : -1;
+        EXPECT_EQ(atoi(field), u->uid) << field;
+        EXPECT_EQ(atoi(field), u->gid) << field;
+        EXPECT_EQ(static_cast<int>(n), u->expireDay) << field;
+        EXPECT_EQ(n >= 99999 ? 1 : 0, u->cannotChangePasswd) << field;
+    }
+
+    // Escapes are decoded in a gecos of any length; one without escapes is taken as stored.
+    for (size_t n : {size_t(3), size_t(400)}) {
+        std::string plain(n, 'g'), escaped;
+        for (size_t i = 0; i < n; i++)
+            escaped += i % 2 ? ";," : ";;";
+        for (const auto &[gecos, want] : {std::pair{plain, plain}, std::pair{escaped, std::string()}}) {
+            std::string decoded = want;
+            if (gecos == escaped) {
+                for (size_t i = 0; i < n; i++)
+                    decoded += i % 2 ? ':' : ';';
+            }
+            std::string line = "bob:x:1031:100:" + gecos + ":/var/services/homes/bob:/bin/csh";
+            ASSERT_EQ(0, KORVBDbSet(db_->pPWDName, "BOB", 4, line.c_str(), static_cast<int>(line.size()) + 1));
+            ASSERT_EQ(0, KORVUserDBGet(db_.get(), "BOB", &u.p)) << gecos;
+            EXPECT_EQ(decoded, u->szGecos);
+            EXPECT_STREQ("/var/services/homes/bob", u->szHomeDir);
+            EXPECT_STREQ("/bin/csh", u->szShell);
+            EXPECT_EQ(1031, u->uid);
+        }
+    }
 }
 
 TEST_F(UserDb, CreateWithDefaults)

@@ -1,8 +1,11 @@
 // The account text files loaded into the user stores and written back from them.
+#include <ctype.h>
 #include <dirent.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 
 #include "user_test_util.h"
@@ -161,6 +164,48 @@ TEST(UserFilesBuild, UidIndexAndUpperCasedKeys)
             << p.file;
         EXPECT_EQ(0, KORVBDbDeprecatedGet(p.store)) << p.file;
     }
+}
+
+// Thousands of names, some met again (in another case, under another uid) long after the
+// first meeting: each name is stored once with its last line, and only its last uid lists it.
+TEST(UserFilesBuild, NamesMetAgainAmongMany)
+{
+    Accounts a;
+    std::map<std::string, std::string> names;  // upper-cased name -> last line
+    auto add = [&](const std::string &name, int uid) {
+        std::string line = name + ":x:" + std::to_string(uid) + ":100::/var/services/homes/" + name + ":/bin/csh";
+        a.passwd += line + "\n";
+        std::string key = name;
+        for (char &c : key)
+            c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        names[key] = line;
+    };
+    for (size_t at = 0, nl; (nl = a.passwd.find('\n', at)) != std::string::npos; at = nl + 1) {
+        std::string line = a.passwd.substr(at, nl - at), name = line.substr(0, line.find(':'));
+        for (char &c : name)
+            c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        names[name] = line;
+    }
+    for (int i = 0; i < 3000; i++)
+        add("user" + std::to_string(i), 2000 + i);
+    for (int i = 0; i < 3000; i += 7)
+        add("User" + std::to_string(i), 6000 + i);
+    add("USER14", 9999);
+    add("Alice", 9998);
+    install(a);
+    Db db;
+    ASSERT_TRUE(db);
+
+    std::multimap<std::string, std::string> wantNames, wantIds;
+    for (const auto &[key, line] : names) {
+        wantNames.emplace(key, line);
+        size_t c1 = line.find(':'), c2 = line.find(':', c1 + 1), c3 = line.find(':', c2 + 1);
+        char id[16];
+        snprintf(id, sizeof id, "%06d", atoi(line.substr(c2 + 1, c3 - c2 - 1).c_str()));
+        wantIds.emplace(id, key);
+    }
+    EXPECT_EQ(wantNames, records(db->pPWDName));
+    EXPECT_EQ(wantIds, records(db->pPWDUID));
 }
 
 TEST(UserFilesBuild, NameThatCannotBeUpperCasedIsSkipped)
