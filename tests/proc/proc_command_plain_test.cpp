@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "korv_command.h"
+#include "in_child.h"
 #include "korvtest.h"
 
 namespace proc = korv::proc;
@@ -246,19 +247,7 @@ TEST_F(PlainRun, RunsAsTheShellWould)
     EXPECT_TRUE(WIFSIGNALED(proc::RunShell("/tmp/killed")));
 }
 
-// Runs fn in a forked process and returns its exit status, so signal changes stay out of the
-// test program.
-template <typename Fn>
-int in_child(Fn fn)
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(fn());
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -100;
-    return WEXITSTATUS(status);
-}
+using proctest::in_child;
 
 void on_signal(int) {}
 

@@ -15,6 +15,7 @@
 
 #include "korv/error.h"
 #include "korv/proc.h"
+#include "in_child.h"
 #include "korvtest.h"
 
 using namespace korvtest;
@@ -29,19 +30,7 @@ void write_args_script()
     write_file(kArgsScript, "#!/bin/sh\necho \"$#|$0|$*\" > /tmp/args.out\n", 0755);
 }
 
-// Runs fn in a forked process and returns its exit status, so descriptor and signal changes
-// stay out of the test program.
-template <typename Fn>
-int in_child(Fn fn)
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(fn());
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -100;
-    return WEXITSTATUS(status);
-}
+using proctest::in_child;
 
 TEST(ProcExec, ExitStatusIsTheResult)
 {
