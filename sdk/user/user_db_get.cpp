@@ -12,61 +12,6 @@
 
 using namespace korv::user;
 
-namespace {
-
-// The ":"-separated fields of a stored line, read where the line lies: true with exactly n of
-// them in f, else false (0x4000 recorded), as the unpacking of the line into an entry counts them.
-bool Fields(const char *line, size_t len, int n, std::string_view *f)
-{
-    const char *end = line + len, *at = line;
-    int count = 0;
-    for (const char *p; (p = static_cast<const char *>(memchr(at, ':', static_cast<size_t>(end - at))));
-         at = p + 1) {
-        if (count == n - 1) {
-            KORV_ERR(KORL_ERR_MALFORMED);
-            return false;
-        }
-        f[count++] = std::string_view(at, static_cast<size_t>(p - at));
-    }
-    f[count++] = std::string_view(at, static_cast<size_t>(end - at));
-    if (count != n) {
-        KORV_ERR(KORL_ERR_MALFORMED);
-        return false;
-    }
-    return true;
-}
-
-// A field of nothing but up to nine digits, as a number; -1 for any other (left to atol).
-long Digits(std::string_view field)
-{
-    if (field.empty() || field.size() > 9)
-        return -1;
-    long n = 0;
-    for (char c : field) {
-        if (c < '0' || c > '9')
-            return -1;
-        n = n * 10 + (c - '0');
-    }
-    return n;
-}
-
-// A numeric field as the entries read it (each field ends at a ":" or at the line's NUL).
-int Int(std::string_view field)
-{
-    long n = Digits(field);
-    return n >= 0 ? static_cast<int>(n) : atoi(field.data());
-}
-
-long Number(std::string_view field)
-{
-    if (field.empty())
-        return -1;
-    long n = Digits(field);
-    return n >= 0 ? n : atol(field.data());
-}
-
-}  // namespace
-
 extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser)
 {
     return KORV_GUARDED(-1, {
@@ -85,13 +30,13 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         }
         // name, password, uid, gid, gecos, home, shell
         std::string_view pw[7];
-        if (!Fields(line, len, 7, pw))
+        if (!SplitFields(line, len, 7, pw))
             return -1;
         if (pw[0].empty()) {
             KORV_ERR(KORV_ERR_USER_INVALID_NAME);
             return -1;
         }
-        int uid = Int(pw[2]), gid = Int(pw[3]);
+        int uid = FieldInt(pw[2]), gid = FieldInt(pw[3]);
 
         // The texts are read from the stores' own buffers: each store's stays put until its
         // next call, and every store is read once here.
@@ -107,7 +52,7 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         }
         // name, hash, last change, minimum, maximum, warning, inactive, expiry, flag
         std::string_view sp[9];
-        if (!Fields(shadowLine, shadowLen, 9, sp))
+        if (!SplitFields(shadowLine, shadowLen, 9, sp))
             return -1;
         if (sp[0].empty()) {
             KORV_ERR(KORV_ERR_USER_INVALID_NAME);
@@ -151,8 +96,8 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
                 return -1;
             texts[2] = std::string_view(gecos, static_cast<size_t>(decoded));
         }
-        long min = Number(sp[3]), max = Number(sp[4]);
-        return UserAllocTexts(ppUser, texts, uid, gid, static_cast<int>(Number(sp[7])), min >= max ? 1 : 0,
+        long min = FieldNumber(sp[3]), max = FieldNumber(sp[4]);
+        return UserAllocTexts(ppUser, texts, uid, gid, static_cast<int>(FieldNumber(sp[7])), min >= max ? 1 : 0,
                               privilege);
     });
 }

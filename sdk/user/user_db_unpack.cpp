@@ -26,26 +26,14 @@ int Split(const char *line, size_t hdr, int n, void **ppBuf, int *pcbBuf, char *
         return -1;
     char *text = static_cast<char *>(*ppBuf) + hdr;
     memcpy(text, line, len + 1);
-    int count = 1;
-    fields[0] = text;
-    for (char *p = text; (p = static_cast<char *>(memchr(p, ':', static_cast<size_t>(text + len - p)))); ++p) {
-        if (count == n) {
-            count++;
-            break;
-        }
-        *p = '\0';
-        fields[count++] = p + 1;
-    }
-    if (count != n) {
-        KORV_ERR(KORL_ERR_MALFORMED);
+    std::string_view f[9];
+    if (!SplitFields(text, len, n, f))
         return -1;
+    for (int i = 0; i < n; i++) {
+        fields[i] = text + (f[i].data() - text);
+        fields[i][f[i].size()] = '\0';
     }
     return 0;
-}
-
-long Number(const char *field)
-{
-    return *field ? atol(field) : -1;
 }
 
 }  // namespace
@@ -62,8 +50,8 @@ int UserDBPasswdUnpack(const char *line, void **ppBuf, int *pcbBuf)
     auto *pw = static_cast<struct passwd *>(*ppBuf);
     pw->pw_name = f[0];
     pw->pw_passwd = f[1];
-    pw->pw_uid = static_cast<uid_t>(atoi(f[2]));
-    pw->pw_gid = static_cast<gid_t>(atoi(f[3]));
+    pw->pw_uid = static_cast<uid_t>(FieldInt(f[2]));
+    pw->pw_gid = static_cast<gid_t>(FieldInt(f[3]));
     pw->pw_gecos = f[4];
     pw->pw_dir = f[5];
     pw->pw_shell = f[6];
@@ -82,12 +70,12 @@ int UserDBShadowUnpack(const char *line, void **ppBuf, int *pcbBuf)
     auto *sp = static_cast<struct spwd *>(*ppBuf);
     sp->sp_namp = f[0];
     sp->sp_pwdp = f[1];
-    sp->sp_lstchg = Number(f[2]);
-    sp->sp_min = Number(f[3]);
-    sp->sp_max = Number(f[4]);
-    sp->sp_warn = Number(f[5]);
-    sp->sp_inact = Number(f[6]);
-    sp->sp_expire = Number(f[7]);
+    sp->sp_lstchg = FieldNumber(f[2]);
+    sp->sp_min = FieldNumber(f[3]);
+    sp->sp_max = FieldNumber(f[4]);
+    sp->sp_warn = FieldNumber(f[5]);
+    sp->sp_inact = FieldNumber(f[6]);
+    sp->sp_expire = FieldNumber(f[7]);
     sp->sp_flag = static_cast<unsigned long>(atol(f[8]));
     return 0;
 }
