@@ -249,6 +249,14 @@ ImageStream::ImageStream(const std::string &name, uint32_t seed)
     x_ = (uint64_t{h} << 32 | (h ^ 0x9E3779B9u)) | 1;
 }
 
+uint64_t ImageStream::step()
+{
+    x_ ^= x_ << 13;
+    x_ ^= x_ >> 7;
+    x_ ^= x_ << 17;
+    return x_;
+}
+
 void ImageStream::next(uint8_t *out, size_t count)
 {
     bool first = at_ == 0 && count > 0;
@@ -257,16 +265,12 @@ void ImageStream::next(uint8_t *out, size_t count)
         out[i++] = word_[sizeof word_ - left_];
     // Eight bytes a step.
     for (; count - i >= sizeof x_; i += sizeof x_) {
-        x_ ^= x_ << 13;
-        x_ ^= x_ >> 7;
-        x_ ^= x_ << 17;
-        memcpy(out + i, &x_, sizeof x_);
+        uint64_t v = step();
+        memcpy(out + i, &v, sizeof v);
     }
     if (i < count) {
-        x_ ^= x_ << 13;
-        x_ ^= x_ >> 7;
-        x_ ^= x_ << 17;
-        memcpy(word_, &x_, sizeof x_);
+        uint64_t v = step();
+        memcpy(word_, &v, sizeof v);
         for (left_ = sizeof word_; i < count; --left_)
             out[i++] = word_[sizeof word_ - left_];
     }

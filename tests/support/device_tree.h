@@ -97,6 +97,8 @@ public:
     uint64_t position() const { return at_; }
 
 private:
+    uint64_t step();  // the next eight bytes of the xorshift
+
     uint64_t x_;
     uint64_t at_ = 0;
     uint8_t word_[8] = {};
