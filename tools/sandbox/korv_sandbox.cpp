@@ -31,7 +31,7 @@
 namespace {
 
 using sandbox::die;
-using sandbox::Fd;
+using korv::UniqueFd;
 using sandbox::Options;
 using sandbox::refuse;
 
@@ -138,9 +138,9 @@ bool check_kept_tree(const Options &opt)
 
 // The kept tree's folder, looked up once, one component at a time and never through a link;
 // missing components are made. Every later step uses the descriptor returned.
-Fd resolve_tree(const std::string &shown)
+UniqueFd resolve_tree(const std::string &shown)
 {
-    Fd cur(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd cur(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     std::string done;
     size_t pos = 1;
     while (cur.get() >= 0 && pos <= shown.size()) {
@@ -152,7 +152,7 @@ Fd resolve_tree(const std::string &shown)
         done += "/" + name;
         if (mkdirat(cur.get(), name.c_str(), 0755) != 0 && errno != EEXIST)
             die("mkdir " + done);
-        Fd next(openat(cur.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd next(openat(cur.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (next.get() < 0) {
             if (errno == ENOTDIR || errno == ELOOP)
                 refuse(done + " is a link or not a folder; give the tree by a path of folders, without links");
@@ -160,7 +160,7 @@ Fd resolve_tree(const std::string &shown)
         }
         cur = std::move(next);
     }
-    Fd tree(openat(cur.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd tree(openat(cur.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (tree.get() < 0)
         die("open the tree " + shown);
     return tree;
@@ -366,7 +366,7 @@ int main(int argc, char **argv)
     if (getenv("KORV_KEEP_TREE"))
         opt.keep = true;
 
-    Fd tree;
+    UniqueFd tree;
     if (opt.fresh) {
         tree.reset(make_fresh_tree(opt));
         opt.treeFd = tree.get();

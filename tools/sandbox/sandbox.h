@@ -13,7 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "korv_unique.h"
+
 namespace sandbox {
+
+using korv::UniqueFd;
 
 // Where the --bind-ro folders appear inside: "/.korvsim/host" followed by their host path.
 constexpr const char kHostDir[] = KORV_SANDBOX_HOST_DIR;
@@ -30,37 +34,6 @@ constexpr long kDefaultPids = 1024;
 constexpr const char kDefaultTreeSize[] = "1g";
 // How long a session waits for another one on the same kept tree (KORV_TREE_WAIT, seconds).
 constexpr int kDefaultTreeWait = 30;
-
-// Owns one descriptor.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(Fd &&other) noexcept : fd_(other.release()) {}
-    Fd &operator=(Fd &&other) noexcept
-    {
-        reset(other.release());
-        return *this;
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    int release()
-    {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 struct Options {
     std::string tree;                  // host path as shown in messages (absolute)
@@ -144,10 +117,10 @@ private:
     };
     bool pump_in(Pump &p);
     void pump_out(Pump &p);
-    Fd master_;
-    Fd slave_;
-    Fd pipeRead_;
-    Fd pipeWrite_;
+    UniqueFd master_;
+    UniqueFd slave_;
+    UniqueFd pipeRead_;
+    UniqueFd pipeWrite_;
     Pump input_;   // the caller's stdin to the pty or the pipe
     Pump output_;  // the pty to the caller's terminal
     int terminalFd_ = -1;  // the caller's terminal whose settings were changed

@@ -138,7 +138,7 @@ void Relay::pump_out(Pump &p)
 
 siginfo_t Relay::run(const sigset_t &mask)
 {
-    Fd sigfd(signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK));
+    UniqueFd sigfd(signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK));
     if (sigfd.get() < 0)
         die("signalfd");
     for (;;) {

@@ -46,10 +46,10 @@ const char *const kLibDirs[] = {"/usr/lib", "/usr/lib64", "/usr/libexec"};
 const char *const kDevices[] = {"null", "zero", "urandom", "random", "full"};
 
 // Opens TREE/rel as a folder, one component at a time and never through a link; creates the
-// missing components when asked. An invalid Fd when it is missing and not created.
-Fd open_dir(int root, const std::string &tree, const std::string &rel, bool create)
+// missing components when asked. An empty holder when it is missing and not created.
+UniqueFd open_dir(int root, const std::string &tree, const std::string &rel, bool create)
 {
-    Fd cur(fcntl(root, F_DUPFD_CLOEXEC, 0));
+    UniqueFd cur(fcntl(root, F_DUPFD_CLOEXEC, 0));
     if (cur.get() < 0)
         die("dup");
     std::string done = tree;
@@ -65,14 +65,14 @@ Fd open_dir(int root, const std::string &tree, const std::string &rel, bool crea
         done += "/" + name;
         if (create && mkdirat(cur.get(), name.c_str(), 0755) != 0 && errno != EEXIST)
             die("mkdir " + done);
-        Fd next(openat(cur.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd next(openat(cur.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (next.get() < 0) {
             int err = errno;
             struct stat st {};
             if (fstatat(cur.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
                 refuse_link(done);
             if (err == ENOENT && !create)
-                return Fd();
+                return UniqueFd();
             errno = err;
             die("open " + done);
         }
@@ -82,9 +82,9 @@ Fd open_dir(int root, const std::string &tree, const std::string &rel, bool crea
 }
 
 // A file to mount a bind on: dir/name, created empty when missing; a link is refused.
-Fd mount_file(int dir, const std::string &shown, const char *name)
+UniqueFd mount_file(int dir, const std::string &shown, const char *name)
 {
-    Fd fd(openat(dir, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd(openat(dir, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (fd.get() < 0 && errno == ENOENT) {
         int created = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (created < 0)
@@ -107,9 +107,9 @@ Fd mount_file(int dir, const std::string &shown, const char *name)
 // A detached copy of a host folder or file, with the given mount attributes on all of it; with
 // a user namespace, its owners are shown through that namespace's ids (an idmapped mount), where
 // the file system can.
-Fd clone_host(const std::string &src, uint64_t attrs, int userns = -1)
+UniqueFd clone_host(const std::string &src, uint64_t attrs, int userns = -1)
 {
-    Fd fd(open_tree(AT_FDCWD, src.c_str(), OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE));
+    UniqueFd fd(open_tree(AT_FDCWD, src.c_str(), OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE));
     if (fd.get() < 0)
         die("bind " + src);
     struct mount_attr attr {};
@@ -126,7 +126,7 @@ Fd clone_host(const std::string &src, uint64_t attrs, int userns = -1)
     return fd;
 }
 
-void attach(const Fd &mnt, const Fd &target, const std::string &shown)
+void attach(const UniqueFd &mnt, const UniqueFd &target, const std::string &shown)
 {
     if (move_mount(mnt.get(), "", target.get(), "", MOVE_MOUNT_F_EMPTY_PATH | MOVE_MOUNT_T_EMPTY_PATH) != 0)
         die("mount on " + shown);
@@ -134,11 +134,11 @@ void attach(const Fd &mnt, const Fd &target, const std::string &shown)
 
 // The tree's own mount, nosuid and nodev, over the tree's folder `dir`: a new tmpfs of the size
 // asked for a fresh tree, else the folder bound onto itself. Returns the root of that mount.
-Fd mount_tree(const Options &opt, const Fd &dir)
+UniqueFd mount_tree(const Options &opt, const UniqueFd &dir)
 {
-    Fd mnt;
+    UniqueFd mnt;
     if (opt.fresh && !opt.keep) {
-        Fd fs(fsopen("tmpfs", FSOPEN_CLOEXEC));
+        UniqueFd fs(fsopen("tmpfs", FSOPEN_CLOEXEC));
         if (fs.get() < 0 || fsconfig(fs.get(), FSCONFIG_SET_STRING, "mode", "0755", 0) != 0)
             die("create the tree's tmpfs");
         if (fsconfig(fs.get(), FSCONFIG_SET_STRING, "size", opt.treeSize.c_str(), 0) != 0)
@@ -188,11 +188,11 @@ std::vector<std::pair<std::string, std::string>> tools_outside_folder(
 // In the first mount namespace: every bind the sandbox offers, read-only where it is the host's,
 // on the tree's folder (the process's working folder, resolved once by the launcher). Returns
 // the root of the tree's own mount.
-Fd set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std::string>> &tools, int userns)
+UniqueFd set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std::string>> &tools, int userns)
 {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         die("private mounts");
-    Fd dir(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         die("open the tree " + opt.tree);
     constexpr uint64_t kReadOnly = MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV;
@@ -200,7 +200,7 @@ Fd set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std:
     // Copies of the host's folders are taken before the tree is mounted, so that a tree inside
     // a bound folder does not show up in its own copy.
     struct Bind {
-        Fd mnt;
+        UniqueFd mnt;
         std::string rel;  // in the tree
         bool file;
     };
@@ -239,7 +239,7 @@ Fd set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std:
         if (static_cast<uint32_t>(setfsuid(-1)) != kRootIdBase)
             refuse("could not drop the host's file privileges");
     }
-    Fd root = mount_tree(opt, dir);
+    UniqueFd root = mount_tree(opt, dir);
     for (const char *fixed : kFixedDirs) {
         struct stat st {};
         if (fstatat(root.get(), fixed, &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -254,7 +254,7 @@ Fd set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std:
         std::string shown = opt.tree + "/" + bind.rel;
         if (bind.file) {
             size_t slash = bind.rel.rfind('/');
-            Fd sub = open_dir(root.get(), opt.tree, bind.rel.substr(0, slash), true);
+            UniqueFd sub = open_dir(root.get(), opt.tree, bind.rel.substr(0, slash), true);
             attach(bind.mnt, mount_file(sub.get(), shown, bind.rel.c_str() + slash + 1), shown);
         } else {
             attach(bind.mnt, open_dir(root.get(), opt.tree, bind.rel, true), shown);
@@ -265,7 +265,7 @@ Fd set_up_tree(const Options &opt, const std::vector<std::pair<std::string, std:
 
 void write_file(const std::string &path, const std::string &text)
 {
-    Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    UniqueFd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
     if (fd.get() < 0 || write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         die("write " + path);
 }
@@ -361,7 +361,7 @@ int limit_pids(long pids)
 {
     long last = std::max(pids, 400L);
     std::string text = std::to_string(last + 1);
-    Fd fd(open("/proc/sys/kernel/pid_max", O_WRONLY | O_CLOEXEC));
+    UniqueFd fd(open("/proc/sys/kernel/pid_max", O_WRONLY | O_CLOEXEC));
     if (fd.get() < 0 || write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         return 1 << 22;
     return static_cast<int>(last);
@@ -383,21 +383,21 @@ int limit_pids(long pids)
     int lastPid = limit_pids(opt.pids);
     // A mount copied from the first namespace is locked there, and pivot_root refuses it: a
     // copy of the tree is mounted on it, found through the working folder, never by its path.
-    Fd copy(open_tree(AT_FDCWD, ".", OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE));
+    UniqueFd copy(open_tree(AT_FDCWD, ".", OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE));
     if (copy.get() < 0 ||
         move_mount(copy.get(), "", AT_FDCWD, ".", MOVE_MOUNT_F_EMPTY_PATH) != 0 || fchdir(copy.get()) != 0)
         die("bind the tree");
     struct open_how how {};
     how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH | RESOLVE_NO_XDEV;
-    Fd procDir(static_cast<int>(syscall(SYS_openat2, AT_FDCWD, ".korvsim/proc", &how, sizeof how)));
+    UniqueFd procDir(static_cast<int>(syscall(SYS_openat2, AT_FDCWD, ".korvsim/proc", &how, sizeof how)));
     if (procDir.get() < 0)
         die("open the tree's .korvsim/proc");
-    Fd fs(fsopen("proc", FSOPEN_CLOEXEC));
+    UniqueFd fs(fsopen("proc", FSOPEN_CLOEXEC));
     if (fs.get() < 0 || fsconfig(fs.get(), FSCONFIG_SET_STRING, "subset", "pid", 0) != 0 ||
         fsconfig(fs.get(), FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) != 0)
         die("create the sandbox's procfs");
-    Fd proc(fsmount(fs.get(), FSMOUNT_CLOEXEC, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV | MOUNT_ATTR_NOEXEC));
+    UniqueFd proc(fsmount(fs.get(), FSMOUNT_CLOEXEC, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV | MOUNT_ATTR_NOEXEC));
     if (proc.get() < 0 || move_mount(proc.get(), "", procDir.get(), "", MOVE_MOUNT_F_EMPTY_PATH | MOVE_MOUNT_T_EMPTY_PATH) != 0)
         die("mount the sandbox's procfs");
     if (syscall(SYS_pivot_root, ".", ".") != 0)
@@ -460,7 +460,7 @@ bool map_subordinate_ids(pid_t child, const IdMaps &maps)
 }
 
 // A user namespace with the sandbox's id maps, held by its descriptor only.
-Fd mapped_userns(const IdMaps &maps)
+UniqueFd mapped_userns(const IdMaps &maps)
 {
     Handshake handshake;
     pid_t child = fork();
@@ -472,7 +472,7 @@ Fd mapped_userns(const IdMaps &maps)
         handshake.unshared();
         _exit(0);
     }
-    Fd ns;
+    UniqueFd ns;
     if (handshake.wait_unshared()) {
         std::string proc = "/proc/" + std::to_string(child);
         write_id_maps(proc, map_text(maps.uids), map_text(maps.gids), false);
@@ -516,10 +516,10 @@ Fd mapped_userns(const IdMaps &maps)
     auto tools = host_tools();
     // Started by root, the host's folders are shown with their owners as the sandbox maps them
     // (the host's root is root inside): a folder only root may read stays readable inside.
-    Fd userns;
+    UniqueFd userns;
     if (root)
         userns = mapped_userns(maps);
-    Fd tree = set_up_tree(opt, tools, userns.get());
+    UniqueFd tree = set_up_tree(opt, tools, userns.get());
     userns.reset();
     // A change of file ids clears the parent-death signal: it is set again after each.
     die_with_parent(launcher);
