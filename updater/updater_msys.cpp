@@ -42,9 +42,10 @@ int RollBack(UPDTFLASHROAD *road)
 const UPDTFLASHENGINE gUPDTMSysEngine = {
     ReadTable, UPDTMSysInitPatchInfo, Write, RollBack,
     /*preFlashMigrations=*/false, /*photoSteps=*/false, /*handOverAfterFailure=*/true, /*shutdownMark=*/false,
+    "UPDTMSysUpdate",
 };
 
 int UPDTMSysUpdate(char *stage)
 {
-    return UPDTRunFlashRoad(gUPDTMSysEngine, __func__, stage);
+    return UPDTRunFlashRoad(gUPDTMSysEngine, stage);
 }

@@ -7,6 +7,7 @@
 
 #include "korv_flash_records.h"
 #include "updater.h"
+#include "updater_main.h"
 #include "updater_patch.h"
 #include "updater_redboot.h"
 #include "updater_road.h"
@@ -69,4 +70,5 @@ int RollBack(UPDTFLASHROAD *road)
 const UPDTFLASHENGINE gUPDTRedBootEngine = {
     ReadDirectory, UPDTInitPatchInfo, Write, RollBack,
     /*preFlashMigrations=*/true, /*photoSteps=*/true, /*handOverAfterFailure=*/false, /*shutdownMark=*/true,
+    UPDT_MAIN,
 };

@@ -8,7 +8,6 @@
 #include "updater_flash.h"
 #include "updater_main.h"
 #include "updater_migration.h"
-#include "updater_msys.h"
 #include "updater_photo.h"
 #include "updater_road.h"
 
@@ -40,8 +39,9 @@ int RollBackAndEnd(const UPDTFLASHENGINE &engine, UPDTFLASHROAD *road, int code)
 
 }  // namespace
 
-int UPDTRunFlashRoad(const UPDTFLASHENGINE &engine, const char *func, char *stage)
+int UPDTRunFlashRoad(const UPDTFLASHENGINE &engine, char *stage)
 {
+    const char *func = engine.func;
     UPDTFLASHROAD road;
     road.stage = stage;
     road.func = func;
@@ -98,7 +98,5 @@ int UPDTRunFlashRoad(const UPDTFLASHENGINE &engine, const char *func, char *stag
 
 int UPDTFlashRoad(UPDTMAINSTATE *m)
 {
-    if (KORVSyscallFlagGet() == 1)
-        return UPDTMSysUpdate(&m->stage);
-    return UPDTRunFlashRoad(gUPDTRedBootEngine, UPDT_MAIN, &m->stage);
+    return UPDTRunFlashRoad(KORVSyscallFlagGet() == 1 ? gUPDTMSysEngine : gUPDTRedBootEngine, &m->stage);
 }

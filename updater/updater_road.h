@@ -29,11 +29,12 @@ struct UPDTFLASHENGINE {
     bool photoSteps;          // the photo steps run before the configuration stage
     bool handOverAfterFailure;  // "hda1.tgz" goes to the volume at the road's end, also after a failure
     bool shutdownMark;        // ".NormalShutdown" is made after the configuration stage
+    const char *func;         // the name the road's messages carry
 };
 
 extern const UPDTFLASHENGINE gUPDTRedBootEngine;
 extern const UPDTFLASHENGINE gUPDTMSysEngine;
 
-// The whole road from the pre-flash migrations to the end of stage R, messages as `func`. The
-// exit code.
-int UPDTRunFlashRoad(const UPDTFLASHENGINE &engine, const char *func, char *stage);
+// The whole road from the pre-flash migrations to the end of stage R, messages as the engine's
+// `func`. The exit code.
+int UPDTRunFlashRoad(const UPDTFLASHENGINE &engine, char *stage);
