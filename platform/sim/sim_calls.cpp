@@ -185,7 +185,7 @@ __attribute__((constructor(101))) void refuse_outside_sandbox()
 __attribute__((constructor)) void restore_mirrors()
 {
     mirrors_sync();
-    atexit(mirrors_sync);
+    atexit([] { mirrors_sync(); });
 }
 
 }  // namespace

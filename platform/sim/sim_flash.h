@@ -99,9 +99,12 @@ Fd mirror_open(Flash &flash, int index);
 bool mirror_close(Flash &flash, int index, const Fd &fd);
 // Rewrites the mirrors' bytes that overlap chip range [offset, offset+count), from the chip.
 void mirrors_update(Flash &flash, uint64_t offset, size_t count);
-// Imports every mirror that another program changed; saves flash.conf when anything changed.
-void mirrors_import(Flash &flash);
+// What an import does with a mirror that is gone: put it back from the chip (while programs
+// still run), or leave it gone (as the session ends and the mirrors' mounts go with it).
+enum class MissingMirror { PutBack, Skip };
+// Imports every mirror that another program changed; saves flash.conf when that changed it.
+void mirrors_import(Flash &flash, MissingMirror missing = MissingMirror::PutBack);
 // The same for the tree's flash, under the state lock, when the tree has one; errno is kept.
-void mirrors_sync();
+void mirrors_sync(MissingMirror missing = MissingMirror::PutBack);
 
 }  // namespace korvsim

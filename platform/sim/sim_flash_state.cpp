@@ -496,17 +496,20 @@ bool mirror_take(Flash &flash, int index, int fd, uint64_t size, int *err)
 
 }  // namespace
 
-void mirrors_import(Flash &flash)
+void mirrors_import(Flash &flash, MissingMirror missing)
 {
     if (!flash.present)
         return;
-    bool changed = false;
+    std::optional<Flash> before;
     for (auto &[index, w] : flash.windows) {
         std::string path = mirror_path(index);
         auto now = stamp_of(path);
         if (now && w.stamp && *now == *w.stamp)
             continue;
-        changed = true;
+        if (!now && missing == MissingMirror::Skip)
+            continue;
+        if (!before)
+            before = flash;
         Fd fd(now ? open(path.c_str(), O_RDWR | O_CLOEXEC) : -1);
         struct stat st {};
         if (!fd.ok() || fstat(fd.get(), &st) != 0) {
@@ -532,20 +535,18 @@ void mirrors_import(Flash &flash)
         else
             mirror_export(flash, index);  // a plain file in the link's place: the link comes back
     }
-    if (changed)
-        flash_save(flash);
+    if (before)
+        flash_save_if_changed(*before, flash);
 }
 
-void mirrors_sync()
+void mirrors_sync(MissingMirror missing)
 {
     int saved = errno;
     struct stat st {};
     if (stat(kFlashConf, &st) == 0) {
         StateLock lock;
         Flash flash = flash_load();
-        Flash before = flash;
-        mirrors_import(flash);
-        flash_save_if_changed(before, flash);
+        mirrors_import(flash, missing);
     }
     errno = saved;
 }

@@ -270,7 +270,7 @@ std::vector<uint8_t> read_window(int index)
 
 void import_mirrors()
 {
-    mirrors_sync();
+    mirrors_sync(MissingMirror::Skip);
 }
 
 std::string check_windows()

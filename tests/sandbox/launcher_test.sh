@@ -221,6 +221,35 @@ SessionEndKeepsFlashWrites)
   done
   ;;
 
+SessionLeavesTheSimulatorAlone)
+  # A session changes the simulator's files only by what ran in it: one of /bin/true, or of a
+  # program of the simulated device that refuses to run, leaves them as they were (the
+  # launcher's own marker, syslog and mount points aside); a shell `dd` into a mirror is still
+  # taken into the chip as the session ends, and logged.
+  build=$(cd "$(dirname "$sandbox")/.." && pwd)
+  tree=$scratch/tree
+  inside=/.korvsim/host$build/bin
+  sim_files() {
+    (cd "$tree/.korvsim" && find . \( -path ./proc -o -path ./tools -o -path ./tools-extra -o -path ./host \
+      -o -name 'syslog*' -o -path ./sandbox \) -prune -o -print | sort | while read -r f; do
+        stat -c '%n %F %s %i %y' "$f"; [ -f "$f" ] && md5sum <"$f"; done)
+  }
+  "$sandbox" --bind-ro "$build" "$tree" -- /bin/sh -c "$inside/korv-devtree msys && $inside/korv-flashls >/dev/null" ||
+    fail "building the flash"
+  [ -s "$tree/.korvsim/requests.log" ] || fail "no request was logged"
+  before=$(sim_files)
+  "$sandbox" "$tree" -- /bin/true || fail "the /bin/true session"
+  [ "$(sim_files)" = "$before" ] || fail "/bin/true changed: $(diff <(echo "$before") <(sim_files))"
+  out=$("$sandbox" --bind-ro "$build" "$tree" -- /usr/bin/env KORV_SANDBOX=other "$inside/korv-flashls" 2>&1)
+  [ $? -eq 2 ] || fail "the program ran: $out"
+  case $out in *"refusing to run"*) ;; *) fail "message: $out" ;; esac
+  [ "$(sim_files)" = "$before" ] || fail "the refused program changed: $(diff <(echo "$before") <(sim_files))"
+  "$sandbox" --bind-ro "$build" "$tree" -- /bin/sh -c "$inside/korv-flashls >/dev/null 2>&1
+    printf 'written' | dd of=/dev/mtd2 conv=notrunc 2>/dev/null" || fail "the writing session"
+  last=$(tail -1 "$tree/.korvsim/requests.log")
+  case $last in "/dev/mtd2 IMPORT bytes="*) ;; *) fail "the session's import was not logged: $last" ;; esac
+  ;;
+
 UnusableTreesAreRefused)
   # A folder with files of its own is not laid out as a tree; nor is the host's root.
   mine=$scratch/mine

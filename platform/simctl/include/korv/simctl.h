@@ -70,8 +70,8 @@ std::vector<uint8_t> read_window(int index);
 // "" when every window lies inside the chip and no two overlap, else what is wrong.
 std::string check_windows();
 // Takes what programs wrote into the mirrors into the chip now, as every simulated call does
-// first. The sandbox launcher calls it as a session's command ends, before the mirrors' mounts
-// go with the session.
+// first; a mirror that is gone stays gone, unlogged, and the chip keeps its bytes. The sandbox
+// launcher calls it as a session's command ends, before the mirrors' mounts go with the session.
 void import_mirrors();
 
 // RedBoot flash-directory entries (256 bytes each, little-endian words).
