@@ -250,6 +250,18 @@ SessionLeavesTheSimulatorAlone)
   case $last in "/dev/mtd2 IMPORT bytes="*) ;; *) fail "the session's import was not logged: $last" ;; esac
   ;;
 
+KeptTreeGetsTheSmtpPlugin)
+  # A kept tree's sessions find the build's plug-in at "/lib/libkorvsmtp.so", as fresh ones do,
+  # without a copy of it in the tree on the host.
+  build=$(cd "$(dirname "$sandbox")/.." && pwd)
+  tree=$scratch/tree
+  for session in first second; do
+    "$sandbox" --bind-ro "$build" "$tree" -- /bin/sh -c "cmp /lib/libkorvsmtp.so /.korvsim/host$build/plugin/libkorvsmtp.so" ||
+      fail "$session session: no plug-in"
+  done
+  [ -z "$(ls -A "$tree/usr/lib")" ] || fail "the tree holds: $(ls -A "$tree/usr/lib")"
+  ;;
+
 UnusableTreesAreRefused)
   # A folder with files of its own is not laid out as a tree; nor is the host's root.
   mine=$scratch/mine

@@ -1,5 +1,7 @@
 // The sandbox keeps the host's files, processes and network out of reach.
+#include <fcntl.h>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -38,6 +40,16 @@ TEST(Sandbox, HostLibrariesAndProjectAreReadOnly)
     EXPECT_EQ(access(KORV_SOURCE_DIR "/CMakeLists.txt", R_OK), 0);
 }
 
+TEST(Sandbox, SmtpPluginIsTheBuildsAndReadOnly)
+{
+    const std::string plugin = korvtest::read_file("/lib/libkorvsmtp.so");
+    EXPECT_FALSE(plugin.empty());
+    EXPECT_TRUE(plugin == korvtest::read_file(KORV_BINARY_DIR "/plugin/libkorvsmtp.so"));
+    EXPECT_LT(open("/lib/libkorvsmtp.so", O_WRONLY | O_CLOEXEC), 0);
+    EXPECT_NE(unlink("/lib/libkorvsmtp.so"), 0);
+    EXPECT_NE(rename("/lib/libkorvsmtp.so", "/lib/moved.so"), 0);
+}
+
 TEST(Sandbox, TreeIsWritableAndHasTheEverydayTools)
 {
     korvtest::write_file("/etc/korvinfo.conf", "a=\"b\"\n");
@@ -63,8 +75,10 @@ TEST(Sandbox, OnlyLoopbackAndOwnHostname)
     struct ifaddrs *list = nullptr;
     ASSERT_EQ(getifaddrs(&list), 0);
     std::set<std::string> names;
-    for (auto *it = list; it; it = it->ifa_next)
+    for (auto *it = list; it; it = it->ifa_next) {
         names.insert(it->ifa_name);
+        EXPECT_TRUE(it->ifa_flags & IFF_UP) << it->ifa_name;  // servers of a test listen on it at once
+    }
     freeifaddrs(list);
     EXPECT_EQ(names, std::set<std::string>{"lo"});
     struct utsname uts {};

@@ -1,5 +1,5 @@
 // A real SMTP server inside the sandbox for the mail tests (Debian's python3-aiosmtpd on the
-// sandbox's own loopback), and the built SMTP plug-in laid over the tree's /lib.
+// sandbox's own loopback, which the launcher brings up).
 #pragma once
 
 #include <sys/types.h>
@@ -8,14 +8,6 @@
 #include <vector>
 
 namespace korvtest {
-
-// Brings up `lo` of the sandbox's network namespace; true when it is up.
-bool loopback_up();
-
-// Lays the folder that holds the built "libkorvsmtp.so" over the tree's /usr/lib (read-only
-// overlay), so that "/lib/libkorvsmtp.so" is the plug-in; true when done. The overlay belongs to
-// the sandbox's mount namespace and goes with it.
-bool install_smtp_plugin(const std::string &pluginDir);
 
 // One message as the server received it.
 struct SmtpMessage {

@@ -161,6 +161,40 @@ UniqueFd mount_tree(const Options &opt, const UniqueFd &dir)
     return mnt;
 }
 
+// The build's SMTP plug-in beside the launcher (KORV_SANDBOX_PLUGIN is its path from the
+// launcher's folder): its folder's host path, "" when the build has none.
+std::string plugin_folder()
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return "";
+    std::string path(self, static_cast<size_t>(n));
+    path = path.substr(0, path.rfind('/') + 1) + KORV_SANDBOX_PLUGIN;
+    char real[PATH_MAX];
+    struct stat st {};
+    if (!realpath(path.c_str(), real) || stat(real, &st) != 0 || !S_ISREG(st.st_mode))
+        return "";
+    std::string folder(real);
+    return folder.substr(0, folder.rfind('/'));
+}
+
+// The host's /usr/lib joined with the plug-in's folder, read-only: "/lib/libkorvsmtp.so" is
+// there as on the device. Both layers are the detached copies given; /usr/lib is the upper one,
+// so the folder keeps its own mode and owner.
+UniqueFd overlay_lib(const UniqueFd &lib, const UniqueFd &plugin)
+{
+    std::string layers = "/proc/self/fd/" + std::to_string(lib.get()) + ":/proc/self/fd/" + std::to_string(plugin.get());
+    UniqueFd fs(fsopen("overlay", FSOPEN_CLOEXEC));
+    if (fs.get() < 0 || fsconfig(fs.get(), FSCONFIG_SET_STRING, "lowerdir", layers.c_str(), 0) != 0 ||
+        fsconfig(fs.get(), FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) != 0)
+        die("lay the SMTP plug-in over /usr/lib");
+    UniqueFd mnt(fsmount(fs.get(), FSMOUNT_CLOEXEC, MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV));
+    if (mnt.get() < 0)
+        die("mount the SMTP plug-in over /usr/lib");
+    return mnt;
+}
+
 const char kToolFolder[] = "/usr/bin";
 
 // The tools that FOLDER/NAME is not, as a program or a link that stays in the folder.
@@ -207,10 +241,15 @@ UniqueFd set_up_tree(const Options &opt, const std::vector<std::pair<std::string
     std::vector<Bind> binds;
     for (const std::string &path : opt.bindRo)
         binds.push_back({clone_host(path, kReadOnly, userns), std::string(kHostDir + 1) + path, false});
+    std::string plugin = plugin_folder();
     for (const char *lib : kLibDirs) {
         struct stat st {};
-        if (stat(lib, &st) == 0 && S_ISDIR(st.st_mode))
-            binds.push_back({clone_host(lib, kReadOnly, userns), lib + 1, false});
+        if (stat(lib, &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        UniqueFd mnt = clone_host(lib, kReadOnly, userns);
+        if (!plugin.empty() && strcmp(lib, "/usr/lib") == 0)
+            mnt = overlay_lib(mnt, clone_host(plugin, kReadOnly, userns));
+        binds.push_back({std::move(mnt), lib + 1, false});
     }
     // One bind of the host's folder of programs when it holds every tool (its links relative),
     // else one bind per tool: every mount is copied into each namespace of every session.
