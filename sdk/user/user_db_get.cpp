@@ -30,8 +30,10 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         }
         // name, password, uid, gid, gecos, home, shell
         std::string_view pw[7];
-        if (!SplitFields(line, len, 7, pw))
+        if (!AccountFields({line, len}, 7, pw)) {
+            KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
+        }
         if (pw[0].empty()) {
             KORV_ERR(KORV_ERR_USER_INVALID_NAME);
             return -1;
@@ -52,8 +54,10 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         }
         // name, hash, last change, minimum, maximum, warning, inactive, expiry, flag
         std::string_view sp[9];
-        if (!SplitFields(shadowLine, shadowLen, 9, sp))
+        if (!AccountFields({shadowLine, shadowLen}, 9, sp)) {
+            KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
+        }
         if (sp[0].empty()) {
             KORV_ERR(KORV_ERR_USER_INVALID_NAME);
             return -1;

@@ -77,11 +77,11 @@ std::string HashText(int (*hash)(const char *, unsigned char *, int), const char
 // hash texts.
 bool OldHashes(const std::string &smb, std::string &lm, std::string &nt)
 {
-    std::vector<std::string> f = korv::SplitFields(smb, ':');
-    auto isHash = [](const std::string &s) {
+    std::string_view f[7];
+    auto isHash = [](std::string_view s) {
         return s.size() == static_cast<size_t>(kHashText) && s.find_first_not_of("0123456789ABCDEFX") == std::string::npos;
     };
-    if (f.size() != 7 || !isHash(f[2]) || !isHash(f[3]))
+    if (!AccountFields(smb, 7, f) || !isHash(f[2]) || !isHash(f[3]))
         return false;
     lm = f[2];
     nt = f[3];
