@@ -72,14 +72,15 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         } else if ((r = LookupLine(set->pPWDKorvser, k, &misc, &miscLen)) < 0) {
             return -1;
         } else if (r == 0) {
-            const char *first = strchr(misc, ':');
-            if (!first) {
+            // name ":" privilege [":" mail]
+            std::string_view m[3];
+            if (!AccountFields({misc, miscLen}, 2, m, korv::FieldCount::AtLeast)) {
                 KORV_ERR(KORL_ERR_MALFORMED);
                 return -1;
             }
-            privilege = atoi(first + 1);
-            if (const char *second = strchr(first + 1, ':'))
-                texts[5] = std::string_view(second + 1, static_cast<size_t>(misc + miscLen - (second + 1)));
+            privilege = FieldInt(m[1]);
+            if (AccountFields({misc, miscLen}, 3, m, korv::FieldCount::AtLeast))
+                texts[5] = m[2];
         }
 
         // Only a gecos with an escape needs decoding, and decoding never lengthens the text.
