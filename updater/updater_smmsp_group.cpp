@@ -7,6 +7,7 @@
 
 #include "korv/error.h"
 #include "korv/file.h"
+#include "korv_fields.h"
 #include "updater.h"
 #include "updater_preflash.h"
 
@@ -15,21 +16,6 @@ namespace {
 const char kGroupFile[] = "/etc/group";
 const char kKey[] = "smmsp:";
 constexpr size_t kLineSize = 1024;
-
-std::vector<std::string> SplitMembers(const std::string &list)
-{
-    std::vector<std::string> members;
-    if (list.empty())
-        return members;
-    size_t from = 0;
-    for (;;) {
-        size_t comma = list.find(',', from);
-        members.push_back(list.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
-        if (comma == std::string::npos)
-            return members;
-        from = comma + 1;
-    }
-}
 
 }  // namespace
 
@@ -43,14 +29,14 @@ int CheckAndUpdateSmmspGroup(void)
     }
     std::string line = buf;
     // The members follow the third colon: name, password, gid.
-    size_t at = line.find(':');
-    for (int i = 1; i < 3 && at != std::string::npos; ++i)
-        at = line.find(':', at + 1);
-    if (at == std::string::npos) {
+    std::string_view f[4];
+    if (!korv::AccountFields(line, 4, f, korv::FieldCount::AtLeast)) {
         syslog(LOG_ERR, "%s (%s):%d malformed group line [%s]", UPDT_SOURCE, __func__, __LINE__, buf);
         return 0;
     }
-    std::vector<std::string> members = SplitMembers(line.substr(at + 1));
+    std::vector<std::string> members;
+    if (!f[3].empty())
+        members = korv::SplitList(f[3], ',');
     for (const std::string &m : members)
         if (m == "admin")
             return 0;
@@ -58,7 +44,7 @@ int CheckAndUpdateSmmspGroup(void)
         members.insert(members.end() - 1, "admin");
     else
         members.push_back("admin");
-    std::string out = line.substr(0, at + 1);
+    std::string out = line.substr(0, static_cast<size_t>(f[3].data() - line.data()));
     for (size_t i = 0; i < members.size(); ++i)
         out += (i ? "," : "") + members[i];
     if (out.size() >= kLineSize) {

@@ -41,33 +41,30 @@ extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::file::Target file;
+    korv::file::TargetRewrite file;
     bool missing = false;
-    korv::UniqueFile target(file.Open(path, "r+", &missing));
-    if (missing)
-        return korv::file::CreateWithLine(file.path(), line);
-    if (!target)
-        return -1;
+    if (file.Open(path, "r+", &missing) < 0)
+        return missing ? korv::file::CreateWithLine(file.path(), line) : -1;
 
     const bool after = (flags & OP_FIND_PREFIX) != 0;
     if (!pattern && after)
-        return AppendInPlace(target, line) < 0 ? -1 : 1;
+        return AppendInPlace(file.input(), line) < 0 ? -1 : 1;
 
     // The number (from 1) of the line that the new line goes before.
     long position = 1;
     if (pattern) {
-        long match = korv::file::FindLine(target.get(), pattern, flags);
+        long match = korv::file::FindLine(file.in(), pattern, flags);
         if (match <= 0)
             return match < 0 ? -1 : 0;  // nothing matches: the file stays as it is
         position = after ? match + 1 : match;
     }
 
-    korv::FileRewrite rw(file.path());
-    if (rw.Begin(fileno(target.get())) < 0)
+    if (file.Begin() < 0)
         return -1;
+    korv::FileRewrite &rw = file.rw();
     long number = 0;
     bool written = false;
-    korv::LineReader lines(target.get());
+    korv::LineReader lines(file.in());
     while (lines.Next()) {
         if (++number == position) {
             if (rw.PutLine(line) < 0)

@@ -16,16 +16,13 @@ extern "C" int KORLFileModifySection(const char *path, const char *section, cons
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::file::Target file;
-    korv::UniqueFile target(file.Open(path, "r"));
-    if (!target)
+    korv::file::TargetRewrite file;
+    if (file.Begin(path) < 0)
         return -1;
-    korv::FileRewrite rw(file.path());
-    if (rw.Begin(fileno(target.get())) < 0)
-        return -1;
+    korv::FileRewrite &rw = file.rw();
 
     bool met = false, inside = false;
-    korv::LineReader lines(target.get());
+    korv::LineReader lines(file.in());
     while (lines.Next()) {
         const char *line = lines.data();
         if (korv::file::IsSectionHeaderOf(line, static_cast<int>(lines.size()), section)) {

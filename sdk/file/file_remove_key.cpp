@@ -12,16 +12,13 @@ extern "C" int KORLFileRemoveKey(const char *path, const char *key)
         return -1;
     }
     // Callers remove keys from files that may never have been written: no code for that.
-    korv::file::Target file;
-    korv::UniqueFile target(file.Open(path, "r", nullptr, true));
-    if (!target)
+    korv::file::TargetRewrite file;
+    if (file.Begin(path, nullptr, true) < 0)
         return -1;
-    korv::FileRewrite rw(file.path());
-    if (rw.Begin(fileno(target.get())) < 0)
-        return -1;
+    korv::FileRewrite &rw = file.rw();
 
     int dropped = 0;
-    korv::LineReader lines(target.get());
+    korv::LineReader lines(file.in());
     while (lines.Next()) {
         korv::MallocPtr<char> copy;
         int match = korv::file::CopyKeyMatch(lines.data(), key, copy);

@@ -12,17 +12,14 @@ extern "C" int KORLFileReplaceSubStr(const char *path, const char *find, const c
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::file::Target file;
-    korv::UniqueFile target(file.Open(path, "r"));
-    if (!target)
+    korv::file::TargetRewrite file;
+    if (file.Begin(path) < 0)
         return -1;
-    korv::FileRewrite rw(file.path());
-    if (rw.Begin(fileno(target.get())) < 0)
-        return -1;
+    korv::FileRewrite &rw = file.rw();
 
     const size_t findLen = strlen(find), replLen = strlen(repl);
     int count = 0;
-    korv::LineReader lines(target.get());
+    korv::LineReader lines(file.in());
     while (lines.Next()) {
         const char *p = lines.data();
         const char *end = p + lines.size();

@@ -17,19 +17,18 @@ extern "C" int KORLFileSetKeyValue(const char *path, const char *key, const char
         return -1;
     }
 
-    korv::file::Target file;
+    korv::file::TargetRewrite file;
     bool missing = false;
-    korv::UniqueFile target(file.Open(path, "r", &missing));
-    korv::FileRewrite rw(file.path());
+    if (file.Begin(path, &missing) < 0 && !missing)
+        return -1;
+    korv::FileRewrite &rw = file.rw();
     if (missing) {
         bool written = rw.BeginNew(korv::CreationMode()) == 0 && rw.PutKeyLine(format, key, value) == 0;
         return written && rw.Commit() == 0 ? 1 : -1;
     }
-    if (!target || rw.Begin(fileno(target.get())) < 0)
-        return -1;
 
     bool done = false;
-    korv::LineReader lines(target.get());
+    korv::LineReader lines(file.in());
     while (lines.Next()) {
         korv::MallocPtr<char> copy;
         char *keyText = nullptr, *rest = nullptr;

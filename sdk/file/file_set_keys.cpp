@@ -78,20 +78,16 @@ extern "C" int KORLFileSetKeys(const char *path, PKORLSZHASH setHash, PKORLSZHAS
         return -1;
     }
 
-    korv::file::Target file;
+    korv::file::TargetRewrite file;
     bool missing = false;
-    korv::UniqueFile target(file.Open(path, "r", &missing));
-    korv::FileRewrite rw(file.path());
-    if (target) {
-        if (rw.Begin(fileno(target.get())) < 0)
-            return -1;
-    } else if (!missing || rw.BeginNew(0644, getuid(), getgid()) < 0) {
-        return -1;  // a missing file is written from nothing, as the caller's own
-    }
+    // A missing file is written from nothing, as the caller's own.
+    if (file.Begin(path, &missing) < 0 && (!missing || file.rw().BeginNew(0644, getuid(), getgid()) < 0))
+        return -1;
+    korv::FileRewrite &rw = file.rw();
 
     int changed = 0;
-    if (target) {
-        korv::LineReader lines(target.get());
+    if (FILE *target = file.in()) {
+        korv::LineReader lines(target);
         while (lines.Next()) {
             if (KORLILineKeyMoveHash2File(rw, lines.data(), lines.size(), setHash, delHash, format, &changed) < 0) {
                 KORV_LOG("KORLILineKeyMoveHash2File() failed! szBuf=%s, szFormat=%s", lines.data(), format);

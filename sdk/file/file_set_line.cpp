@@ -12,22 +12,19 @@ extern "C" int KORLFileSetLine(const char *path, const char *pattern, const char
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    korv::file::Target file;
+    korv::file::TargetRewrite file;
     bool missing = false;
-    korv::UniqueFile target(file.Open(path, "r", &missing));
-    if (missing)
-        return korv::file::CreateWithLine(file.path(), newLine);
-    if (!target)
-        return -1;
-    long match = korv::file::FindLine(target.get(), pattern, flags);
+    if (file.Open(path, "r", &missing) < 0)
+        return missing ? korv::file::CreateWithLine(file.path(), newLine) : -1;
+    long match = korv::file::FindLine(file.in(), pattern, flags);
     if (match <= 0)
         return match < 0 ? -1 : 0;  // nothing matches: the file stays as it is
 
-    korv::FileRewrite rw(file.path());
-    if (rw.Begin(fileno(target.get())) < 0)
+    if (file.Begin() < 0)
         return -1;
+    korv::FileRewrite &rw = file.rw();
     long number = 0;
-    korv::LineReader lines(target.get());
+    korv::LineReader lines(file.in());
     while (lines.Next()) {
         if (++number != match) {
             if (rw.Put(lines.data(), lines.size()) < 0)

@@ -110,6 +110,23 @@ FILE *Target::Open(const char *path, const char *mode, bool *missing, bool quiet
     return fp;
 }
 
+int TargetRewrite::Open(const char *path, const char *mode, bool *missing, bool quiet, std::source_location loc)
+{
+    in_.reset(target_.Open(path, mode, missing, quiet, loc));
+    rw_.emplace(target_.path());
+    return in_ ? 0 : -1;
+}
+
+int TargetRewrite::Begin(std::source_location loc)
+{
+    return rw_->Begin(fileno(in_.get()), loc);
+}
+
+int TargetRewrite::Begin(const char *path, bool *missing, bool quiet, std::source_location loc)
+{
+    return Open(path, "r", missing, quiet, loc) < 0 ? -1 : Begin(loc);
+}
+
 int CreateWithLine(const char *path, const char *line, std::source_location loc)
 {
     FileRewrite rw(path);

@@ -8,6 +8,7 @@
 #include "korv_bdb.h"
 #include "korv_command.h"
 #include "korv_db_holder.h"
+#include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
@@ -40,33 +41,31 @@ int GroupDBLocalBuild(KORVGROUPDB *set, FILE *fp)
     korv::bdb::AccountLoad load(set->pGRPName, set->pGRPGID);
     return korv::bdb::ForEachAccountLine(fp, "feof failed.", [&](char *line, size_t) {
         // name ":" password ":" gid ":" members; anything shorter is no group line.
-        char *c1 = strchr(line, ':');
-        char *c2 = c1 ? strchr(c1 + 1, ':') : nullptr;
-        char *c3 = c2 ? strchr(c2 + 1, ':') : nullptr;
-        if (!c3)
+        std::string_view f[4];
+        if (!korv::AccountFields(line, 4, f, korv::FieldCount::AtLeast))
             return 0;
-        if (c1 == line) {
+        if (f[0].empty()) {
             KORV_LOG("%s format error, group name = %s", KORV_GROUP_FILE, line);
             return 0;
         }
-        int gid = atoi(c2 + 1);
-        if (gid == 0 && c2[1] != '0') {
+        int gid = korv::FieldInt(f[2]);
+        if (gid == 0 && !f[2].starts_with('0')) {
             KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
         }
         // A name without a key of its own could never be found or removed.
+        char *c1 = line + f[0].size();
         if (KeyBefore(line, c1, key, kLineKeySize) != 0)
             return 0;
         char *members = nullptr;
         int cbMembers = 0;
-        int r = KORVUserGetValidUserList2(c3 + 1, &members, &cbMembers, nullptr, users.db);
+        int r = KORVUserGetValidUserList2(f[3].data(), &members, &cbMembers, nullptr, users.db);
         korv::MallocPtr<char> owned(members);
         if (r != 0) {
             KORV_LOG("KORVUserGetValidUserList2() failed! korverr=0x%04X", KORLErrGet());
             return -1;
         }
-        std::string stored(line, static_cast<size_t>(c3 - line));
-        stored += ':';
+        std::string stored(line, static_cast<size_t>(f[3].data() - line));
         stored += members;
         if (load.Store(key, stored.c_str(), stored.size(), gid) != 0) {
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());

@@ -16,8 +16,8 @@ extern "C" int KORVGroupDBUnpack(const char *line, KORVGROUP **pp)
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        std::vector<std::string> f = korv::SplitFields(line, ':');
-        if (f.size() != 4) {
+        std::string_view f[4];
+        if (!korv::AccountFields(line, 4, f)) {
             KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
         }
@@ -25,12 +25,12 @@ extern "C" int KORVGroupDBUnpack(const char *line, KORVGROUP **pp)
             KORV_ERR(KORV_ERR_GROUP_INVALID_NAME);
             return -1;
         }
-        std::vector<std::string> members = korv::SplitFields(f[3], ',');
+        std::vector<std::string> members = korv::SplitList(f[3], ',');
         std::vector<char *> array;
         for (std::string &m : members)
             array.push_back(m.data());
         array.push_back(nullptr);
-        if (KORVGroupAlloc2(pp, f[0].c_str(), atoi(f[2].c_str()), array.data()) != 0) {
+        if (KORVGroupAlloc2(pp, std::string(f[0]).c_str(), korv::FieldInt(f[2]), array.data()) != 0) {
             KORV_LOG("KORVGroupAlloc2 failed. korverr=0x%04X", KORLErrGet());
             return -1;
         }

@@ -1,6 +1,9 @@
-// Every field of a text between one delimiter, empty ones too, as the account lines and the user
-// lists are cut ("a,,b" is three fields; "" is one empty field).
+// The two ways stored texts are cut: an account line (passwd, shadow, group, smbpasswd and the
+// unit's own user file: fields between ":") read where it lies, and a list (user lists, group
+// members: every field between one delimiter, empty ones too).
 #pragma once
+
+#include <stdlib.h>
 
 #include <string>
 #include <string_view>
@@ -8,7 +11,60 @@
 
 namespace korv {
 
-inline std::vector<std::string> SplitFields(std::string_view text, char delim)
+enum class FieldCount {
+    Exact,   // the line has exactly n fields
+    AtLeast  // the first n - 1 fields, and in the last everything after the (n - 1)-th ":"
+};
+
+// The n fields of an account line in f, viewing the line's own bytes: true, or false when the
+// line has too few fields (or, with Exact, too many). Nothing is recorded: the caller knows
+// what a short line means.
+inline bool AccountFields(std::string_view line, int n, std::string_view *f, FieldCount count = FieldCount::Exact)
+{
+    size_t from = 0;
+    for (int i = 0; i < n - 1; ++i) {
+        size_t at = line.find(':', from);
+        if (at == std::string_view::npos)
+            return false;
+        f[i] = line.substr(from, at - from);
+        from = at + 1;
+    }
+    f[n - 1] = line.substr(from);
+    return count == FieldCount::AtLeast || f[n - 1].find(':') == std::string_view::npos;
+}
+
+// A field of nothing but up to nine digits, as a number; -1 for any other.
+inline long FieldDigits(std::string_view field)
+{
+    if (field.empty() || field.size() > 9)
+        return -1;
+    long n = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9')
+            return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+// A numeric field of an account line as the entries read it: atoi, and atol with -1 for an
+// empty field. The field must end at a ":" or at the line's NUL.
+inline int FieldInt(std::string_view field)
+{
+    long n = FieldDigits(field);
+    return n >= 0 ? static_cast<int>(n) : atoi(field.data());
+}
+
+inline long FieldNumber(std::string_view field)
+{
+    if (field.empty())
+        return -1;
+    long n = FieldDigits(field);
+    return n >= 0 ? n : atol(field.data());
+}
+
+// Every field of a list ("a,,b" is three fields; "" is one empty field).
+inline std::vector<std::string> SplitList(std::string_view text, char delim)
 {
     std::vector<std::string> out;
     size_t from = 0;

@@ -4,8 +4,12 @@
 
 #include <stdio.h>
 
+#include <optional>
 #include <source_location>
 #include <string>
+
+#include "korv_rewrite.h"
+#include "korv_unique.h"
 
 namespace korv::file {
 
@@ -30,6 +34,37 @@ public:
 
 private:
     std::string path_;
+};
+
+// A writer's file opened for reading and the rewrite that replaces it, for writers that copy what
+// they read:
+//
+//   korv::file::TargetRewrite file;
+//   if (file.Begin(path) < 0) return -1;
+//   ... read file.in(), write file.rw(), file.rw().Commit() ...
+//
+// Codes are recorded at the writer's call, as Target::Open and FileRewrite record them.
+class TargetRewrite {
+public:
+    // Opens the file as Target::Open does: 0, or -1 (also when *missing is set: path() is where to
+    // create the file and rw() may begin a new one).
+    int Open(const char *path, const char *mode = "r", bool *missing = nullptr, bool quiet = false,
+             std::source_location loc = std::source_location::current());
+    // Begins the copy of the open file beside it: 0, or -1.
+    int Begin(std::source_location loc = std::source_location::current());
+    // Open for reading, then Begin: 0, or -1.
+    int Begin(const char *path, bool *missing = nullptr, bool quiet = false,
+              std::source_location loc = std::source_location::current());
+
+    FILE *in() const { return in_.get(); }
+    UniqueFile &input() { return in_; }
+    FileRewrite &rw() { return *rw_; }
+    const char *path() const { return target_.path(); }
+
+private:
+    Target target_;
+    UniqueFile in_;
+    std::optional<FileRewrite> rw_;  // made once the path is known; it keeps a pointer to it
 };
 
 }  // namespace korv::file

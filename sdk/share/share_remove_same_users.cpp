@@ -23,7 +23,7 @@ int RemoveSameUsers(char *szUserList)
         korv::HashHolder names(PshKORLSzHashAlloc(1024));
         if (!names)
             return -1;
-        for (const std::string &item : korv::SplitFields(szUserList, ',')) {
+        for (const std::string &item : korv::SplitList(szUserList, ',')) {
             if (!item.empty() && KORLSzHashSetValue(names.addr(), item.c_str(), "1") < 0)
                 return -1;
         }

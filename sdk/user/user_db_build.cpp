@@ -43,17 +43,15 @@ int UserDBPasswdBuild(KORVUSERDB *set)
     korv::bdb::AccountLoad load(set->pPWDName, set->pPWDUID);
     return korv::bdb::ForEachAccountLine(fp.get(), "feof failed.", [&](char *line, size_t len) {
         // name ":" password ":" uid ":" ...; anything shorter is no account line.
-        char *c1 = strchr(line, ':');
-        char *c2 = c1 ? strchr(c1 + 1, ':') : nullptr;
-        char *c3 = c2 ? strchr(c2 + 1, ':') : nullptr;
-        if (!c3)
+        std::string_view f[4];
+        if (!AccountFields(line, 4, f, korv::FieldCount::AtLeast))
             return 0;
-        int uid = atoi(c2 + 1);
-        if (uid == 0 && c2[1] != '0') {
+        int uid = FieldInt(f[2]);
+        if (uid == 0 && !f[2].starts_with('0')) {
             KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
         }
-        if (KeyBefore(line, c1, key) != 0)
+        if (KeyBefore(line, line + f[0].size(), key) != 0)
             return 0;
         if (len >= 0x7fffffff || load.Store(key, line, len, uid) != 0) {
             KORV_LOG("KORVBDbSet() failed! korverr=0x%04X", KORLErrGet());

@@ -30,8 +30,10 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         }
         // name, password, uid, gid, gecos, home, shell
         std::string_view pw[7];
-        if (!SplitFields(line, len, 7, pw))
+        if (!AccountFields({line, len}, 7, pw)) {
+            KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
+        }
         if (pw[0].empty()) {
             KORV_ERR(KORV_ERR_USER_INVALID_NAME);
             return -1;
@@ -52,8 +54,10 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         }
         // name, hash, last change, minimum, maximum, warning, inactive, expiry, flag
         std::string_view sp[9];
-        if (!SplitFields(shadowLine, shadowLen, 9, sp))
+        if (!AccountFields({shadowLine, shadowLen}, 9, sp)) {
+            KORV_ERR(KORL_ERR_MALFORMED);
             return -1;
+        }
         if (sp[0].empty()) {
             KORV_ERR(KORV_ERR_USER_INVALID_NAME);
             return -1;
@@ -68,14 +72,15 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         } else if ((r = LookupLine(set->pPWDKorvser, k, &misc, &miscLen)) < 0) {
             return -1;
         } else if (r == 0) {
-            const char *first = strchr(misc, ':');
-            if (!first) {
+            // name ":" privilege [":" mail]
+            std::string_view m[3];
+            if (!AccountFields({misc, miscLen}, 2, m, korv::FieldCount::AtLeast)) {
                 KORV_ERR(KORL_ERR_MALFORMED);
                 return -1;
             }
-            privilege = atoi(first + 1);
-            if (const char *second = strchr(first + 1, ':'))
-                texts[5] = std::string_view(second + 1, static_cast<size_t>(misc + miscLen - (second + 1)));
+            privilege = FieldInt(m[1]);
+            if (AccountFields({misc, miscLen}, 3, m, korv::FieldCount::AtLeast))
+                texts[5] = m[2];
         }
 
         // Only a gecos with an escape needs decoding, and decoding never lengthens the text.

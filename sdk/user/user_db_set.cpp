@@ -77,11 +77,11 @@ std::string HashText(int (*hash)(const char *, unsigned char *, int), const char
 // hash texts.
 bool OldHashes(const std::string &smb, std::string &lm, std::string &nt)
 {
-    std::vector<std::string> f = korv::SplitFields(smb, ':');
-    auto isHash = [](const std::string &s) {
+    std::string_view f[7];
+    auto isHash = [](std::string_view s) {
         return s.size() == static_cast<size_t>(kHashText) && s.find_first_not_of("0123456789ABCDEFX") == std::string::npos;
     };
-    if (f.size() != 7 || !isHash(f[2]) || !isHash(f[3]))
+    if (!AccountFields(smb, 7, f) || !isHash(f[2]) || !isHash(f[3]))
         return false;
     lm = f[2];
     nt = f[3];
@@ -93,7 +93,7 @@ struct Lines {
 };
 
 // Every line of the new records, made before anything stored is touched. 0, or -1.
-int MakeLines(KORVUSER *user, const KORVUSER *old, const std::string *oldSmb, Lines &out)
+int MakeLines(const KORVUSER *user, const KORVUSER *old, const std::string *oldSmb, Lines &out)
 {
     std::vector<char> gecos;
     KORVUSER packed = *user;
@@ -173,93 +173,95 @@ int Store(KORVBDB *store, const std::string &key, const std::string &line, const
     return -1;
 }
 
-int Set(KORVUSERDB *set, const char *oldKey, KORVUSER *user)
+// The given record refused before anything is read: a name the stores cannot hold, or a text
+// that would break an account line. 0, or -1 with its code.
+int CheckGiven(const KORVUSER *user)
 {
-    if (!set || !user) {
-        KORV_ERR(KORL_ERR_BAD_PARAM);
-        return -1;
-    }
     if (!KORVUserIsValidName(user->szName)) {
         KORV_ERR(KORV_ERR_USER_INVALID_NAME);
         return -1;
     }
-    if (strchr(user->szName, '\\'))
+    // Domain users live in samba's list, never in these stores.
+    if (strchr(user->szName, '\\')) {
+        KORV_ERR(KORV_ERR_USER_INVALID_NAME);
         return -1;
+    }
     if (!FieldOk(user->szGecos, false) || !FieldOk(user->szMail, false) || !FieldOk(user->szHomeDir, true) ||
         !FieldOk(user->szShell, true)) {
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    std::string key;
-    if (UpperKey(user->szName, key) != 0) {
-        KORV_LOG("KORLUnicodeUTF8StrUpper failed [%s]", user->szName);
+    return 0;
+}
+
+// What is known of the user being replaced.
+struct OldUser {
+    korv::UserRecord record;
+    std::string smb;
+    bool haveSmb = false;
+    bool inPlace = false;  // a system account: stored again under its own name only
+};
+
+// The old user's record and SMB line, for an update under oldKey to key. 0, or -1.
+int ReadOld(KORVUSERDB *set, const char *oldKey, const std::string &key, OldUser &old)
+{
+    if (KORVUserDBGet(set, oldKey, old.record.addr()) != 0) {
+        KORV_ERR(KORV_ERR_USER_NOT_FOUND);
         return -1;
     }
-
-    korv::UserRecord old;
-    std::string oldSmb;
-    bool haveSmb = false, inPlace = false;
-    if (oldKey) {
-        if (KORVUserDBGet(set, oldKey, old.addr()) != 0) {
-            KORV_ERR(KORV_ERR_USER_NOT_FOUND);
-            return -1;
-        }
-        int r = ReadLine(set->pPWDSMB, oldKey, oldSmb);
-        if (r < 0)
-            return -1;
-        haveSmb = r == 0;
-        if (IsSystemUid(old.get()->uid)) {
-            // A system account is kept in place: stored again under its own name only.
-            if (key != oldKey) {
-                KORV_ERR(KORV_ERR_USER_SYSTEM);
-                return -1;
-            }
-            inPlace = true;
-        }
-    }
-    // Neither a new user nor a renamed one may take the name of another.
-    if ((!oldKey || key != oldKey) && KORVUserDBCheckExists(set, key.c_str(), static_cast<int>(key.size()), nullptr, 0)) {
-        KORV_ERR(KORV_ERR_USER_EXISTS);
+    int r = ReadLine(set->pPWDSMB, oldKey, old.smb);
+    if (r < 0)
         return -1;
+    old.haveSmb = r == 0;
+    if (IsSystemUid(old.record.get()->uid)) {
+        if (key != oldKey) {
+            KORV_ERR(KORV_ERR_USER_SYSTEM);
+            return -1;
+        }
+        old.inPlace = true;
     }
+    return 0;
+}
 
-    // The default home lives in this call: the caller's record gets its null back on every way out.
+// The given record with a default for each text it leaves null, in storage of the caller's call:
+// the given record itself is never written.
+struct Completed {
+    KORVUSER user;
     char home[kLineMax];
-    struct HomeReset {
-        KORVUSER *user;
-        bool active;
-        ~HomeReset()
-        {
-            if (active)
-                user->szHomeDir = nullptr;
-        }
-    } homeReset{user, !user->szHomeDir};
-    if (homeReset.active) {
-        if (snprintf(home, sizeof home, "%s/%s", kDefaultHomeRoot, user->szName) >= static_cast<int>(sizeof home)) {
+};
+
+int Complete(const KORVUSER *given, Completed &out)
+{
+    out.user = *given;
+    KORVUSER &u = out.user;
+    if (!u.szHomeDir) {
+        if (snprintf(out.home, sizeof out.home, "%s/%s", kDefaultHomeRoot, u.szName) >= static_cast<int>(sizeof out.home)) {
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        user->szHomeDir = home;
+        u.szHomeDir = out.home;
     }
-    if (!user->szShell)
-        user->szShell = const_cast<char *>(kDefaultShell);
-    if (!user->szPasswd)
-        user->szPasswd = const_cast<char *>("");
-    if (!user->szMail)
-        user->szMail = const_cast<char *>("");
+    if (!u.szShell)
+        u.szShell = const_cast<char *>(kDefaultShell);
+    if (!u.szPasswd)
+        u.szPasswd = const_cast<char *>("");
+    if (!u.szMail)
+        u.szMail = const_cast<char *>("");
+    return 0;
+}
 
-    Lines lines;
-    if (MakeLines(user, old.get(), haveSmb ? &oldSmb : nullptr, lines) != 0)
-        return -1;
-
-    if (oldKey && !inPlace && KORVUserDBDelete(set, oldKey) != 0)
+// The new lines under key, after the old user's records when it is renamed. 0, or -1.
+int StoreLines(KORVUSERDB *set, const char *oldKey, const OldUser &old, const std::string &key, int uid,
+               const Lines &lines)
+{
+    if (oldKey && !old.inPlace && KORVUserDBDelete(set, oldKey) != 0)
         return -1;
     if (StoreLine(set->pPWDName, key, lines.passwd) != 0) {
         KORV_LOG("KORVBDbSet pPWDName %s failed. korverr=0x%04X", key.c_str(), KORLErrGet());
         return -1;
     }
-    if (!inPlace) {
-        std::string id = IdKey(user->uid);
+    if (!old.inPlace) {
+        std::string id = IdKey(uid);
         if (KORVBDbSet(set->pPWDUID, id.c_str(), static_cast<int>(id.size()) + 1, key.c_str(),
                        static_cast<int>(key.size()) + 1) != 0) {
             KORV_LOG("KORVBDbSet pPWDUID failed. korverr=0x%04X", KORLErrGet());
@@ -271,6 +273,36 @@ int Set(KORVUSERDB *set, const char *oldKey, KORVUSER *user)
         Store(set->pPWDSMB, key, lines.smb, "pPWDSMB") != 0)
         return -1;
     return 0;
+}
+
+int Set(KORVUSERDB *set, const char *oldKey, const KORVUSER *given)
+{
+    if (!set || !given) {
+        KORV_ERR(KORL_ERR_BAD_PARAM);
+        return -1;
+    }
+    if (CheckGiven(given) != 0)
+        return -1;
+    std::string key;
+    if (UpperKey(given->szName, key) != 0) {
+        KORV_LOG("KORLUnicodeUTF8StrUpper failed [%s]", given->szName);
+        return -1;
+    }
+
+    OldUser old;
+    if (oldKey && ReadOld(set, oldKey, key, old) != 0)
+        return -1;
+    // Neither a new user nor a renamed one may take the name of another.
+    if ((!oldKey || key != oldKey) && KORVUserDBCheckExists(set, key.c_str(), static_cast<int>(key.size()), nullptr, 0)) {
+        KORV_ERR(KORV_ERR_USER_EXISTS);
+        return -1;
+    }
+
+    Completed user;
+    Lines lines;
+    if (Complete(given, user) != 0 || MakeLines(&user.user, old.record.get(), old.haveSmb ? &old.smb : nullptr, lines) != 0)
+        return -1;
+    return StoreLines(set, oldKey, old, key, given->uid, lines);
 }
 
 }  // namespace

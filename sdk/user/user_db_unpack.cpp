@@ -27,8 +27,10 @@ int Split(const char *line, size_t hdr, int n, void **ppBuf, int *pcbBuf, char *
     char *text = static_cast<char *>(*ppBuf) + hdr;
     memcpy(text, line, len + 1);
     std::string_view f[9];
-    if (!SplitFields(text, len, n, f))
+    if (!AccountFields({text, len}, n, f)) {
+        KORV_ERR(KORL_ERR_MALFORMED);
         return -1;
+    }
     for (int i = 0; i < n; i++) {
         fields[i] = text + (f[i].data() - text);
         fields[i][f[i].size()] = '\0';

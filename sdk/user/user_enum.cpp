@@ -18,12 +18,12 @@ int Walk(KORVUSERDB *set, PKORLSZLIST *pList, int kindMask)
         int kind = memchr(key, '\\', static_cast<size_t>(keyLen)) ? KORV_USER_ENUM_DOMAIN : KORV_USER_ENUM_LOCAL;
         if (!(kindMask & kind))
             return 0;
-        size_t first = line.find(':');
-        size_t second = first == std::string::npos ? first : line.find(':', first + 1);
-        if (second == std::string::npos)
+        // name ":" password ":" uid ...
+        std::string_view f[3];
+        if (!korv::AccountFields(line, 3, f, korv::FieldCount::AtLeast))
             return 0;
-        std::string name = line.substr(0, first);
-        int uid = atoi(line.c_str() + second + 1);
+        std::string name(f[0]);
+        int uid = korv::FieldInt(f[2]);
         if (uid == 0 && strcasecmp(name.c_str(), "root") != 0)
             return 0;
         if (kind == KORV_USER_ENUM_LOCAL &&

@@ -38,13 +38,13 @@ int SmbPasswd(KORVUSERDB *set, const std::string &key, char *lm, char *nt)
         return -1;
     }
     // name, uid, LM, NT, flags and time, each followed by ":".
-    std::vector<std::string> f = korv::SplitFields(line, ':');
-    if (f.size() != 7) {
+    std::string_view f[7];
+    if (!AccountFields(line, 7, f)) {
         KORV_ERR(KORL_ERR_MALFORMED);
         return -1;
     }
-    snprintf(lm, kHashBuffer, "%s", f[2].c_str());
-    snprintf(nt, kHashBuffer, "%s", f[3].c_str());
+    snprintf(lm, kHashBuffer, "%.*s", static_cast<int>(f[2].size()), f[2].data());
+    snprintf(nt, kHashBuffer, "%.*s", static_cast<int>(f[3].size()), f[3].data());
     return 0;
 }
 

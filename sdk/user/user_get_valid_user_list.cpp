@@ -139,7 +139,7 @@ extern "C" int KORVUserGetValidUserList2(const char *list, char **ppOut, int *pc
             KORV_ERR(KORL_ERR_BAD_PARAM);
             return -1;
         }
-        std::vector<std::string> items = korv::SplitFields(list, ',');
+        std::vector<std::string> items = korv::SplitList(list, ',');
         std::vector<char *> array;
         for (std::string &item : items)
             array.push_back(item.data());

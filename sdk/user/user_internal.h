@@ -16,6 +16,7 @@
 #include "korv_account_rewrite.h"
 #include "korv_account_store.h"
 #include "korv_bdb.h"
+#include "korv_fields.h"
 #include "korv_store_set.h"
 #include "korv_upper_key.h"
 
@@ -47,13 +48,9 @@ bool IsSystemUid(int uid);
 int UserAllocTexts(KORVUSER **ppUser, const std::string_view texts[6], int uid, int gid, int expireDay,
                    int cannotChangePasswd, int privilege);
 
-// The ":"-separated fields of a stored line, read where the line lies: true with exactly n of
-// them in f, else false (0x4000 recorded).
-bool SplitFields(const char *line, size_t len, int n, std::string_view *f);
-// A numeric field as the entries read it: atoi, and atol with -1 for an empty field. The field
-// must end at a ":" or at the line's NUL.
-int FieldInt(std::string_view field);
-long FieldNumber(std::string_view field);
+using korv::AccountFields;
+using korv::FieldInt;
+using korv::FieldNumber;
 
 // The passwd record split into the platform's entry, held in one buffer grown with
 // KORVCheckAndRealloc (*ppBuf points at the struct passwd). 0, or -1 (0x4000 not 7 fields,

@@ -43,17 +43,14 @@ int Walk(KORVUSERDB *set, Nodes &nodes)
         if (memchr(key, '\\', static_cast<size_t>(keyLen)))
             return 0;
         // name ":" password ":" uid ":" gid ":" ...
-        size_t c1 = line.find(':');
-        size_t c2 = c1 == std::string::npos ? c1 : line.find(':', c1 + 1);
-        size_t c3 = c2 == std::string::npos ? c2 : line.find(':', c2 + 1);
-        size_t c4 = c3 == std::string::npos ? c3 : line.find(':', c3 + 1);
-        if (c4 == std::string::npos)
+        std::string_view f[5];
+        if (!AccountFields(line, 5, f, korv::FieldCount::AtLeast))
             return 0;
-        std::string name = line.substr(0, c1);
+        std::string name(f[0]);
         if (UserNameTypeGet(name.c_str()) != KORV_USER_TYPE_LOCAL)
             return 0;
-        auto uid = static_cast<unsigned>(strtoul(line.c_str() + c2 + 1, nullptr, 10));
-        int gid = atoi(line.c_str() + c3 + 1);
+        auto uid = static_cast<unsigned>(strtoul(f[2].data(), nullptr, 10));
+        int gid = FieldInt(f[3]);
         // root and the other system accounts never appear; the guest only with guest support.
         if (uid < KORV_USER_UID_FIRST || (uid == KORV_USER_UID_GUEST && !guest))
             return 0;

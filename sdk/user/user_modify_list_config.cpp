@@ -24,7 +24,7 @@ extern "C" int KORVUserModifyListConfig(const char *list, char **ppOut, int *pcb
         };
         if (!*list)
             return unchanged();
-        std::vector<std::string> items = korv::SplitFields(list, ',');
+        std::vector<std::string> items = korv::SplitList(list, ',');
         bool changed = false;
         std::string key;
         for (std::string &item : items) {

@@ -59,10 +59,11 @@ Step SetOne(KORVUSERDB *set, const char *name, const char *hash, const std::stri
         KORV_LOG_NOTICE("KORVBDbGet pPWDShadow [%s] failed. korverr=0x%04X", key.c_str(), KORLErrGet());
         return Step::Skipped;
     }
-    std::vector<std::string> f = korv::SplitFields(line, ':');
-    if (f.size() != 9)
+    std::string_view f[9];
+    if (!AccountFields(line, 9, f))
         return Step::Skipped;
-    line = f[0] + ":" + hash + ":" + f[2] + ":" + f[3] + ":" + f[4] + ":7::" + f[7] + ":";
+    line = std::string(f[0]) + ":" + hash + ":" + std::string(f[2]) + ":" + std::string(f[3]) + ":" +
+           std::string(f[4]) + ":7::" + std::string(f[7]) + ":";
     if (line.size() >= static_cast<size_t>(kLineMax)) {
         KORV_ERR(KORL_ERR_BAD_PARAM);
         KORV_LOG("shadow line of [%s] too long, skipped", name);
@@ -79,10 +80,11 @@ Step SetOne(KORVUSERDB *set, const char *name, const char *hash, const std::stri
         KORV_LOG_NOTICE("KORVBDbGet pPWDSMB [%s] failed. korverr=0x%04X", key.c_str(), KORLErrGet());
         return Step::Written;
     }
-    f = korv::SplitFields(line, ':');
-    if (f.size() != 7)
+    std::string_view s[7];
+    if (!AccountFields(line, 7, s))
         return Step::Written;
-    line = f[0] + ":" + f[1] + ":" + lm + ":" + nt + ":" + f[4] + ":" + f[5] + ":";
+    line = std::string(s[0]) + ":" + std::string(s[1]) + ":" + lm + ":" + nt + ":" + std::string(s[4]) + ":" +
+           std::string(s[5]) + ":";
     if (StoreLine(set->pPWDSMB, key, line) != 0) {
         KORV_LOG("KORVBDbSet pPWDSMB failed. korverr=0x%04X", KORLErrGet());
         return Step::Stop;

@@ -176,6 +176,7 @@ TEST_F(UserDb, CreateWithDefaults)
     rec.uid = 1040;
     rec.gid = 100;
     rec.expireDay = -1;
+    const KORVUSER given = rec;
     time_t now = time(nullptr);
     KORVUSER *user = &rec;
     ASSERT_EQ(0, KORVUserDBSet(db_.get(), nullptr, 0, user));
@@ -194,11 +195,12 @@ TEST_F(UserDb, CreateWithDefaults)
     EXPECT_EQ(':', smb.back());
     EXPECT_NEAR(static_cast<double>(now), static_cast<double>(strtoul(smb.substr(head.size(), 8).c_str(), nullptr, 16)),
                 2);
-    // The caller's record: the home default was the call's own, the others stay.
+    // The caller's record is read, never written: the defaults were the call's own.
+    EXPECT_EQ(0, memcmp(&given, &rec, sizeof rec));
     EXPECT_EQ(nullptr, rec.szHomeDir);
-    EXPECT_STREQ("/bin/csh", rec.szShell);
-    EXPECT_STREQ("", rec.szPasswd);
-    EXPECT_STREQ("", rec.szMail);
+    EXPECT_EQ(nullptr, rec.szShell);
+    EXPECT_EQ(nullptr, rec.szPasswd);
+    EXPECT_EQ(nullptr, rec.szMail);
     EXPECT_EQ(gecos, rec.szGecos);
 
     // What was stored reads back as given.
@@ -207,6 +209,25 @@ TEST_F(UserDb, CreateWithDefaults)
     EXPECT_STREQ("Carol: \"C\"; Smith", back->szGecos);
     EXPECT_EQ(hash, back->szPasswd);
     EXPECT_EQ(-1, back->expireDay);
+}
+
+TEST_F(UserDb, UpdateLeavesTheGivenRecordAsItWas)
+{
+    char name[] = "alice";
+    KORVUSER rec{};
+    rec.szName = name;
+    rec.uid = 1030;
+    rec.gid = 100;
+    rec.expireDay = -1;
+    const KORVUSER given = rec;
+    ASSERT_EQ(0, KORVUserDBSet(db_.get(), "ALICE", 5, &rec));
+    EXPECT_EQ("alice:x:1030:100::/var/services/homes/alice:/bin/csh", stored(db_->pPWDName, "ALICE"));
+    EXPECT_EQ("alice:0:", stored(db_->pPWDKorvser, "ALICE"));
+    EXPECT_EQ(0, memcmp(&given, &rec, sizeof rec));
+    EXPECT_EQ(nullptr, rec.szHomeDir);
+    EXPECT_EQ(nullptr, rec.szShell);
+    EXPECT_EQ(nullptr, rec.szPasswd);
+    EXPECT_EQ(nullptr, rec.szMail);
 }
 
 TEST_F(UserDb, ShadowLimitsAndExpiry)
@@ -346,7 +367,9 @@ TEST_F(UserDb, RefusedWithoutAnyChange)
     }
     // Domain names are never stored here.
     make("CORP\\dave", "pw", 1040);
+    mark_error();
     EXPECT_EQ(-1, KORVUserDBSet(db_.get(), nullptr, 0, u_.p));
+    EXPECT_EQ(KORV_ERR_USER_INVALID_NAME, KORLErrGet());
     EXPECT_EQ(before, everything());
 }
 

@@ -106,7 +106,8 @@ int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser);
 /* Creates (oldKey NULL) or replaces the records of the user oldKey (a rename when the name
  * differs). Every new line and hash is made before anything is removed. Texts that would break an
  * account line are refused (0x0D00): a byte below 0x20 in gecos, home, shell or mail, ":" in home
- * or shell, a line over 16383 bytes. 0, or -1 (0x1A00, 0x1C00, 0x1D00, ...). */
+ * or shell, a line over 16383 bytes. The record is only read: a null home, shell, password or
+ * mail is stored as its default. 0, or -1 (0x1A00, 0x1C00, 0x1D00, ...). */
 int KORVUserDBSet(KORVUSERDB *set, const char *oldKey, int oldKeyLen, KORVUSER *user);
 /* Removes the user's records (its own uid record only, never those of users sharing the uid):
  * 0, or -1 (0x1D00, 0xB800 a system account). */

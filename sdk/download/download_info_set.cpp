@@ -1,25 +1,15 @@
-#include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <syslog.h>
-#include <unistd.h>
 
 #include <new>
 #include <string>
 
+#include "download_internal.h"
 #include "korv/download.h"
-#include "korv/file.h"
-#include "korv/file_lock.h"
 #include "korv_settings.h"
-#include "korv_unique.h"
 
 namespace {
-
-// Messages begin with the source file's name as the device's C file carries it.
-#define DQ_LOG(fmt, ...) syslog(LOG_ERR, "%s (%d) " fmt, "downquarn_info_set.c", __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 
 template <size_t N>
 std::string Text(const char (&field)[N])
@@ -130,41 +120,4 @@ extern "C" int KORVDownQuarnInfoSet(const KORVDOWNQUARNINFO *info)
     }
     settings.Unlock();
     return result;
-}
-
-extern "C" int KORVDownQuarnSchedulerSignal(int signal)
-{
-    korv::UniqueFile fp(fopen(KORV_SCHEDULER_PID, "r"));
-    if (!fp) {
-        if (errno == ENOENT)
-            return 0;  // the scheduler is not running
-        DQ_LOG("Failed to open scheduler pid. %s (%d)", strerror(errno), errno);
-        return -1;
-    }
-    char buf[1024];
-    const size_t n = fread(buf, 1, sizeof buf - 1, fp.get());
-    if (n == 0)
-        return -1;
-    buf[n] = '\0';
-    const int pid = atoi(buf);
-    // 0 and negative pids would reach whole process groups.
-    if (pid <= 0)
-        return 0;
-    if (kill(pid, signal) != 0) {
-        if (errno == ESRCH)
-            return 0;
-        DQ_LOG("Failed to send HUP to scheduler, reason=%s(%d)", strerror(errno), errno);
-        return -1;
-    }
-    return 0;
-}
-
-extern "C" int KORLAlwaysTrue(void)
-{
-    return 1;
-}
-
-extern "C" int KORLAlwaysTrue2(void)
-{
-    return 1;
 }

@@ -1,0 +1,6 @@
+#include "korv/download.h"
+
+extern "C" int KORLAlwaysTrue(void)
+{
+    return 1;
+}
