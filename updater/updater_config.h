@@ -2,6 +2,10 @@
 // 0, or -1 when it failed (after its messages); the migration table decides what a failure means.
 #pragma once
 
+namespace korv {
+class FileRewrite;
+}
+
 // The share option "ftp write only" of smb.conf becomes the three "ftp disable" options.
 int ConvertFTPWriteOnlyFlag(void);
 // The stage's row for it: the conversion, and its message when it failed.
@@ -45,6 +49,10 @@ int UPDTConfigOldLayout(void);
 
 // The home directories of "/etc/passwd" under "/var/services/homes" (domain accounts dropped).
 int UPDTConfigPasswdHomes(void);
+// An account file's rewrite ended: the copy's mode 0644, then the copy renamed over the file. 0;
+// else -1 after "fchmod failed" or "<what> failed" with errno, what being renameFailed when the
+// rename failed (the copy is then removed), else commitFailed.
+int UPDTConfigCommitFile(korv::FileRewrite &rw, const char *renameFailed, const char *commitFailed);
 // "/etc/korvuser.conf" written anew from the local users and their mail addresses.
 int UPDTConfigUserConfFile(void);
 // The mail service's groups and accounts, each added where it is missing.

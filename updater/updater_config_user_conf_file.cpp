@@ -86,19 +86,7 @@ int Rewrite()
         syslog(LOG_ERR, "%s:%d fprintf failed. errno:%d, message:%m", "updater", __LINE__, errno);
         return -1;
     }
-    if (fchmod(fileno(out), 0644) != 0) {
-        syslog(LOG_ERR, "%s:%d fchmod failed. errno:%d, message:%m", "updater", __LINE__, errno);
-        return -1;
-    }
-    if (rw.Commit() != 0) {
-        int err = errno;
-        syslog(LOG_ERR, "%s:%d rename korvuser.conf failed. errno:%d, message:%s", "updater", __LINE__, err,
-               strerror(err));
-        if (KORLErrGet() == KORL_ERR_RENAME)
-            unlink(rw.tempPath());
-        return -1;
-    }
-    return 0;
+    return UPDTConfigCommitFile(rw, "rename korvuser.conf", "rename korvuser.conf");
 }
 
 }  // namespace
