@@ -132,19 +132,22 @@ int UPDTMain(int argc, char **argv);
 // gszDevMtdPartition.
 void UPDTChooseLayout(int junior);
 
-// Commands through the shell, built by the library's one command builder. An argument of
-// UPDTShellCommand stands for one "%d" or one "%s": outside the format's double quotes a text is
+// Commands through the shell, built by the library's command builder, korv::proc::ShellCommand:
+// an argument stands for one "%d" or one "%s"; outside the format's double quotes a text is
 // single-quoted when it holds a byte outside [A-Za-z0-9/._@+-]; inside them its dollars,
 // backquotes, backslashes and double quotes are escaped.
-using UPDTShellArg = korv::proc::ShellArg;
-// The command, at its full length; "" when the format and the arguments do not match.
-std::string UPDTShellCommand(const char *format, std::initializer_list<UPDTShellArg> args);
-// A text as one shell word: itself when every byte is ordinary, else single-quoted.
-std::string UPDTShellQuote(const std::string &text);
 // "/bin/dd if=\"INPUT\" of=\"OUTPUT\" bs=N", with " count=N" when count is not negative.
 std::string UPDTDdCommand(const std::string &input, const std::string &output, int blockSize, int count = -1);
-// Runs cmd through the shell: 0 when it exited with status 0, else -1 after a message.
+// The command of format and args run through the shell: its wait status, or -1 when it could not
+// be built (nothing runs) or not be run. No message: for the steps that report in their own words.
+// cmd, when given, receives the command ("" when refused).
+int UPDTRunCommand(const char *format, std::initializer_list<korv::proc::ShellArg> args = {},
+                   std::string *cmd = nullptr);
+// Runs cmd through the shell: 0 when it exited with status 0, else -1 after a message; -1 without
+// one for a null or empty cmd.
 int UPDTExecute(const char *cmd);
+// The command of format and args, as UPDTExecute runs a command.
+int UPDTExecute(const char *format, std::initializer_list<korv::proc::ShellArg> args);
 
 // Status files.
 int UPDTWriteStatusFile(const char *path, const char *text, int retry);
