@@ -6,6 +6,10 @@ namespace korv {
 class FileRewrite;
 }
 
+// The configuration stage: every configuration step whose flag is set, in the table's order; the
+// steps after a failure still run. 0, or -1 when a step that fails the stage failed.
+int UPDTUpdateConfig(void);
+
 // The share option "ftp write only" of smb.conf becomes the three "ftp disable" options.
 int ConvertFTPWriteOnlyFlag(void);
 // The stage's row for it: the conversion, and its message when it failed.

@@ -28,4 +28,4 @@ int UpdatePhotoDatabase(void);
 bool UPDTPhotoDatabaseWanted(void);
 // The start of stage C: the "@eaDir" rights when their flag is set, then, when a database step
 // is wanted, the database service started and UpdatePhotoDatabase.
-void UPDTRunPhotoSteps(void);
+void UPDTUpdatePhoto(void);

@@ -16,7 +16,7 @@ bool UPDTPhotoDatabaseWanted(void)
     return false;
 }
 
-void UPDTRunPhotoSteps(void)
+void UPDTUpdatePhoto(void)
 {
     UPDTRunMigrationSteps(UPDT_STEP_PHOTO);
     if (!UPDTPhotoDatabaseWanted())

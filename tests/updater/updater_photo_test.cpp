@@ -165,7 +165,7 @@ TEST_P(PhotoStage, FlagsChooseTheSteps)
     gfDropMediaServerDb = c.dropMediaServer;
     gfDumpPgsqlDbs = c.dumps;
     gfPhotoEaDir = c.eaDir;
-    UPDTRunPhotoSteps();
+    UPDTUpdatePhoto();
     EXPECT_EQ(program_runs(), c.runs);
 }
 
@@ -191,7 +191,7 @@ TEST_F(PhotoSteps, ServiceThatDiesIsLoggedAndTheStepsGoOn)
 {
     korvtest::install_program(UPDT_PGSQL_RC, "#!/bin/sh\nkill -9 $$\n");
     gfDumpPgsqlDbs = 1;
-    UPDTRunPhotoSteps();
+    UPDTUpdatePhoto();
     EXPECT_TRUE(korvtest::syslog_has_pattern("updater: <L>: failed to start postgre database.", LOG_ERR))
         << korvtest::syslog_dump();
     EXPECT_EQ(program_runs(), updatertest::join({Dumps(), {kIndex}}));
@@ -202,7 +202,7 @@ TEST_F(PhotoSteps, ServiceExitStatusIsNotLooked)
 {
     korvtest::install_program(UPDT_PGSQL_RC, "#!/bin/sh\nexit 3\n");
     gfDropMediaServerDb = 1;
-    UPDTRunPhotoSteps();
+    UPDTUpdatePhoto();
     EXPECT_FALSE(korvtest::syslog_contains("failed to start postgre database")) << korvtest::syslog_dump();
     EXPECT_EQ(program_runs(), updatertest::join({kDrop, {kIndex}}));
 }
