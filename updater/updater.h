@@ -76,47 +76,18 @@ extern UPDTDEVICEMAP gDevMap[UPDT_MAX_PARTITIONS + 1];
 extern int gfGroupUpdate;
 extern int gfJunior;
 extern int gfInstaller;
-extern int gfDriverBuffer;
-extern int gfRecoverFIS;
-extern int gfOldLayout;
+// The flags that the analysis decides and the start-up and end path read: rows of the migration
+// table, which holds them.
+extern int &gfDriverBuffer;
+extern int &gfRecoverFIS;
+extern int &gfOldLayout;
 extern uint32_t gEraseBlockSize;
 extern uint64_t gullDoneBytes;
 extern uint64_t gullTotalBytes;
 
-// Migration flags, set once by UPDTSetUpgradeFlags from the installed build number.
-extern int gfPhotoDbUpgrade;  // bits UPDT_PHOTO_DB_TABLES and UPDT_PHOTO_DB_VIDEO
+// The bits of the photo database's flag, "gfPhotoDbUpgrade".
 #define UPDT_PHOTO_DB_TABLES 0x1
 #define UPDT_PHOTO_DB_VIDEO 0x2
-extern int gfDropMediaServerDb;
-extern int gfDumpPgsqlDbs;
-extern int gfRemoveRcAtalk;
-extern int gfRemovePapdConf;
-extern int gfFtpSystemAccounts;
-extern int gfRemoveProfile;
-extern int gfRemoveJumboFrameRc;
-extern int gfMtuValueCap;
-extern int gfMtuValueToEth0;
-extern int gfPasswdHomes;
-extern int gfUserConfFile;
-extern int gfMailAccounts;
-extern int gfBond0Mtu;
-extern int gfFtpWriteOnly;
-extern int gfBondAlbToActiveBackup;
-extern int gfFtpDenyToAutoBlock;
-extern int gfSqueezeErrmsgLinks;
-extern int gfRemoveEventTest;
-extern int gfFtpPassiveRange;
-extern int gfRsyncdConf;
-extern int gfRsyncdSecrets;
-extern int gfSmmspGroup;
-extern int gfUsbBackup;
-extern int gfPhotoEaDir;
-extern int gfNetBackupSets;
-extern int gfCodepage;
-// The configuration steps of every update: decided by the analysis, inside the installer too.
-extern int gfRemoveManutilConf;
-extern int gfRemovePhpIni;
-extern int gfCrontabFilters;
 
 // Every value of the run state as a fresh process has it.
 void UPDTResetRunState(void);

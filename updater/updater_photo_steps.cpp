@@ -10,7 +10,7 @@ bool UPDTPhotoDatabaseWanted(void)
 {
     for (int i = 0; i < gnUPDTMigrations; ++i) {
         const UPDTMIGRATION &row = gUPDTMigrations[i];
-        if (row.when == UPDT_STEP_PHOTO_DB && (*row.flag & row.value))
+        if (row.when == UPDT_STEP_PHOTO_DB && (UPDTFlagOf(row) & row.value))
             return true;
     }
     return false;
