@@ -53,10 +53,18 @@ int UPDTConfigOldLayout(void);
 
 // The home directories of "/etc/passwd" under "/var/services/homes" (domain accounts dropped).
 int UPDTConfigPasswdHomes(void);
-// An account file's rewrite ended: the copy's mode 0644, then the copy renamed over the file. 0;
-// else -1 after "fchmod failed" or "<what> failed" with errno, what being renameFailed when the
-// rename failed (the copy is then removed), else commitFailed.
-int UPDTConfigCommitFile(korv::FileRewrite &rw, const char *renameFailed, const char *commitFailed);
+// The words of UPDTConfigCommitFile's messages, "<what> failed. errno:<n>, message:<text>", for a
+// failed flush, sync, rename, and any other failure of the commit.
+struct UPDTCOMMITSTEPS {
+    const char *flush;
+    const char *sync;
+    const char *rename;
+    const char *commit;
+};
+// An account file's rewrite ended: the copy flushed, synced, given mode 0644 ("fchmod"), then
+// renamed over the file. 0; else -1 after the failed step's message (after a failed rename the
+// copy is removed).
+int UPDTConfigCommitFile(korv::FileRewrite &rw, const UPDTCOMMITSTEPS &steps);
 // "/etc/korvuser.conf" written anew from the local users and their mail addresses.
 int UPDTConfigUserConfFile(void);
 // The mail service's groups and accounts, each added where it is missing.

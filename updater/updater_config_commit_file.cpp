@@ -1,5 +1,6 @@
-// The end of an account file's rewrite: the copy made readable to all and put in its place.
+// The end of an account file's rewrite: the copy on disk, readable to all, and put in its place.
 #include <errno.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -9,20 +10,32 @@
 #include "korv_rewrite.h"
 #include "updater_config.h"
 
-int UPDTConfigCommitFile(korv::FileRewrite &rw, const char *renameFailed, const char *commitFailed)
+namespace {
+
+int Failed(const char *what)
 {
-    if (fchmod(fileno(rw.stream()), 0644) != 0) {
-        syslog(LOG_ERR, "%s:%d fchmod failed. errno:%d, message:%m", "updater", __LINE__, errno);
-        return -1;
-    }
+    int err = errno;
+    syslog(LOG_ERR, "%s:%d %s failed. errno:%d, message:%s", "updater", __LINE__, what, err, strerror(err));
+    return -1;
+}
+
+}  // namespace
+
+int UPDTConfigCommitFile(korv::FileRewrite &rw, const UPDTCOMMITSTEPS &steps)
+{
+    FILE *out = rw.stream();
+    if (fflush(out) != 0)
+        return Failed(steps.flush);
+    if (fsync(fileno(out)) != 0)
+        return Failed(steps.sync);
+    if (fchmod(fileno(out), 0644) != 0)
+        return Failed("fchmod");
     if (rw.Commit() == 0)
         return 0;
-    int err = errno;
-    bool renamed = KORLErrGet() != KORL_ERR_RENAME;
-    syslog(LOG_ERR, "%s:%d %s failed. errno:%d, message:%s", "updater", __LINE__,
-           renamed ? commitFailed : renameFailed, err, strerror(err));
+    if (KORLErrGet() != KORL_ERR_RENAME)
+        return Failed(steps.commit);
+    Failed(steps.rename);
     // A copy that could not take the file's place is not left beside it.
-    if (!renamed)
-        unlink(rw.tempPath());
+    unlink(rw.tempPath());
     return -1;
 }

@@ -79,14 +79,9 @@ int Rewrite()
         syslog(LOG_ERR, "%s:%d KORVLocalUserInfoEnum failed. korverr=[0x%04X]", "updater", __LINE__, KORLErrGet());
         return -1;
     }
-    FILE *out = rw.stream();
-    if (WriteUsers(out, users.head, privilege) != 0)
+    if (WriteUsers(rw.stream(), users.head, privilege) != 0)
         return -1;
-    if (fflush(out) != 0 || fsync(fileno(out)) != 0) {
-        syslog(LOG_ERR, "%s:%d fprintf failed. errno:%d, message:%m", "updater", __LINE__, errno);
-        return -1;
-    }
-    return UPDTConfigCommitFile(rw, "rename korvuser.conf", "rename korvuser.conf");
+    return UPDTConfigCommitFile(rw, {"fprintf", "fprintf", "rename korvuser.conf", "rename korvuser.conf"});
 }
 
 }  // namespace
