@@ -65,6 +65,7 @@ const UPDTMIGRATION gUPDTMigrations[] = {
     // row stands among the configuration steps below, in its step's place).
     {"gfRecoverFIS", 1, 284, 284, BrokenJuniorDirectory, UPDT_BY_ANALYSIS, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
      UPDT_ERR_WRITE, RecoverFISDirTable_410VPlus_V284},
+    // Starts set (its decision's last field): the analysis clears it for the oldest builds.
     {"gfDriverBuffer", 0, kFrom, 350, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_GUARD, UPDT_FAIL_LOGS, 0, nullptr, 1},
 
     // Decided by UPDTSetUpgradeFlags from the installed build, but where a row says otherwise.
