@@ -27,6 +27,7 @@
 
 #include "device_tree.h"
 #include "updater.h"
+#include "updater_config.h"
 #include "updater_migration.h"
 
 namespace {
@@ -98,7 +99,7 @@ void LayOut(const Unit &u)
     Put("/etc/korvinfo.conf", "MTUValue=\"9000\"\neth0_mtu=\"1500\"\neventtest=\"yes\"\n");
     for (int i = 0; i < gnUPDTMigrations; ++i)
         if (gUPDTMigrations[i].source == UPDT_BY_BUILD)
-            *gUPDTMigrations[i].flag = 0;
+            UPDTFlagOf(gUPDTMigrations[i]) = 0;
     UPDTSetUpgradeFlags(kOldBuild);
 }
 
@@ -110,7 +111,7 @@ double StageMs(int n)
         units[n] = MakeUnit(n);
     LayOut(units[n]);
     auto start = std::chrono::steady_clock::now();
-    int result = UPDTRunMigrationSteps(UPDT_STEP_CONFIG);
+    int result = UPDTUpdateConfig();
     auto end = std::chrono::steady_clock::now();
     if (result != 0) {
         fprintf(stderr, "the configuration stage failed at %d accounts\n", n);

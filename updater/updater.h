@@ -76,47 +76,18 @@ extern UPDTDEVICEMAP gDevMap[UPDT_MAX_PARTITIONS + 1];
 extern int gfGroupUpdate;
 extern int gfJunior;
 extern int gfInstaller;
-extern int gfDriverBuffer;
-extern int gfRecoverFIS;
-extern int gfOldLayout;
+// The flags that the analysis decides and the start-up and end path read: rows of the migration
+// table, which holds them.
+extern int &gfDriverBuffer;
+extern int &gfRecoverFIS;
+extern int &gfOldLayout;
 extern uint32_t gEraseBlockSize;
 extern uint64_t gullDoneBytes;
 extern uint64_t gullTotalBytes;
 
-// Migration flags, set once by UPDTSetUpgradeFlags from the installed build number.
-extern int gfPhotoDbUpgrade;  // bits UPDT_PHOTO_DB_TABLES and UPDT_PHOTO_DB_VIDEO
+// The bits of the photo database's flag, "gfPhotoDbUpgrade".
 #define UPDT_PHOTO_DB_TABLES 0x1
 #define UPDT_PHOTO_DB_VIDEO 0x2
-extern int gfDropMediaServerDb;
-extern int gfDumpPgsqlDbs;
-extern int gfRemoveRcAtalk;
-extern int gfRemovePapdConf;
-extern int gfFtpSystemAccounts;
-extern int gfRemoveProfile;
-extern int gfRemoveJumboFrameRc;
-extern int gfMtuValueCap;
-extern int gfMtuValueToEth0;
-extern int gfPasswdHomes;
-extern int gfUserConfFile;
-extern int gfMailAccounts;
-extern int gfBond0Mtu;
-extern int gfFtpWriteOnly;
-extern int gfBondAlbToActiveBackup;
-extern int gfFtpDenyToAutoBlock;
-extern int gfSqueezeErrmsgLinks;
-extern int gfRemoveEventTest;
-extern int gfFtpPassiveRange;
-extern int gfRsyncdConf;
-extern int gfRsyncdSecrets;
-extern int gfSmmspGroup;
-extern int gfUsbBackup;
-extern int gfPhotoEaDir;
-extern int gfNetBackupSets;
-extern int gfCodepage;
-// The configuration steps of every update: decided by the analysis, inside the installer too.
-extern int gfRemoveManutilConf;
-extern int gfRemovePhpIni;
-extern int gfCrontabFilters;
 
 // Every value of the run state as a fresh process has it.
 void UPDTResetRunState(void);
@@ -132,19 +103,22 @@ int UPDTMain(int argc, char **argv);
 // gszDevMtdPartition.
 void UPDTChooseLayout(int junior);
 
-// Commands through the shell, built by the library's one command builder. An argument of
-// UPDTShellCommand stands for one "%d" or one "%s": outside the format's double quotes a text is
+// Commands through the shell, built by the library's command builder, korv::proc::ShellCommand:
+// an argument stands for one "%d" or one "%s"; outside the format's double quotes a text is
 // single-quoted when it holds a byte outside [A-Za-z0-9/._@+-]; inside them its dollars,
 // backquotes, backslashes and double quotes are escaped.
-using UPDTShellArg = korv::proc::ShellArg;
-// The command, at its full length; "" when the format and the arguments do not match.
-std::string UPDTShellCommand(const char *format, std::initializer_list<UPDTShellArg> args);
-// A text as one shell word: itself when every byte is ordinary, else single-quoted.
-std::string UPDTShellQuote(const std::string &text);
 // "/bin/dd if=\"INPUT\" of=\"OUTPUT\" bs=N", with " count=N" when count is not negative.
 std::string UPDTDdCommand(const std::string &input, const std::string &output, int blockSize, int count = -1);
-// Runs cmd through the shell: 0 when it exited with status 0, else -1 after a message.
+// The command of format and args run through the shell: its wait status, or -1 when it could not
+// be built (nothing runs) or not be run. No message: for the steps that report in their own words.
+// cmd, when given, receives the command ("" when refused).
+int UPDTRunCommand(const char *format, std::initializer_list<korv::proc::ShellArg> args = {},
+                   std::string *cmd = nullptr);
+// Runs cmd through the shell: 0 when it exited with status 0, else -1 after a message; -1 without
+// one for a null or empty cmd.
 int UPDTExecute(const char *cmd);
+// The command of format and args, as UPDTExecute runs a command.
+int UPDTExecute(const char *format, std::initializer_list<korv::proc::ShellArg> args);
 
 // Status files.
 int UPDTWriteStatusFile(const char *path, const char *text, int retry);

@@ -153,12 +153,8 @@ int ErrUPDTIAnalyze_WholeSystem(void)
     if (gfOldLayout)
         if (int code = CheckOldLayout(func))
             return code;
-    UPDTDecideFlag(&gfRecoverFIS, in);
-    UPDTDecideFlag(&gfDriverBuffer, in);
-    // The configuration steps of every update, whichever the environment.
-    UPDTDecideFlag(&gfRemoveManutilConf, in);
-    UPDTDecideFlag(&gfRemovePhpIni, in);
-    UPDTDecideFlag(&gfCrontabFilters, in);
+    // The others, the configuration steps of every update among them, whichever the environment.
+    UPDTDecideMigrations(UPDT_BY_ANALYSIS, in, &gfOldLayout);
 
     if (!UPDTCheckSysPartitionSize(extractKiB)) {
         UPDTSetExtraMessage("System volume is insufficient to extract upgrade patch, please backup all files and "

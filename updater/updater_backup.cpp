@@ -18,8 +18,8 @@ int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count, char stage
         syslog(LOG_ERR, "%s(%d): parameter error ", __func__, __LINE__);
         return -1;
     }
-    std::string cmd = UPDTShellCommand("/bin/rm -rf %s/%s; /bin/mkdir -p %s/%s",
-                                       {gszWorkDir, UPDT_BACKUP_DIR, gszWorkDir, UPDT_BACKUP_DIR});
+    std::string cmd = korv::proc::ShellCommand("/bin/rm -rf %s/%s; /bin/mkdir -p %s/%s",
+                                               {gszWorkDir, UPDT_BACKUP_DIR, gszWorkDir, UPDT_BACKUP_DIR});
     syslog(LOG_ERR, "szCmd=[%s]", cmd.c_str());
     if (UPDTExecute(cmd.c_str()) != 0)
         return -1;
@@ -41,7 +41,7 @@ int UPDTBackupOldPartition(const KORVMTDFISENTRY *entries, int count, char stage
 
 int UPDTRemoveBackup(void)
 {
-    std::string cmd = UPDTShellCommand("/bin/rm -rf %s/%s", {gszWorkDir, UPDT_BACKUP_DIR});
+    std::string cmd = korv::proc::ShellCommand("/bin/rm -rf %s/%s", {gszWorkDir, UPDT_BACKUP_DIR});
     syslog(LOG_ERR, "szCmd=[%s]", cmd.c_str());
     return UPDTExecute(cmd.c_str());
 }

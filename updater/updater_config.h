@@ -2,6 +2,14 @@
 // 0, or -1 when it failed (after its messages); the migration table decides what a failure means.
 #pragma once
 
+namespace korv {
+class FileRewrite;
+}
+
+// The configuration stage: every configuration step whose flag is set, in the table's order; the
+// steps after a failure still run. 0, or -1 when a step that fails the stage failed.
+int UPDTUpdateConfig(void);
+
 // The share option "ftp write only" of smb.conf becomes the three "ftp disable" options.
 int ConvertFTPWriteOnlyFlag(void);
 // The stage's row for it: the conversion, and its message when it failed.
@@ -45,6 +53,18 @@ int UPDTConfigOldLayout(void);
 
 // The home directories of "/etc/passwd" under "/var/services/homes" (domain accounts dropped).
 int UPDTConfigPasswdHomes(void);
+// The words of UPDTConfigCommitFile's messages, "<what> failed. errno:<n>, message:<text>", for a
+// failed flush, sync, rename, and any other failure of the commit.
+struct UPDTCOMMITSTEPS {
+    const char *flush;
+    const char *sync;
+    const char *rename;
+    const char *commit;
+};
+// An account file's rewrite ended: the copy flushed, synced, given mode 0644 ("fchmod"), then
+// renamed over the file. 0; else -1 after the failed step's message (after a failed rename the
+// copy is removed).
+int UPDTConfigCommitFile(korv::FileRewrite &rw, const UPDTCOMMITSTEPS &steps);
 // "/etc/korvuser.conf" written anew from the local users and their mail addresses.
 int UPDTConfigUserConfFile(void);
 // The mail service's groups and accounts, each added where it is missing.

@@ -26,8 +26,7 @@ Filtered Filter(const char *pattern)
     korv::FileRewrite out(kCrontab);
     if (out.Begin(in.get()) < 0 || fflush(out.stream()) != 0)
         return Filtered::FilterFailed;
-    std::string cmd = UPDTShellCommand("grep -v %s /etc/crontab > %s", {pattern, out.tempPath()});
-    int status = cmd.empty() ? -1 : korv::proc::RunShell(cmd.c_str());
+    int status = UPDTRunCommand("grep -v %s /etc/crontab > %s", {pattern, out.tempPath()});
     // 1 only says that every line matched: the copy is empty, and complete.
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
         return Filtered::FilterFailed;

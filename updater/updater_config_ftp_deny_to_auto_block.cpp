@@ -9,7 +9,7 @@
 #include "korv/file.h"
 #include "korv/ftp.h"
 #include "korv/list.h"
-#include "korv_named_lock.h"
+#include "korv_settings.h"
 #include "updater_config.h"
 
 namespace {
@@ -25,8 +25,8 @@ struct ListFree {
 // it asked for nothing). Under lock_korvinfo, which the settings' writer takes again.
 void ConvertSwitch()
 {
-    korv::NamedLock lock(KORL_LOCK_KORVINFO);
-    if (lock.Take(LOCK_EX) != 0) {
+    korv::LockedSettings settings;
+    if (settings.Lock() != 0) {
         syslog(LOG_ERR, "%s:%d Failed to lock %s, korverr=[0x%04X]", kSource, __LINE__, KORV_INFO_CONF,
                KORLErrGet());
         return;
@@ -38,7 +38,7 @@ void ConvertSwitch()
             return;
         }
     }
-    if (KORLFileRemoveKey(KORV_INFO_CONF, kKey) < 0)
+    if (settings.Remove(kKey) < 0)
         syslog(LOG_ERR, "%s:%d Failed to remove [%s] from %s, korverr=[0x%04X]", kSource, __LINE__, kKey,
                KORV_INFO_CONF, KORLErrGet());
 }

@@ -11,11 +11,11 @@
 
 namespace {
 
-// One command through the shell; a status other than 0 is logged. 0, or -1.
-int Run(const std::string &cmd)
+// One command through the shell; a status other than 0 is logged with errno. 0, or -1.
+int Run(const char *format)
 {
-    int status = cmd.empty() ? -1 : korv::proc::RunShell(cmd.c_str());
-    if (status == 0)
+    std::string cmd;
+    if (UPDTRunCommand(format, {gszVolume}, &cmd) == 0)
         return 0;
     int err = errno;
     syslog(LOG_ERR, "%s:%d(%s) Failed to execute szCmd=[%s], errno=(%d)[%s]", "updater", __LINE__,
@@ -33,9 +33,9 @@ int UPDTConfigOldLayout(void)
     if (UPDTConfigRemoveFile("/etc/fstab", "remove /etc/fstab") != 0)
         result = -1;
     // The copy runs even when the folder could not be made: cp reports what is missing.
-    if (Run(UPDTShellCommand("/bin/mkdir -p %s/s@vedconfig", {gszVolume})) != 0)
+    if (Run("/bin/mkdir -p %s/s@vedconfig") != 0)
         result = -1;
-    if (Run(UPDTShellCommand("/bin/cp -a /writeable/configs/* /writeable/logs/* %s/s@vedconfig", {gszVolume})) != 0)
+    if (Run("/bin/cp -a /writeable/configs/* /writeable/logs/* %s/s@vedconfig") != 0)
         result = -1;
     return result;
 }

@@ -97,33 +97,9 @@ int Rewrite()
         syslog(LOG_ERR, "%s:%d mkstemp passwd tmpfile failed. errno:%d, message:%m", "updater", __LINE__, errno);
         return -1;
     }
-    FILE *out = rw.stream();
-    if (CopyAccounts(in.get(), out) != 0)
+    if (CopyAccounts(in.get(), rw.stream()) != 0)
         return -1;
-    if (fflush(out) != 0) {
-        syslog(LOG_ERR, "%s:%d fflush failed. errno:%d, message:%m", "updater", __LINE__, errno);
-        return -1;
-    }
-    if (fsync(fileno(out)) != 0) {
-        syslog(LOG_ERR, "%s:%d fsync failed. errno:%d, message:%m", "updater", __LINE__, errno);
-        return -1;
-    }
-    if (fchmod(fileno(out), 0644) != 0) {
-        syslog(LOG_ERR, "%s:%d fchmod failed. errno:%d, message:%m", "updater", __LINE__, errno);
-        return -1;
-    }
-    if (rw.Commit() != 0) {
-        int err = errno;
-        if (KORLErrGet() == KORL_ERR_RENAME) {
-            syslog(LOG_ERR, "%s:%d rename passwd failed. errno:%d, message:%s", "updater", __LINE__, err,
-                   strerror(err));
-            unlink(rw.tempPath());
-        } else {
-            syslog(LOG_ERR, "%s:%d fflush failed. errno:%d, message:%s", "updater", __LINE__, err, strerror(err));
-        }
-        return -1;
-    }
-    return 0;
+    return UPDTConfigCommitFile(rw, {"fflush", "fsync", "rename passwd", "fflush"});
 }
 
 }  // namespace

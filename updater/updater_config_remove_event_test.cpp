@@ -2,14 +2,13 @@
 #include <syslog.h>
 
 #include "korv/error.h"
-#include "korv/file.h"
-#include "korv_named_lock.h"
+#include "korv_settings.h"
 #include "updater_config.h"
 
 int UPDTConfigRemoveEventTest(void)
 {
-    korv::NamedLock lock(KORL_LOCK_KORVINFO);
-    if (lock.Take(LOCK_EX) != 0 || KORLFileRemoveKey(KORV_INFO_CONF, "eventtest") <= 0) {
+    korv::LockedSettings settings;
+    if (settings.Lock() != 0 || settings.Remove("eventtest") <= 0) {
         syslog(LOG_ERR, "%s:%d Fail to remove key [eventtest] from %s, korverr=[0x%04X]", "updater", __LINE__,
                KORV_INFO_CONF, KORLErrGet());
         return -1;

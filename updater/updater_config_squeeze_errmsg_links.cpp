@@ -4,8 +4,6 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "updater.h"
 #include "updater_config.h"
 
@@ -41,9 +39,7 @@ int LinkToSystem(const ErrmsgFile &f)
         syslog(LOG_ERR, f.removeFailed, "updater", __LINE__);
         result = -1;
     }
-    std::string cmd = UPDTShellCommand("ln -s %s %s", {f.system, f.package});
-    int status = cmd.empty() || cmd.size() >= 2048 ? -1 : korv::proc::RunShell(cmd.c_str());
-    if (!korv::proc::Succeeded(status)) {
+    if (!korv::proc::Succeeded(UPDTRunCommand("ln -s %s %s", {f.system, f.package}))) {
         syslog(LOG_ERR, f.linkFailed, "updater", __LINE__);
         result = -1;
     }

@@ -79,26 +79,9 @@ int Rewrite()
         syslog(LOG_ERR, "%s:%d KORVLocalUserInfoEnum failed. korverr=[0x%04X]", "updater", __LINE__, KORLErrGet());
         return -1;
     }
-    FILE *out = rw.stream();
-    if (WriteUsers(out, users.head, privilege) != 0)
+    if (WriteUsers(rw.stream(), users.head, privilege) != 0)
         return -1;
-    if (fflush(out) != 0 || fsync(fileno(out)) != 0) {
-        syslog(LOG_ERR, "%s:%d fprintf failed. errno:%d, message:%m", "updater", __LINE__, errno);
-        return -1;
-    }
-    if (fchmod(fileno(out), 0644) != 0) {
-        syslog(LOG_ERR, "%s:%d fchmod failed. errno:%d, message:%m", "updater", __LINE__, errno);
-        return -1;
-    }
-    if (rw.Commit() != 0) {
-        int err = errno;
-        syslog(LOG_ERR, "%s:%d rename korvuser.conf failed. errno:%d, message:%s", "updater", __LINE__, err,
-               strerror(err));
-        if (KORLErrGet() == KORL_ERR_RENAME)
-            unlink(rw.tempPath());
-        return -1;
-    }
-    return 0;
+    return UPDTConfigCommitFile(rw, {"fprintf", "fprintf", "rename korvuser.conf", "rename korvuser.conf"});
 }
 
 }  // namespace

@@ -1,12 +1,27 @@
 // Which migrations the run makes: the table's rows applied to the installed build, and their
 // steps run at their time.
+#include <string.h>
+
 #include "updater.h"
 #include "updater_migration.h"
+
+int *UPDTFlagNamed(const char *name)
+{
+    for (int i = 0; i < gnUPDTMigrations; ++i)
+        if (strcmp(gUPDTMigrations[i].name, name) == 0)
+            return &gUPDTMigrations[i].decision;
+    return nullptr;
+}
+
+int &UPDTFlagOf(const UPDTMIGRATION &row)
+{
+    return *UPDTFlagNamed(row.name);
+}
 
 const UPDTMIGRATION *UPDTMigrationOf(const int *flag)
 {
     for (int i = 0; i < gnUPDTMigrations; ++i)
-        if (gUPDTMigrations[i].flag == flag)
+        if (&UPDTFlagOf(gUPDTMigrations[i]) == flag)
             return &gUPDTMigrations[i];
     return nullptr;
 }
@@ -19,24 +34,30 @@ void UPDTDecideMigration(const UPDTMIGRATION &row, const UPDTFLAGINPUT &in)
     if (row.condition && !row.condition(&in))
         return;
     if (row.value)
-        *row.flag |= row.value;
+        UPDTFlagOf(row) |= row.value;
     else
-        *row.flag = 0;
+        UPDTFlagOf(row) = 0;
 }
 
 void UPDTDecideFlag(const int *flag, const UPDTFLAGINPUT &in)
 {
     for (int i = 0; i < gnUPDTMigrations; ++i)
-        if (gUPDTMigrations[i].flag == flag)
+        if (&UPDTFlagOf(gUPDTMigrations[i]) == flag)
             UPDTDecideMigration(gUPDTMigrations[i], in);
+}
+
+void UPDTDecideMigrations(UPDTFLAGSOURCE source, const UPDTFLAGINPUT &in, const int *except)
+{
+    for (int i = 0; i < gnUPDTMigrations; ++i) {
+        const UPDTMIGRATION &row = gUPDTMigrations[i];
+        if (row.source == source && &UPDTFlagOf(row) != except)
+            UPDTDecideMigration(row, in);
+    }
 }
 
 void UPDTSetUpgradeFlags(int b)
 {
-    UPDTFLAGINPUT in{b, nullptr, nullptr, gfJunior};
-    for (int i = 0; i < gnUPDTMigrations; ++i)
-        if (gUPDTMigrations[i].source == UPDT_BY_BUILD)
-            UPDTDecideMigration(gUPDTMigrations[i], in);
+    UPDTDecideMigrations(UPDT_BY_BUILD, UPDTFLAGINPUT{b, nullptr, nullptr, gfJunior});
 }
 
 int UPDTRunMigrationSteps(UPDTSTEPTIME when)
@@ -44,7 +65,7 @@ int UPDTRunMigrationSteps(UPDTSTEPTIME when)
     int result = 0;
     for (int i = 0; i < gnUPDTMigrations; ++i) {
         const UPDTMIGRATION &row = gUPDTMigrations[i];
-        if (row.when != when || !row.step || !(*row.flag & (row.value ? row.value : ~0)))
+        if (row.when != when || !row.step || !(UPDTFlagOf(row) & (row.value ? row.value : ~0)))
             continue;
         if (row.step() >= 0)
             continue;

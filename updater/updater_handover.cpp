@@ -15,9 +15,7 @@ void UPDTHandOverArchive(const char *func)
     std::string archive = std::string(gszWorkDir) + "/hda1.tgz";
     if (access(archive.c_str(), F_OK) != 0)
         return;
-    std::string cmd =
-        UPDTShellCommand("/bin/mv -f %s/%s %s/%s", {gszWorkDir, "hda1.tgz", gszVolume, "KorvUpgrade.tar.gz"});
-    if (UPDTExecute(cmd.c_str()) != 0)
+    if (UPDTExecute("/bin/mv -f %s/%s %s/%s", {gszWorkDir, "hda1.tgz", gszVolume, "KorvUpgrade.tar.gz"}) != 0)
         syslog(LOG_ERR, "%s(%d): mv %s to %s/%s fail.", func, __LINE__, "hda1.tgz", gszVolume, "KorvUpgrade.tar.gz");
 }
 

@@ -60,82 +60,84 @@ constexpr int kTo = UPDT_ANY_BUILD_TO;
 
 }  // namespace
 
-#define ROW(flag) #flag, &flag
-
 const UPDTMIGRATION gUPDTMigrations[] = {
     // Decided by the analysis, on every installed system and inside the installer (gfOldLayout's
     // row stands among the configuration steps below, in its step's place).
-    {ROW(gfRecoverFIS), 1, 284, 284, BrokenJuniorDirectory, UPDT_BY_ANALYSIS, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
+    {"gfRecoverFIS", 1, 284, 284, BrokenJuniorDirectory, UPDT_BY_ANALYSIS, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
      UPDT_ERR_WRITE, RecoverFISDirTable_410VPlus_V284},
-    {ROW(gfDriverBuffer), 0, kFrom, 350, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_GUARD, UPDT_FAIL_LOGS, 0, nullptr},
+    // Starts set (its decision's last field): the analysis clears it for the oldest builds.
+    {"gfDriverBuffer", 0, kFrom, 350, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_GUARD, UPDT_FAIL_LOGS, 0, nullptr, 1},
 
     // Decided by UPDTSetUpgradeFlags from the installed build, but where a row says otherwise.
-    {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_TABLES, 401, 424, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
+    {"gfPhotoDbUpgrade", UPDT_PHOTO_DB_TABLES, 401, 424, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
      0, UpdatePhotoImageTables},
-    {ROW(gfPhotoDbUpgrade), UPDT_PHOTO_DB_VIDEO, 401, 481, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
+    {"gfPhotoDbUpgrade", UPDT_PHOTO_DB_VIDEO, 401, 481, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
      0, CreatePhotoVideoTables},
-    {ROW(gfDropMediaServerDb), 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0,
+    {"gfDropMediaServerDb", 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0,
      DropMediaServerDb},
-    {ROW(gfDumpPgsqlDbs), 1, kFrom, 882, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0, DumpPgsqlDbs},
-    {ROW(gfRemoveRcAtalk), 1, kFrom, 107, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {"gfDumpPgsqlDbs", 1, kFrom, 882, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0, DumpPgsqlDbs},
+    {"gfRemoveRcAtalk", 1, kFrom, 107, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveRcAtalk},
-    {ROW(gfRemovePapdConf), 1, kFrom, 210, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {"gfRemovePapdConf", 1, kFrom, 210, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemovePapdConf},
-    {ROW(gfFtpSystemAccounts), 1, kFrom, 229, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {"gfFtpSystemAccounts", 1, kFrom, 229, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigFtpSystemAccounts},
-    {ROW(gfRemoveProfile), 1, kFrom, 250, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {"gfRemoveProfile", 1, kFrom, 250, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveProfile},
-    {ROW(gfRemoveJumboFrameRc), 1, kFrom, 251, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {"gfRemoveJumboFrameRc", 1, kFrom, 251, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveJumboFrameRc},
     // Steps of every update and the old layout's step, in the stage's order: the analysis
     // decides these rows, also inside the installer.
-    {ROW(gfRemoveManutilConf), 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {"gfRemoveManutilConf", 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveManutilConf},
-    {ROW(gfOldLayout), 1, kFrom, 261, OldLayout, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {"gfOldLayout", 1, kFrom, 261, OldLayout, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigOldLayout},
-    {ROW(gfRemovePhpIni), 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfRemovePhpIni", 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigRemovePhpIni},
-    {ROW(gfCrontabFilters), 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfCrontabFilters", 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigCrontabFilters},
-    {ROW(gfMtuValueCap), 1, kFrom, 308, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfMtuValueCap", 1, kFrom, 308, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigMtuValueCap},
-    {ROW(gfMtuValueToEth0), 1, kFrom, 547, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfMtuValueToEth0", 1, kFrom, 547, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigMtuValueToEth0},
-    {ROW(gfPasswdHomes), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfPasswdHomes", 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigPasswdHomes},
-    {ROW(gfUserConfFile), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfUserConfFile", 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigUserConfFile},
-    {ROW(gfMailAccounts), 1, kFrom, 775, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfMailAccounts", 1, kFrom, 775, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigMailAccounts},
-    {ROW(gfBond0Mtu), 1, kFrom, 865, Bond0NeedsMtu, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfBond0Mtu", 1, kFrom, 865, Bond0NeedsMtu, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigBond0Mtu},
-    {ROW(gfFtpWriteOnly), 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfFtpWriteOnly", 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigFtpWriteOnly},
-    {ROW(gfBondAlbToActiveBackup), 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfBondAlbToActiveBackup", 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigBondAlbToActiveBackup},
-    {ROW(gfFtpDenyToAutoBlock), 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfFtpDenyToAutoBlock", 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigFtpDenyToAutoBlock},
-    {ROW(gfSqueezeErrmsgLinks), 1, kFrom, 887, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfSqueezeErrmsgLinks", 1, kFrom, 887, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigSqueezeErrmsgLinks},
-    {ROW(gfRemoveEventTest), 1, kFrom, 902, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {"gfRemoveEventTest", 1, kFrom, 902, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigRemoveEventTest},
-    {ROW(gfFtpPassiveRange), 1, kFrom, 659, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
+    {"gfFtpPassiveRange", 1, kFrom, 659, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
      UPDT_ERR_FTP_PORTS, UpdateFTPPassivePortRange},
-    {ROW(gfRsyncdConf), 1, kFrom, 483, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {"gfRsyncdConf", 1, kFrom, 483, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      UpdateRsyncdConf},
-    {ROW(gfRsyncdSecrets), 1, kFrom, 552, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {"gfRsyncdSecrets", 1, kFrom, 552, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      CheckAndUpdateRsyncdSecrets},
-    {ROW(gfSmmspGroup), 1, kFrom, 555, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {"gfSmmspGroup", 1, kFrom, 555, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      CheckAndUpdateSmmspGroup},
-    {ROW(gfUsbBackup), 1, kFrom, 681, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {"gfUsbBackup", 1, kFrom, 681, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      ConvertUSBBackupToLocalBackup},
-    {ROW(gfPhotoEaDir), 1, kFrom, 702, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, UpdatePhotoEaDir},
-    {ROW(gfNetBackupSets), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {"gfPhotoEaDir", 1, kFrom, 702, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, UpdatePhotoEaDir},
+    {"gfNetBackupSets", 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      UpdateNetBackupSets},
-    {ROW(gfCodepage), 1, kFrom, 807, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {"gfCodepage", 1, kFrom, 807, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      UpdateCodepages},
 };
 
-#undef ROW
-
 const int gnUPDTMigrations = static_cast<int>(sizeof gUPDTMigrations / sizeof gUPDTMigrations[0]);
+
+// The rows' flags that the analysis, the guards and the end path read by name.
+int &gfDriverBuffer = *UPDTFlagNamed("gfDriverBuffer");
+int &gfRecoverFIS = *UPDTFlagNamed("gfRecoverFIS");
+int &gfOldLayout = *UPDTFlagNamed("gfOldLayout");

@@ -36,9 +36,9 @@ int ProgressOf(int i)
 std::string RestoreCommand(const KORVMTDFISENTRY &old, int i, uint32_t room)
 {
     uint32_t length = old.data_length < room ? old.data_length : room;
-    return UPDTShellCommand("/bin/dd if=\"%s\" of=\"%s\" bs=%d count=%d iflag=count_bytes",
-                            {UPDTBackupFile(UPDTEntryName(old)), Device(i), static_cast<int>(UPDT_MSYS_UNIT),
-                             static_cast<int>(length)});
+    return korv::proc::ShellCommand("/bin/dd if=\"%s\" of=\"%s\" bs=%d count=%d iflag=count_bytes",
+                                    {UPDTBackupFile(UPDTEntryName(old)), Device(i), static_cast<int>(UPDT_MSYS_UNIT),
+                                     static_cast<int>(length)});
 }
 
 // Every entry's image in the package, for a group update that has no backup to fall back on.

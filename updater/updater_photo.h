@@ -4,18 +4,12 @@
 // commands through the shell; no result of theirs stops the update.
 #pragma once
 
-#include <initializer_list>
-
-#include "korv_command.h"
+#include "updater.h"
 
 // The database service's start-up script, started before the database steps.
 #define UPDT_PGSQL_RC "/usr/korv/etc/rc.d/S20pgsql.sh"
 // The dumps' folder in the data volume.
 #define UPDT_PGSQL_DUMP_DIR ".@pgsql_upgrade"
-
-// format with its "%s" each the next argument as one shell word, run through the shell; the
-// command's result is not looked at.
-void UPDTPhotoCommand(const char *format, std::initializer_list<korv::proc::ShellArg> args = {});
 
 // Every "@eaDir" folder under the photo share, and what it holds, opened to everyone. 0.
 int UpdatePhotoEaDir(void);
@@ -34,4 +28,4 @@ int UpdatePhotoDatabase(void);
 bool UPDTPhotoDatabaseWanted(void);
 // The start of stage C: the "@eaDir" rights when their flag is set, then, when a database step
 // is wanted, the database service started and UpdatePhotoDatabase.
-void UPDTRunPhotoSteps(void);
+void UPDTUpdatePhoto(void);

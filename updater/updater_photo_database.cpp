@@ -6,6 +6,6 @@
 int UpdatePhotoDatabase(void)
 {
     UPDTRunMigrationSteps(UPDT_STEP_PHOTO_DB);
-    UPDTPhotoCommand("/usr/korv/bin/korvindex -R all");
+    UPDTRunCommand("/usr/korv/bin/korvindex -R all");
     return 0;
 }

@@ -4,6 +4,6 @@
 
 int UpdatePhotoEaDir(void)
 {
-    UPDTPhotoCommand("/usr/bin/find /var/services/photo/ -type d -name @eaDir -exec /bin/chmod -R 777 {} \\;");
+    UPDTRunCommand("/usr/bin/find /var/services/photo/ -type d -name @eaDir -exec /bin/chmod -R 777 {} \\;");
     return 0;
 }

@@ -3,9 +3,9 @@
 
 int UpdatePhotoImageTables(void)
 {
-    UPDTPhotoCommand("su -l admin -c \"/usr/korv/pgsql/bin/psql photo -c 'ALTER TABLE photo_image ALTER timetaken "
-                     "TYPE varchar(64)'\"");
-    UPDTPhotoCommand("su -l admin -c \"/usr/korv/pgsql/bin/psql photo -c 'ALTER TABLE photo_user ADD COLUMN admin "
-                     "bool DEFAULT false'\"");
+    UPDTRunCommand("su -l admin -c \"/usr/korv/pgsql/bin/psql photo -c 'ALTER TABLE photo_image ALTER timetaken "
+                   "TYPE varchar(64)'\"");
+    UPDTRunCommand("su -l admin -c \"/usr/korv/pgsql/bin/psql photo -c 'ALTER TABLE photo_user ADD COLUMN admin "
+                   "bool DEFAULT false'\"");
     return 0;
 }

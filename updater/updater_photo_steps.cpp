@@ -10,13 +10,13 @@ bool UPDTPhotoDatabaseWanted(void)
 {
     for (int i = 0; i < gnUPDTMigrations; ++i) {
         const UPDTMIGRATION &row = gUPDTMigrations[i];
-        if (row.when == UPDT_STEP_PHOTO_DB && (*row.flag & row.value))
+        if (row.when == UPDT_STEP_PHOTO_DB && (UPDTFlagOf(row) & row.value))
             return true;
     }
     return false;
 }
 
-void UPDTRunPhotoSteps(void)
+void UPDTUpdatePhoto(void)
 {
     UPDTRunMigrationSteps(UPDT_STEP_PHOTO);
     if (!UPDTPhotoDatabaseWanted())

@@ -5,6 +5,7 @@
 #include <syslog.h>
 
 #include "updater.h"
+#include "updater_config.h"
 #include "updater_flash.h"
 #include "updater_main.h"
 #include "updater_migration.h"
@@ -76,8 +77,8 @@ int UPDTRunFlashRoad(const UPDTFLASHENGINE &engine, char *stage)
     UPDTSetProgress(*stage, 0);
     if (!gfGroupUpdate) {
         if (engine.photoSteps)
-            UPDTRunPhotoSteps();
-        if (UPDTRunMigrationSteps(UPDT_STEP_CONFIG) != 0)
+            UPDTUpdatePhoto();
+        if (UPDTUpdateConfig() != 0)
             return RollBackAndEnd(engine, &road, UPDT_ERR_CONFIG);
     }
     UPDTSetProgress(*stage, 100);

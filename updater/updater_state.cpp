@@ -13,43 +13,9 @@ UPDTDEVICEMAP gDevMap[UPDT_MAX_PARTITIONS + 1];
 int gfGroupUpdate;
 int gfJunior;
 int gfInstaller;
-int gfDriverBuffer = 1;
-int gfRecoverFIS;
-int gfOldLayout;
 uint32_t gEraseBlockSize;
 uint64_t gullDoneBytes;
 uint64_t gullTotalBytes;
-
-int gfPhotoDbUpgrade;
-int gfDropMediaServerDb;
-int gfDumpPgsqlDbs;
-int gfRemoveRcAtalk;
-int gfRemovePapdConf;
-int gfFtpSystemAccounts;
-int gfRemoveProfile;
-int gfRemoveJumboFrameRc;
-int gfMtuValueCap;
-int gfMtuValueToEth0;
-int gfPasswdHomes;
-int gfUserConfFile;
-int gfMailAccounts;
-int gfBond0Mtu;
-int gfFtpWriteOnly;
-int gfBondAlbToActiveBackup;
-int gfFtpDenyToAutoBlock;
-int gfSqueezeErrmsgLinks;
-int gfRemoveEventTest;
-int gfFtpPassiveRange;
-int gfRsyncdConf;
-int gfRsyncdSecrets;
-int gfSmmspGroup;
-int gfUsbBackup;
-int gfPhotoEaDir;
-int gfNetBackupSets;
-int gfCodepage;
-int gfRemoveManutilConf;
-int gfRemovePhpIni;
-int gfCrontabFilters;
 
 // The user interface shows the text of the key; the updater only carries the table.
 const char *const gszUPDTErrorKey[UPDT_ERROR_KEYS] = {
@@ -73,8 +39,8 @@ void UPDTResetRunState(void)
     gfGroupUpdate = gfJunior = gfInstaller = 0;
     gEraseBlockSize = 0;
     gullDoneBytes = gullTotalBytes = 0;
-    // Every flag of the migration table, the analysis' own included, as a fresh process has it.
+    // Every flag of the migration table, the analysis' own included, as a fresh process has it:
+    // a flag that a row clears starts set.
     for (int i = 0; i < gnUPDTMigrations; ++i)
-        *gUPDTMigrations[i].flag = 0;
-    gfDriverBuffer = 1;
+        gUPDTMigrations[i].decision = gUPDTMigrations[i].value ? 0 : 1;
 }

@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -27,13 +29,23 @@ inline const std::vector<FlagRef> &migration_flags()
             const UPDTMIGRATION &row = gUPDTMigrations[i];
             bool seen = false;
             for (const FlagRef &f : out)
-                seen = seen || f.flag == row.flag;
+                seen = seen || f.flag == &UPDTFlagOf(row);
             if (row.source == UPDT_BY_BUILD && !seen)
-                out.push_back({row.name, row.flag});
+                out.push_back({row.name, &UPDTFlagOf(row)});
         }
         return out;
     }();
     return flags;
+}
+
+// The flag of the table's row of that name; a name no row has fails the test.
+inline int &flag(const char *name)
+{
+    if (int *f = UPDTFlagNamed(name))
+        return *f;
+    ADD_FAILURE() << "no migration row " << name;
+    static int none;
+    return none = 0;
 }
 
 // The names of the migration flags that are not 0, in table order.

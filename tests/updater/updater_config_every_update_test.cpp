@@ -280,6 +280,38 @@ TEST(ConfigurationRows, InTheStageOrder)
     EXPECT_EQ(rows, expected);
 }
 
+// UPDTUpdateConfig fails only for a step that fails the stage, and runs the steps after it.
+TEST(ConfigurationStage, RemembersAFailureAndRunsOn)
+{
+    struct Case {
+        const char *name;
+        const char *folder;  // made a full folder, so that its removal fails
+        int result;
+    };
+    const Case cases[] = {
+        {"NothingFails", nullptr, 0},
+        {"ManutilFails", "/usr/korv/etc/manutil.conf", -1},
+        {"PhpIniOnlyLogs", "/usr/korv/etc/php.ini", 0},
+    };
+    for (const Case &c : cases) {
+        updatertest::reset_run_state();
+        updatertest::flag("gfRemoveManutilConf") = updatertest::flag("gfRemovePhpIni") = 1;
+        for (const char *path : {"/usr/korv/etc/manutil.conf", "/usr/korv/etc/php.ini"}) {
+            remove_tree(path);
+            if (c.folder && strcmp(c.folder, path) == 0) {
+                make_dirs(path);
+                write_file(std::string(path) + "/kept", "x");
+            } else {
+                write_file(path, "x");
+            }
+        }
+        EXPECT_EQ(UPDTUpdateConfig(), c.result) << c.name;
+        // php.ini, the later step, goes also after manutil.conf failed.
+        EXPECT_EQ(file_exists("/usr/korv/etc/php.ini"), c.folder && strstr(c.folder, "php.ini")) << c.name;
+        EXPECT_EQ(file_exists("/usr/korv/etc/manutil.conf"), c.folder && strstr(c.folder, "manutil")) << c.name;
+    }
+}
+
 // Steps 1 to 7 fail the stage, the later ones only log.
 TEST(ConfigurationRows, OnlyTheFirstSevenFailTheStage)
 {

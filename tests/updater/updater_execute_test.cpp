@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "korvtest.h"
@@ -23,38 +24,40 @@ const std::string kLong(300, 'd');
 std::vector<QuoteCase> QuoteCases()
 {
     return {
-        {"OrdinaryPathsAsWritten", UPDTShellCommand("/bin/mv -f %s/%s %s/%s", {"/volume1/upd@te", "hda1.tgz",
-                                                                              "/volume1", "KorvUpgrade.tar.gz"}),
+        {"OrdinaryPathsAsWritten",
+         korv::proc::ShellCommand("/bin/mv -f %s/%s %s/%s", {"/volume1/upd@te", "hda1.tgz", "/volume1",
+                                                             "KorvUpgrade.tar.gz"}),
          "/bin/mv -f /volume1/upd@te/hda1.tgz /volume1/KorvUpgrade.tar.gz"},
-        {"NumbersAndPercent", UPDTShellCommand("/bin/dd if=%s of=/dev/mtd%d bs=16384 # 100%%", {"/a/zImage", 3}),
+        {"NumbersAndPercent",
+         korv::proc::ShellCommand("/bin/dd if=%s of=/dev/mtd%d bs=16384 # 100%%", {"/a/zImage", 3}),
          "/bin/dd if=/a/zImage of=/dev/mtd3 bs=16384 # 100%"},
-        {"BlankIsQuoted", UPDTShellCommand("/bin/rm -rf %s/%s", {"/volume1/upd ate", "b@ckup"}),
+        {"BlankIsQuoted", korv::proc::ShellCommand("/bin/rm -rf %s/%s", {"/volume1/upd ate", "b@ckup"}),
          "/bin/rm -rf '/volume1/upd ate'/b@ckup"},
-        {"QuoteIsEscaped", UPDTShellCommand("/bin/rm -rf %s", {"/v/it's"}), "/bin/rm -rf '/v/it'\\''s'"},
-        {"ShellSyntaxStaysData", UPDTShellCommand("/bin/rm -rf %s", {"/v/$(reboot);`x`|y>z&"}),
+        {"QuoteIsEscaped", korv::proc::ShellCommand("/bin/rm -rf %s", {"/v/it's"}), "/bin/rm -rf '/v/it'\\''s'"},
+        {"ShellSyntaxStaysData", korv::proc::ShellCommand("/bin/rm -rf %s", {"/v/$(reboot);`x`|y>z&"}),
          "/bin/rm -rf '/v/$(reboot);`x`|y>z&'"},
         {"DoubleQuotedOrdinaryAsWritten",
-         UPDTShellCommand("/bin/dd if=\"%s\" of=\"/dev/mtd%d\" bs=16384", {"/volume1/upd@te/zImage", 1}),
+         korv::proc::ShellCommand("/bin/dd if=\"%s\" of=\"/dev/mtd%d\" bs=16384", {"/volume1/upd@te/zImage", 1}),
          "/bin/dd if=\"/volume1/upd@te/zImage\" of=\"/dev/mtd1\" bs=16384"},
         {"DoubleQuotedKeepsBlanks",
-         UPDTShellCommand("/bin/dd if=\"%s/%s/mtd_%s\" of=\"%s\" bs=131072",
-                          {"/volume1/upd@te", "b@ckup", "RedBoot Config", "/dev/mtd6"}),
+         korv::proc::ShellCommand("/bin/dd if=\"%s/%s/mtd_%s\" of=\"%s\" bs=131072",
+                                  {"/volume1/upd@te", "b@ckup", "RedBoot Config", "/dev/mtd6"}),
          "/bin/dd if=\"/volume1/upd@te/b@ckup/mtd_RedBoot Config\" of=\"/dev/mtd6\" bs=131072"},
         {"DoubleQuotedEscapesWhatTheShellReads",
-         UPDTShellCommand("/bin/dd if=\"%s\" of=\"/dev/mtd%d\"", {"/v/$x `y` \\z \"q\" 's'", 6}),
+         korv::proc::ShellCommand("/bin/dd if=\"%s\" of=\"/dev/mtd%d\"", {"/v/$x `y` \\z \"q\" 's'", 6}),
          "/bin/dd if=\"/v/\\$x \\`y\\` \\\\z \\\"q\\\" 's'\" of=\"/dev/mtd6\""},
-        {"UnbalancedDoubleQuote", UPDTShellCommand("/bin/dd if=\"%s", {"/a"}), ""},
-        {"NulInsideAText", UPDTShellCommand("/bin/rm %s", {std::string("/a\0b", 4)}), ""},
+        {"UnbalancedDoubleQuote", korv::proc::ShellCommand("/bin/dd if=\"%s", {"/a"}), ""},
+        {"NulInsideAText", korv::proc::ShellCommand("/bin/rm %s", {std::string("/a\0b", 4)}), ""},
         {"DdCommand", UPDTDdCommand("/dev/mtd1", "/v/b@ckup/mtd_zImage", 16384),
          "/bin/dd if=\"/dev/mtd1\" of=\"/v/b@ckup/mtd_zImage\" bs=16384"},
         {"DdCommandWithCount", UPDTDdCommand("/v/b@ckup/mtd_rd.gz", "/dev/mtd2", 16384, 176),
          "/bin/dd if=\"/v/b@ckup/mtd_rd.gz\" of=\"/dev/mtd2\" bs=16384 count=176"},
-        {"LongPathsAreNotCut", UPDTShellCommand("/bin/rm -rf %s/%s", {"/" + kLong, kLong}),
+        {"LongPathsAreNotCut", korv::proc::ShellCommand("/bin/rm -rf %s/%s", {"/" + kLong, kLong}),
          "/bin/rm -rf /" + kLong + "/" + kLong},
-        {"TooFewArguments", UPDTShellCommand("/bin/mv %s %s", {"a"}), ""},
-        {"TooManyArguments", UPDTShellCommand("/bin/mv %s", {"a", "b"}), ""},
-        {"NumberForText", UPDTShellCommand("/bin/rm %s", {3}), ""},
-        {"TextForNumber", UPDTShellCommand("of=/dev/mtd%d", {"3; reboot"}), ""},
+        {"TooFewArguments", korv::proc::ShellCommand("/bin/mv %s %s", {"a"}), ""},
+        {"TooManyArguments", korv::proc::ShellCommand("/bin/mv %s", {"a", "b"}), ""},
+        {"NumberForText", korv::proc::ShellCommand("/bin/rm %s", {3}), ""},
+        {"TextForNumber", korv::proc::ShellCommand("of=/dev/mtd%d", {"3; reboot"}), ""},
     };
 }
 
@@ -75,8 +78,7 @@ TEST(ShellCommandRun, HostileNamesStayOneArgument)
     korvtest::make_dirs(dir);
     korvtest::write_file(dir + "/hda1.tgz", "archive");
     korvtest::make_dirs("/volume1");
-    std::string cmd = UPDTShellCommand("/bin/mv -f %s/%s %s/%s", {dir, "hda1.tgz", "/volume1", "KorvUpgrade.tar.gz"});
-    EXPECT_EQ(UPDTExecute(cmd.c_str()), 0) << cmd;
+    EXPECT_EQ(UPDTExecute("/bin/mv -f %s/%s %s/%s", {dir, "hda1.tgz", "/volume1", "KorvUpgrade.tar.gz"}), 0);
     EXPECT_EQ(korvtest::read_file("/volume1/KorvUpgrade.tar.gz"), "archive");
     EXPECT_FALSE(korvtest::file_exists(dir + "/hda1.tgz"));
     EXPECT_FALSE(korvtest::file_exists("/tmp/pwned"));
@@ -120,6 +122,38 @@ TEST(Execute, OnlyExitStatusZeroIsSuccess)
     korvtest::syslog_clear();
     EXPECT_EQ(UPDTExecute(nullptr), -1);
     EXPECT_TRUE(korvtest::syslog_lines().empty());
+}
+
+// A command the builder refuses is never run, and never counts as done: the shell would run an
+// empty one and exit 0.
+TEST(Execute, RefusedCommandsFailWithoutRunning)
+{
+    korvtest::make_dirs("/volume1");
+    struct Case {
+        const char *name;
+        std::function<int()> run;
+        int result;
+    };
+    const Case cases[] = {
+        {"EmptyCommand", [] { return UPDTExecute(""); }, -1},
+        {"TooFewArguments", [] { return UPDTExecute("/bin/touch %s %s", {"/volume1/ran"}); }, -1},
+        {"NulInAnArgument", [] { return UPDTExecute("/bin/touch %s", {std::string("/volume1/ran\0x", 14)}); }, -1},
+        {"QuietTooFewArguments", [] { return UPDTRunCommand("/bin/touch %s %s", {"/volume1/ran"}); }, -1},
+        {"QuietRuns", [] { return UPDTRunCommand("/bin/touch %s", {"/volume1/ran"}) == 0 ? 1 : 0; }, 1},
+    };
+    for (const Case &c : cases) {
+        korvtest::syslog_clear();
+        unlink("/volume1/ran");
+        EXPECT_EQ(c.run(), c.result) << c.name;
+        EXPECT_EQ(korvtest::file_exists("/volume1/ran"), c.result == 1) << c.name;
+        EXPECT_TRUE(korvtest::syslog_lines().empty()) << c.name << "\n" << korvtest::syslog_dump();
+    }
+    // The quiet runner hands the command it built, and the status of a failed one.
+    std::string cmd;
+    EXPECT_EQ(korv::proc::ExitCode(UPDTRunCommand("exit %d", {4}, &cmd)), 4);
+    EXPECT_EQ(cmd, "exit 4");
+    EXPECT_EQ(UPDTRunCommand("exit %s", {4}, &cmd), -1);
+    EXPECT_EQ(cmd, "");
 }
 
 TEST(CompareVersion, FieldByField)

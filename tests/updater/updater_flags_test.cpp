@@ -12,6 +12,7 @@
 #include "korvtest.h"
 #include "run_state.h"
 
+using updatertest::flag;
 using updatertest::flags_set;
 
 namespace {
@@ -29,35 +30,35 @@ struct Threshold {
 const std::vector<Threshold> &Thresholds()
 {
     static const std::vector<Threshold> t = {
-        {"PhotoTablesFrom401", &gfPhotoDbUpgrade, 401, 400, 0x3},
-        {"PhotoTablesTo424", &gfPhotoDbUpgrade, 424, 482, 0x3},
-        {"PhotoVideoAlone425", &gfPhotoDbUpgrade, 425, 400, 0x2},
-        {"PhotoVideoTo481", &gfPhotoDbUpgrade, 481, 482, 0x2},
-        {"DropMediaServerDb", &gfDropMediaServerDb, 867, 868, 1},
-        {"DumpPgsqlDbs", &gfDumpPgsqlDbs, 882, 883, 1},
-        {"RemoveRcAtalk", &gfRemoveRcAtalk, 107, 108, 1},
-        {"RemovePapdConf", &gfRemovePapdConf, 210, 211, 1},
-        {"FtpSystemAccounts", &gfFtpSystemAccounts, 229, 230, 1},
-        {"RemoveProfile", &gfRemoveProfile, 250, 251, 1},
-        {"RemoveJumboFrameRc", &gfRemoveJumboFrameRc, 251, 252, 1},
-        {"MtuValueCap", &gfMtuValueCap, 308, 309, 1},
-        {"MtuValueToEth0", &gfMtuValueToEth0, 547, 548, 1},
-        {"PasswdHomes", &gfPasswdHomes, 770, 771, 1},
-        {"UserConfFile", &gfUserConfFile, 770, 771, 1},
-        {"MailAccounts", &gfMailAccounts, 775, 776, 1},
-        {"FtpWriteOnly", &gfFtpWriteOnly, 867, 868, 1},
-        {"BondAlbToActiveBackup", &gfBondAlbToActiveBackup, 886, 887, 1},
-        {"FtpDenyToAutoBlock", &gfFtpDenyToAutoBlock, 886, 887, 1},
-        {"SqueezeErrmsgLinks", &gfSqueezeErrmsgLinks, 887, 888, 1},
-        {"RemoveEventTest", &gfRemoveEventTest, 902, 903, 1},
-        {"FtpPassiveRange", &gfFtpPassiveRange, 659, 660, 1},
-        {"RsyncdConf", &gfRsyncdConf, 483, 484, 1},
-        {"RsyncdSecrets", &gfRsyncdSecrets, 552, 553, 1},
-        {"SmmspGroup", &gfSmmspGroup, 555, 556, 1},
-        {"UsbBackup", &gfUsbBackup, 681, 682, 1},
-        {"PhotoEaDir", &gfPhotoEaDir, 702, 703, 1},
-        {"NetBackupSets", &gfNetBackupSets, 770, 771, 1},
-        {"Codepage", &gfCodepage, 807, 808, 1},
+        {"PhotoTablesFrom401", &flag("gfPhotoDbUpgrade"), 401, 400, 0x3},
+        {"PhotoTablesTo424", &flag("gfPhotoDbUpgrade"), 424, 482, 0x3},
+        {"PhotoVideoAlone425", &flag("gfPhotoDbUpgrade"), 425, 400, 0x2},
+        {"PhotoVideoTo481", &flag("gfPhotoDbUpgrade"), 481, 482, 0x2},
+        {"DropMediaServerDb", &flag("gfDropMediaServerDb"), 867, 868, 1},
+        {"DumpPgsqlDbs", &flag("gfDumpPgsqlDbs"), 882, 883, 1},
+        {"RemoveRcAtalk", &flag("gfRemoveRcAtalk"), 107, 108, 1},
+        {"RemovePapdConf", &flag("gfRemovePapdConf"), 210, 211, 1},
+        {"FtpSystemAccounts", &flag("gfFtpSystemAccounts"), 229, 230, 1},
+        {"RemoveProfile", &flag("gfRemoveProfile"), 250, 251, 1},
+        {"RemoveJumboFrameRc", &flag("gfRemoveJumboFrameRc"), 251, 252, 1},
+        {"MtuValueCap", &flag("gfMtuValueCap"), 308, 309, 1},
+        {"MtuValueToEth0", &flag("gfMtuValueToEth0"), 547, 548, 1},
+        {"PasswdHomes", &flag("gfPasswdHomes"), 770, 771, 1},
+        {"UserConfFile", &flag("gfUserConfFile"), 770, 771, 1},
+        {"MailAccounts", &flag("gfMailAccounts"), 775, 776, 1},
+        {"FtpWriteOnly", &flag("gfFtpWriteOnly"), 867, 868, 1},
+        {"BondAlbToActiveBackup", &flag("gfBondAlbToActiveBackup"), 886, 887, 1},
+        {"FtpDenyToAutoBlock", &flag("gfFtpDenyToAutoBlock"), 886, 887, 1},
+        {"SqueezeErrmsgLinks", &flag("gfSqueezeErrmsgLinks"), 887, 888, 1},
+        {"RemoveEventTest", &flag("gfRemoveEventTest"), 902, 903, 1},
+        {"FtpPassiveRange", &flag("gfFtpPassiveRange"), 659, 660, 1},
+        {"RsyncdConf", &flag("gfRsyncdConf"), 483, 484, 1},
+        {"RsyncdSecrets", &flag("gfRsyncdSecrets"), 552, 553, 1},
+        {"SmmspGroup", &flag("gfSmmspGroup"), 555, 556, 1},
+        {"UsbBackup", &flag("gfUsbBackup"), 681, 682, 1},
+        {"PhotoEaDir", &flag("gfPhotoEaDir"), 702, 703, 1},
+        {"NetBackupSets", &flag("gfNetBackupSets"), 770, 771, 1},
+        {"Codepage", &flag("gfCodepage"), 807, 808, 1},
     };
     return t;
 }
@@ -84,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(Builds, UpgradeFlag, testing::ValuesIn(Thresholds()),
 TEST(UpgradeFlags, EveryFlagOfTheTableHasItsThreshold)
 {
     for (const auto &f : updatertest::migration_flags()) {
-        bool found = f.flag == &gfBond0Mtu;  // its own table below: the threshold and the bond check
+        // gfBond0Mtu has its own table below: the threshold and the bond check.
+        bool found = f.flag == &flag("gfBond0Mtu");
         for (const Threshold &t : Thresholds())
             found = found || t.value == f.flag;
         EXPECT_TRUE(found) << f.name;
@@ -113,20 +115,21 @@ TEST(UpgradeFlags, WholeSetsAtKeyBuilds)
         EXPECT_EQ(flags_set(), c.set) << "build " << c.build;
         // The steps of every update are the analysis' rows: it decides them on every build,
         // also inside the installer where this rule does not run.
-        EXPECT_EQ(gfRemoveManutilConf + gfRemovePhpIni + gfCrontabFilters, 0) << "build " << c.build;
+        EXPECT_EQ(flag("gfRemoveManutilConf") + flag("gfRemovePhpIni") + flag("gfCrontabFilters"), 0)
+            << "build " << c.build;
     }
 }
 
 // The analysis' rows of every update hold for the lowest and the highest builds alike.
 TEST(UpgradeFlags, EveryUpdateRowsCoverEveryBuild)
 {
-    for (int *flag : {&gfRemoveManutilConf, &gfRemovePhpIni, &gfCrontabFilters}) {
-        const UPDTMIGRATION *row = UPDTMigrationOf(flag);
+    for (int *f : {&flag("gfRemoveManutilConf"), &flag("gfRemovePhpIni"), &flag("gfCrontabFilters")}) {
+        const UPDTMIGRATION *row = UPDTMigrationOf(f);
         ASSERT_NE(row, nullptr);
         for (int build : {1, 903, 100000}) {
             updatertest::reset_run_state();
-            UPDTDecideFlag(flag, UPDTFLAGINPUT{build, nullptr, nullptr, 0});
-            EXPECT_EQ(*flag, 1) << row->name << " at build " << build;
+            UPDTDecideFlag(f, UPDTFLAGINPUT{build, nullptr, nullptr, 0});
+            EXPECT_EQ(*f, 1) << row->name << " at build " << build;
         }
     }
 }
@@ -167,7 +170,7 @@ TEST(UpgradeFlags, Bond0MtuFollowsTheInterfaces)
         korvtest::write_file("/etc/korvinfo.conf", c.bond0Mtu ? std::string("bond0_mtu=\"") + c.bond0Mtu + "\"\n" : "");
         updatertest::reset_run_state();
         UPDTSetUpgradeFlags(c.build);
-        EXPECT_EQ(gfBond0Mtu, c.expected);
+        EXPECT_EQ(flag("gfBond0Mtu"), c.expected);
     }
 }
 
@@ -196,14 +199,14 @@ TEST_P(AnalysisFlags, FollowTheInstalledSystem)
     gfJunior = c.junior;
     gfInstaller = c.installer;
     ASSERT_EQ(ErrUPDTIAnalyze_WholeSystem(), 0) << korvtest::syslog_dump();
-    EXPECT_EQ(gfRecoverFIS, c.recoverFis);
-    EXPECT_EQ(gfDriverBuffer, c.driverBuffer);
-    EXPECT_EQ(gfOldLayout, 0);
+    EXPECT_EQ(flag("gfRecoverFIS"), c.recoverFis);
+    EXPECT_EQ(flag("gfDriverBuffer"), c.driverBuffer);
+    EXPECT_EQ(flag("gfOldLayout"), 0);
     EXPECT_EQ(!flags_set().empty(), c.migrations);
     // The steps of every update run inside the installer too.
-    EXPECT_EQ(gfRemoveManutilConf, 1);
-    EXPECT_EQ(gfRemovePhpIni, 1);
-    EXPECT_EQ(gfCrontabFilters, 1);
+    EXPECT_EQ(flag("gfRemoveManutilConf"), 1);
+    EXPECT_EQ(flag("gfRemovePhpIni"), 1);
+    EXPECT_EQ(flag("gfCrontabFilters"), 1);
 }
 
 const AnalysisCase kAnalysisCases[] = {
@@ -229,7 +232,7 @@ TEST(AnalysisFlags, OldLayoutOnlyUpToBuild261)
         korvtest::make_dirs("/writeable");
         updatertest::reset_run_state();
         ASSERT_EQ(ErrUPDTIAnalyze_WholeSystem(), 0) << korvtest::syslog_dump();
-        EXPECT_EQ(gfOldLayout, std::string(build) == "261") << build;
+        EXPECT_EQ(flag("gfOldLayout"), std::string(build) == "261") << build;
     }
 }
 

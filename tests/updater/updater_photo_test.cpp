@@ -161,11 +161,11 @@ class PhotoStage : public PhotoSteps, public testing::WithParamInterface<StageCa
 TEST_P(PhotoStage, FlagsChooseTheSteps)
 {
     const StageCase &c = GetParam();
-    gfPhotoDbUpgrade = c.photoDb;
-    gfDropMediaServerDb = c.dropMediaServer;
-    gfDumpPgsqlDbs = c.dumps;
-    gfPhotoEaDir = c.eaDir;
-    UPDTRunPhotoSteps();
+    updatertest::flag("gfPhotoDbUpgrade") = c.photoDb;
+    updatertest::flag("gfDropMediaServerDb") = c.dropMediaServer;
+    updatertest::flag("gfDumpPgsqlDbs") = c.dumps;
+    updatertest::flag("gfPhotoEaDir") = c.eaDir;
+    UPDTUpdatePhoto();
     EXPECT_EQ(program_runs(), c.runs);
 }
 
@@ -190,8 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PhotoSteps, ServiceThatDiesIsLoggedAndTheStepsGoOn)
 {
     korvtest::install_program(UPDT_PGSQL_RC, "#!/bin/sh\nkill -9 $$\n");
-    gfDumpPgsqlDbs = 1;
-    UPDTRunPhotoSteps();
+    updatertest::flag("gfDumpPgsqlDbs") = 1;
+    UPDTUpdatePhoto();
     EXPECT_TRUE(korvtest::syslog_has_pattern("updater: <L>: failed to start postgre database.", LOG_ERR))
         << korvtest::syslog_dump();
     EXPECT_EQ(program_runs(), updatertest::join({Dumps(), {kIndex}}));
@@ -201,8 +201,8 @@ TEST_F(PhotoSteps, ServiceThatDiesIsLoggedAndTheStepsGoOn)
 TEST_F(PhotoSteps, ServiceExitStatusIsNotLooked)
 {
     korvtest::install_program(UPDT_PGSQL_RC, "#!/bin/sh\nexit 3\n");
-    gfDropMediaServerDb = 1;
-    UPDTRunPhotoSteps();
+    updatertest::flag("gfDropMediaServerDb") = 1;
+    UPDTUpdatePhoto();
     EXPECT_FALSE(korvtest::syslog_contains("failed to start postgre database")) << korvtest::syslog_dump();
     EXPECT_EQ(program_runs(), updatertest::join({kDrop, {kIndex}}));
 }

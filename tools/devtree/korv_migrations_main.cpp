@@ -57,17 +57,18 @@ int main(int argc, char **argv)
         const UPDTMIGRATION &row = gUPDTMigrations[i];
         if (row.source != UPDT_BY_BUILD)
             continue;
-        int kept = *row.flag;
-        *row.flag = 0;
+        int &flag = UPDTFlagOf(row);
+        int kept = flag;
+        flag = 0;
         UPDTDecideMigration(row, in);
-        bool set = (*row.flag & row.value) != 0;
-        *row.flag = kept;
+        bool set = (flag & row.value) != 0;
+        flag = kept;
         if (!set)
             continue;
         ++count;
         std::string name = row.name;
         for (int j = 0; j < gnUPDTMigrations; ++j)
-            if (j != i && gUPDTMigrations[j].flag == row.flag) {
+            if (j != i && &UPDTFlagOf(gUPDTMigrations[j]) == &flag) {
                 char bits[16];
                 snprintf(bits, sizeof bits, " 0x%X", static_cast<unsigned>(row.value));
                 name += bits;

@@ -3,6 +3,6 @@
 
 int DropMediaServerDb(void)
 {
-    UPDTPhotoCommand("su -l admin -c \"/usr/korv/pgsql/bin/dropdb mediaserver\"");
+    UPDTRunCommand("su -l admin -c \"/usr/korv/pgsql/bin/dropdb mediaserver\"");
     return 0;
 }

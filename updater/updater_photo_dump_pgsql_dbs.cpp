@@ -6,9 +6,9 @@
 int DumpPgsqlDbs(void)
 {
     static const char *const kDatabases[] = {"photo", "download", "surveillance", "roundcubemail"};
-    UPDTPhotoCommand("mkdir %s/" UPDT_PGSQL_DUMP_DIR, {gszVolume});
+    UPDTRunCommand("mkdir %s/" UPDT_PGSQL_DUMP_DIR, {gszVolume});
     for (const char *db : kDatabases)
-        UPDTPhotoCommand("/usr/korv/pgsql/bin/pg_dump -C -o -U admin %s > %s/" UPDT_PGSQL_DUMP_DIR "/%s.sql",
-                         {db, gszVolume, db});
+        UPDTRunCommand("/usr/korv/pgsql/bin/pg_dump -C -o -U admin %s > %s/" UPDT_PGSQL_DUMP_DIR "/%s.sql",
+                       {db, gszVolume, db});
     return 0;
 }
