@@ -17,6 +17,7 @@
 #include "korv/error.h"
 #include "korv/file.h"
 #include "korv/log.h"
+#include "korv_io.h"
 #include "korv_malloc_ptr.h"
 #include "korv_unique.h"
 #include "updater.h"
@@ -45,21 +46,6 @@ korv::UniqueFd OpenStatusFile(const char *path)
     if (created && S_ISREG(st.st_mode) && ftruncate(fd.get(), 0) != 0)
         return {};
     return fd;
-}
-
-// All of text at the file's start, without waiting; false when any of it cannot be written.
-bool WriteText(int fd, const char *text)
-{
-    size_t size = strlen(text), done = 0;
-    while (done < size) {
-        ssize_t n = write(fd, text + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // The progress text last written, and the file as that write left it: the same text again into
@@ -103,7 +89,8 @@ int UPDTWriteStatusFile(const char *path, const char *text, int retry)
             return -2;
     }
     // Written out before the lock goes, so a reader never sees a value half there.
-    int result = WriteText(fd.get(), text) ? 0 : -3;
+    // At the file's start, where the open left the descriptor: a FIFO has no offset to write at.
+    int result = korv::WriteAll(fd.get(), text, strlen(text), {path, 0}).ok() ? 0 : -3;
     flock(fd.get(), LOCK_UN);
     return result;
 }
