@@ -13,20 +13,13 @@
 #include "eventlog_internal.h"
 #include "korv_io.h"
 #include "korv_le32.h"
+#include "korv_lock_retry.h"
 
 namespace korv::eventlog {
 
 int gLogMaxSize = 65536;
 
 namespace {
-
-bool SameFile(int fd, const char *path)
-{
-    struct stat held {}, named {};
-    if (fstat(fd, &held) != 0 || stat(path, &named) != 0)
-        return false;
-    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-}
 
 // The file's name for a message; the descriptor's number when the kernel does not tell it.
 std::string FdPath(int fd)
@@ -59,31 +52,19 @@ bool WordSet(int fd, off_t at, uint32_t value)
 
 UniqueFd OpenLocked(const char *path, int flags, mode_t mode, bool *lockBusy)
 {
-    *lockBusy = false;
-    int opens = 0, locks = 0;
-    while (opens < kTries && locks < kTries) {
-        UniqueFd fd(open(path, flags | O_CLOEXEC, mode));
-        if (!fd) {
-            if (++opens < kTries)
-                sleep(1);
-            continue;
-        }
-        while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                return UniqueFd();
-            if (++locks >= kTries) {
-                *lockBusy = true;
-                return UniqueFd();
-            }
+    int opens = 0;
+    auto openLog = [&] {
+        int fd;
+        while ((fd = open(path, flags | O_CLOEXEC, mode)) < 0 && ++opens < kTries)
             sleep(1);
-        }
-        // A shrink renames its copy over the log while holding the old file's lock: whoever
-        // waited on that lock holds a file that is no longer the log.
-        if (SameFile(fd.get(), path))
-            return fd;
-        ++locks;
-    }
-    return UniqueFd();
+        return fd;
+    };
+    // A shrink renames its copy over the log while holding the old file's lock: whoever
+    // waited on that lock holds a file that is no longer the log.
+    LockedFile lock(path, LOCK_EX | LOCK_NB, {.tries = kTries, .pause = 1000000});
+    const LockedFile::Status status = lock.Take(openLog, LockedFile::Reopen::WhenReplaced);
+    *lockBusy = status == LockedFile::Status::Busy;
+    return status == LockedFile::Status::Held ? lock.Release() : UniqueFd();
 }
 
 bool ReadAt(int fd, void *buf, size_t n, off_t at)
