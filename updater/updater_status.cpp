@@ -17,6 +17,8 @@
 #include "korv/error.h"
 #include "korv/file.h"
 #include "korv/log.h"
+#include "korv_io.h"
+#include "korv_lock_retry.h"
 #include "korv_malloc_ptr.h"
 #include "korv_unique.h"
 #include "updater.h"
@@ -47,21 +49,6 @@ korv::UniqueFd OpenStatusFile(const char *path)
     return fd;
 }
 
-// All of text at the file's start, without waiting; false when any of it cannot be written.
-bool WriteText(int fd, const char *text)
-{
-    size_t size = strlen(text), done = 0;
-    while (done < size) {
-        ssize_t n = write(fd, text + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The progress text last written, and the file as that write left it: the same text again into
 // the same, untouched file is not written.
 struct LastProgress {
@@ -88,24 +75,17 @@ int UPDTWriteStatusFile(const char *path, const char *text, int retry)
     korv::UniqueFd fd = OpenStatusFile(path);
     if (!fd)
         return -1;
-    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (!retry)
-            return -2;
-        // The reader holds the lock only for a moment: a few quick retries, then the value is
-        // skipped rather than the update held up.
-        bool locked = false;
-        for (int i = 0; i < kLockRetries && !locked; ++i) {
-            locked = flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
-            if (!locked)
-                usleep(kLockPause);
-        }
-        if (!locked)
-            return -2;
-    }
-    // Written out before the lock goes, so a reader never sees a value half there.
-    int result = WriteText(fd.get(), text) ? 0 : -3;
-    flock(fd.get(), LOCK_UN);
-    return result;
+    // The reader holds the lock only for a moment: a few quick retries, the first at once, then
+    // the value is skipped rather than the update held up.
+    const korv::LockBound bound = retry ? korv::LockBound{.tries = 1 + kLockRetries, .pause = kLockPause, .quick = 1,
+                                                          .pauseAfterLast = true, .whileBusy = false}
+                                        : korv::LockBound{.tries = 1, .pause = 0, .whileBusy = false};
+    korv::LockedFile lock(path, LOCK_EX | LOCK_NB, bound);
+    if (lock.Take(std::move(fd)) != korv::LockedFile::Status::Held)
+        return -2;
+    // Written out before the lock goes, so a reader never sees a value half there. At the file's
+    // start, where the open left the descriptor: a FIFO has no offset to write at.
+    return korv::WriteAll(lock.fd(), text, strlen(text), {path, 0}).ok() ? 0 : -3;
 }
 
 int UPDTSetProgress(char stage, int value)

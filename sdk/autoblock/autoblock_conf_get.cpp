@@ -7,7 +7,7 @@
 #include "korv/autoblock.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-#include "korv_named_lock.h"
+#include "korv_settings.h"
 #include "korv_sz_holders.h"
 
 using namespace korv::autoblock;
@@ -31,17 +31,16 @@ extern "C" int KORVAutoBlockConfGet(KORVAUTOBLOCKCONF *conf)
             return -1;
         }
     }
-    korv::NamedLock lock(KORL_LOCK_KORVINFO);
-    if (lock.Take(LOCK_SH) != 0) {
+    korv::LockedSettings settings(LOCK_SH);
+    if (settings.Lock() != 0) {
         KORV_LOG("ErrKORLFileLock() failed!! file=[%s], korverr=[0x%04X]", KORV_INFO_CONF, KORLErrGet());
         return -1;
     }
-    int got = KORLFileGetKeys(KORV_INFO_CONF, wanted.get(), values.addr(), "=");
-    if (got < 0) {
+    if (settings.GetKeys(wanted.get(), values.addr()) < 0) {
         KORV_LOG("KORLFileGetKeys() failed!! szFile=[%s], korverr=[0x%04X]", KORV_INFO_CONF, KORLErrGet());
         return -1;
     }
-    if (lock.Release() != 0)
+    if (settings.Unlock() != 0)
         return -1;
     auto number = [&](const char *key) {
         const char *v = SzKORLSzHashGetValue(values.get(), key);

@@ -6,7 +6,7 @@
 #include "korv/autoblock.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-#include "korv_named_lock.h"
+#include "korv_settings.h"
 #include "korv_sz_holders.h"
 
 using namespace korv::autoblock;
@@ -46,16 +46,16 @@ extern "C" int KORVAutoBlockConfSet(const KORVAUTOBLOCKCONF *conf)
         KORLSzHashSetValue(changed.addr(), kKeyNotify, conf->notify ? "yes" : "no") < 0)
         return -1;
 
-    korv::NamedLock lock(KORL_LOCK_KORVINFO);
-    if (lock.Take(LOCK_EX) != 0) {
+    korv::LockedSettings settings;
+    if (settings.Lock() != 0) {
         KORV_LOG("ErrKORLFileLock() failed!! file=[%s], korverr=[0x%04X]", KORV_INFO_CONF, KORLErrGet());
         return -1;
     }
-    if (KORLFileSetKeys(KORV_INFO_CONF, changed.get(), nullptr, KORL_KEY_FORMAT_QUOTED) < 0) {
+    if (settings.SetKeys(changed.get()) < 0) {
         KORV_LOG("KORLFileSetKeys() failed!! szFile=[%s], korverr=[0x%04X]", KORV_INFO_CONF, KORLErrGet());
         return -1;
     }
-    int unlocked = lock.Release();
+    int unlocked = settings.Unlock();
     // The settings are written: the daemon reads them again even when the lock stayed held.
     KORVAutoBlockServicesHup();
     return unlocked == 0 ? 0 : -1;

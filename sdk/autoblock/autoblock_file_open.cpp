@@ -1,12 +1,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include "autoblock_internal.h"
 #include "korv/autoblock.h"
 #include "korv_internal.h"
-#include "korv_unique.h"
+#include "korv_lock_retry.h"
 
 using namespace korv::autoblock;
 
@@ -17,25 +16,20 @@ extern "C" int KORVAutoBlockFileOpen(const char *path, int openFlags, int lockOp
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
-    int err = 0;
-    for (int tries = 0; tries < 30; ++tries) {
-        if (tries > 0)
-            sleep(1);
-        korv::UniqueFd fd(open(path, openFlags | O_CLOEXEC, 0666));
-        if (!fd) {
-            err = errno;
-            if (err == ENOENT) {
-                KORV_ERR(KORL_ERR_NO_FILE);
-                return -1;
-            }
-            continue;
-        }
-        if (flock(fd.get(), lockOp) == 0)
-            return fd.release();
-        err = errno;
+    // Each try opens the list anew: an add may have renamed a new one over it meanwhile.
+    korv::LockedFile lock(path, lockOp, {.tries = 30, .pause = 1000000, .whileBusy = false});
+    auto open_ = [&] { return open(path, openFlags | O_CLOEXEC, 0666); };
+    switch (lock.Take(open_, korv::LockedFile::Reopen::EachTry)) {
+    case korv::LockedFile::Status::Held:
+        return lock.Release().release();
+    case korv::LockedFile::Status::Missing:
+        KORV_ERR(KORL_ERR_NO_FILE);
+        return -1;
+    default:
+        break;
     }
-    errno = err;
-    KORV_LOG("Open and lock [%s] failed exceeds try count for %d(%m)", path, err);
+    errno = lock.err();
+    KORV_LOG("Open and lock [%s] failed exceeds try count for %d(%m)", path, lock.err());
     KORV_ERR(KORL_ERR_LOCK);
     return -1;
 }

@@ -17,6 +17,7 @@
 #include "korv/mail.h"
 #include "korv/string.h"
 #include "korv_internal.h"
+#include "korv_lock_retry.h"
 #include "korv_sz_holders.h"
 #include "korv_unique.h"
 #include "korv_io.h"
@@ -41,17 +42,14 @@ korv::UniqueFd TakeAddLock()
         KORV_ERR(KORL_ERR_LOCK);
         return fd;
     }
-    for (int waited = 0; flock(fd.get(), LOCK_EX | LOCK_NB) != 0; waited += 50) {
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            waited = kAddLockWaitMs;
-        if (waited >= kAddLockWaitMs) {
-            KORV_LOG("Open and lock [%s] failed exceeds try count for %d(%m)", kAddLock, errno);
-            KORV_ERR(KORL_ERR_LOCK);
-            return korv::UniqueFd();
-        }
-        usleep(50 * 1000);
+    korv::LockedFile lock(kAddLock, LOCK_EX | LOCK_NB, {.tries = kAddLockWaitMs / 50 + 1, .pause = 50 * 1000});
+    if (lock.Take(std::move(fd)) != korv::LockedFile::Status::Held) {
+        errno = lock.err();
+        KORV_LOG("Open and lock [%s] failed exceeds try count for %d(%m)", kAddLock, errno);
+        KORV_ERR(KORL_ERR_LOCK);
+        return korv::UniqueFd();
     }
-    return fd;
+    return lock.Release();
 }
 
 // The temporary list while it is written: removed when the add fails before its close.

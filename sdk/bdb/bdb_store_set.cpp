@@ -18,6 +18,7 @@
 
 #include "korv_bdb.h"
 #include "korv_internal.h"
+#include "korv_lock_retry.h"
 #include "korv_log_at.h"
 #include "korv_rewrite.h"
 
@@ -105,25 +106,18 @@ public:
     {
         Hold &h = holds()[path_];
         if (h.count == 0) {
-            int fd = OpenLockFile(path_);
-            int r = -1;
-            if (fd >= 0) {
-                for (int waited = 0;; waited += kRebuildPollMs) {
-                    r = flock(fd, LOCK_EX | LOCK_NB);
-                    if (r == 0 || (errno != EWOULDBLOCK && errno != EINTR) || waited >= kRebuildWaitMs)
-                        break;
-                    usleep(kRebuildPollMs * 1000);
-                }
-            }
-            if (r != 0) {
-                LogAt(LOG_ERR, loc, "errno=%d/%m, rebuild lock [%s] failed.", errno, path_.c_str());
+            korv::LockedFile lock(path_.c_str(), LOCK_EX | LOCK_NB,
+                                  {.tries = kRebuildWaitMs / kRebuildPollMs + 1, .pause = kRebuildPollMs * 1000});
+            const int fd = OpenLockFile(path_);
+            if (fd < 0 || lock.Take(korv::UniqueFd(fd)) != korv::LockedFile::Status::Held) {
                 if (fd >= 0)
-                    close(fd);
+                    errno = lock.err();
+                LogAt(LOG_ERR, loc, "errno=%d/%m, rebuild lock [%s] failed.", errno, path_.c_str());
                 ErrAt(KORL_ERR_LOCK, loc);
                 holds().erase(path_);
                 return;
             }
-            h.fd = fd;
+            h.fd = lock.Release().release();
         }
         ++h.count;
         held_ = true;

@@ -1,13 +1,19 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "eventlog_internal.h"
+#include "korv_io.h"
 #include "korv_le32.h"
+#include "korv_lock_retry.h"
 
 namespace korv::eventlog {
 
@@ -15,12 +21,15 @@ int gLogMaxSize = 65536;
 
 namespace {
 
-bool SameFile(int fd, const char *path)
+// The file's name for a message; the descriptor's number when the kernel does not tell it.
+std::string FdPath(int fd)
 {
-    struct stat held {}, named {};
-    if (fstat(fd, &held) != 0 || stat(path, &named) != 0)
-        return false;
-    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    char link[64], path[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n <= 0)
+        return "descriptor " + std::to_string(fd);
+    return std::string(path, size_t(n));
 }
 
 bool WordGet(int fd, off_t at, uint32_t *value)
@@ -43,65 +52,36 @@ bool WordSet(int fd, off_t at, uint32_t value)
 
 UniqueFd OpenLocked(const char *path, int flags, mode_t mode, bool *lockBusy)
 {
-    *lockBusy = false;
-    int opens = 0, locks = 0;
-    while (opens < kTries && locks < kTries) {
-        UniqueFd fd(open(path, flags | O_CLOEXEC, mode));
-        if (!fd) {
-            if (++opens < kTries)
-                sleep(1);
-            continue;
-        }
-        while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                return UniqueFd();
-            if (++locks >= kTries) {
-                *lockBusy = true;
-                return UniqueFd();
-            }
+    int opens = 0;
+    auto openLog = [&] {
+        int fd;
+        while ((fd = open(path, flags | O_CLOEXEC, mode)) < 0 && ++opens < kTries)
             sleep(1);
-        }
-        // A shrink renames its copy over the log while holding the old file's lock: whoever
-        // waited on that lock holds a file that is no longer the log.
-        if (SameFile(fd.get(), path))
-            return fd;
-        ++locks;
-    }
-    return UniqueFd();
+        return fd;
+    };
+    // A shrink renames its copy over the log while holding the old file's lock: whoever
+    // waited on that lock holds a file that is no longer the log.
+    LockedFile lock(path, LOCK_EX | LOCK_NB, {.tries = kTries, .pause = 1000000});
+    const LockedFile::Status status = lock.Take(openLog, LockedFile::Reopen::WhenReplaced);
+    *lockBusy = status == LockedFile::Status::Busy;
+    return status == LockedFile::Status::Held ? lock.Release() : UniqueFd();
 }
 
 bool ReadAt(int fd, void *buf, size_t n, off_t at)
 {
-    auto *p = static_cast<char *>(buf);
-    while (n > 0) {
-        ssize_t got = pread(fd, p, n, at);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        p += got;
-        n -= size_t(got);
-        at += got;
-    }
-    return true;
+    return ReadFullAt(fd, buf, n, {nullptr, uint64_t(at)}).ok();
 }
 
 bool WriteAt(int fd, const void *buf, size_t n, off_t at)
 {
-    const auto *p = static_cast<const char *>(buf);
-    while (n > 0) {
-        ssize_t put = pwrite(fd, p, n, at);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            syslog(LOG_ERR, "KORVLogWriteByte(): write() error!, input count is [%d]", int(n));
-            return false;
-        }
-        p += put;
-        n -= size_t(put);
-        at += put;
-    }
-    return true;
+    IoResult r = WriteAllAt(fd, buf, n, {nullptr, uint64_t(at)});
+    if (r.ok())
+        return true;
+    const std::string path = FdPath(fd);
+    r.span.device = path.c_str();
+    syslog(LOG_ERR, "sdk/korvlog1: %s", r.Describe().c_str());
+    errno = r.err;
+    return false;
 }
 
 bool HeadGet(int fd, uint32_t *head)

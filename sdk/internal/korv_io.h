@@ -4,6 +4,9 @@
 //   korv::IoResult r = korv::ReadFull(fd, buf, 256, {device, offset});
 //   if (!r.ok()) syslog(LOG_ERR, "...: %s", r.Describe().c_str());
 //
+// The positioned pair, ReadFullAt and WriteAllAt, transfers at the span's offset (pread, pwrite)
+// and leaves the descriptor's own position alone: for files, not for the simulated devices.
+//
 // The callers keep their own messages; Describe() is the detail they may add to them. Both go on
 // after EINTR; errno is left as the failing call set it (0 when the device ended or took nothing).
 #pragma once
@@ -13,6 +16,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -93,6 +97,25 @@ inline IoResult WriteAll(int fd, const void *buf, size_t count, IoSpan span = {}
     const auto *bytes = static_cast<const unsigned char *>(buf);
     return io_detail::Loop(true, span, count,
                            [&](size_t at, size_t left) { return korv_plat_write(fd, bytes + at, left); });
+}
+
+// Reads count bytes at span.offset, going on after short reads; the end of the file stops it short.
+inline IoResult ReadFullAt(int fd, void *buf, size_t count, IoSpan span)
+{
+    auto *bytes = static_cast<unsigned char *>(buf);
+    return io_detail::Loop(false, span, count, [&](size_t at, size_t left) {
+        return pread(fd, bytes + at, left, static_cast<off_t>(span.offset + at));
+    });
+}
+
+// Writes count bytes at span.offset, going on after short writes; a write that takes nothing is a
+// failure.
+inline IoResult WriteAllAt(int fd, const void *buf, size_t count, IoSpan span)
+{
+    const auto *bytes = static_cast<const unsigned char *>(buf);
+    return io_detail::Loop(true, span, count, [&](size_t at, size_t left) {
+        return pwrite(fd, bytes + at, left, static_cast<off_t>(span.offset + at));
+    });
 }
 
 }  // namespace korv

@@ -41,6 +41,16 @@ public:
     }
     // KORLFileRemoveKey's result: lines removed, 0 when none, -1.
     int Remove(const char *key) const { return KORLFileRemoveKey(KORV_INFO_CONF, key); }
+    // KORLFileGetKeys's result over key="value" lines: the keys in *values, or -1.
+    int GetKeys(PKORLSZLIST wanted, PKORLSZHASH *values) const
+    {
+        return KORLFileGetKeys(KORV_INFO_CONF, wanted, values, "=");
+    }
+    // KORLFileSetKeys's result: the lines changed, dropped and added, or -1.
+    int SetKeys(PKORLSZHASH set, PKORLSZHASH remove = nullptr) const
+    {
+        return KORLFileSetKeys(KORV_INFO_CONF, set, remove, KORL_KEY_FORMAT_QUOTED);
+    }
 
     // One key set under the exclusive lock: 0 when the set and the release succeeded, else -1.
     static int SetOne(const char *key, const char *value,

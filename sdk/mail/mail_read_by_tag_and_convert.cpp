@@ -10,6 +10,7 @@
 
 #include "korv/mail.h"
 #include "korv_internal.h"
+#include "korv_io.h"
 #include "korv_rewrite.h"
 #include "korv_sz_holders.h"
 #include "korv_unique.h"
@@ -70,16 +71,8 @@ int Split(const char *path, char *subject, int subjectSize, char *body, int body
     }
     std::string text;
     text.resize(static_cast<size_t>(st.st_size));
-    ssize_t got = 0;
-    while (got < st.st_size) {
-        ssize_t n = read(fd.get(), text.data() + got, static_cast<size_t>(st.st_size - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += n;
-    }
-    if (got != st.st_size) {
+    const size_t got = korv::ReadFullAt(fd.get(), text.data(), text.size(), {path, 0}).done;
+    if (got != text.size()) {
         KORVMailSmtpErrorCallBack("Yee....Read mail failed. Size was not match.");
         KORV_LOG_PAREN("read file failed. (%d) != (%lld)", static_cast<int>(got), static_cast<long long>(st.st_size));
         return -1;

@@ -1,12 +1,9 @@
-#include <signal.h>
-
 #include "korv/proc.h"
+#include "korv_pid_file.h"
 
 extern "C" int KORVScemdSignal(int signal)
 {
-    const int pid = ProcPidFileRead("/var/run/scemd.pid");
-    // 0 and negative values would reach a whole process group.
-    if (pid <= 0)
-        return 0;
-    return kill(pid, signal) == 0 ? 0 : -1;
+    using Outcome = korv::proc::PidSignal::Outcome;
+    const Outcome o = korv::proc::SignalPidFile("/var/run/scemd.pid", signal).outcome;
+    return o == Outcome::NoProcess || o == Outcome::KillFailed ? -1 : 0;
 }

@@ -4,6 +4,7 @@
 #include "korv/schedule.h"
 #include "korv_command.h"
 #include "korv_internal.h"
+#include "korv_pid_file.h"
 
 namespace {
 
@@ -41,7 +42,10 @@ extern "C" int KORVCrontabUpdate(const char *command, const char *line)
         CRON_LOG("Failed to remove line in crontab (0x%x)", KORLErrGet());
         return -1;
     }
-    if (!korv::proc::Succeeded(korv::proc::RunShell("/bin/kill -HUP `/bin/cat " KORV_CROND_PID "` > /dev/null 2>&1")))
+    // The shell hands kill whatever the pid file holds: "-1" or a second number would signal
+    // other processes, so the command runs only for a file that names one pid.
+    if (!korv::proc::ReadPidFile(KORV_CROND_PID).OnePid() ||
+        !korv::proc::Succeeded(korv::proc::RunShell("/bin/kill -HUP `/bin/cat " KORV_CROND_PID "` > /dev/null 2>&1")))
         CRON_LOG("Failed to hup crond");
     return 0;
 }

@@ -1,4 +1,5 @@
 // Auto-block settings in the device settings file, the ftpd HUP, and the notice mail of an add.
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,6 +118,31 @@ TEST(AutoBlockConfSet, FailedHupIsOnlyLogged)
     mark_error();
     EXPECT_EQ(-1, KORVAutoBlockConfSet(nullptr));
     EXPECT_EQ(KORL_ERR_BAD_PARAM, KORLErrGet());
+}
+
+// A running ftpd, a real second process, gets the HUP through the shell's kill; pidof names it.
+TEST(AutoBlockServicesHup, ReachesTheRunningFtpd)
+{
+    write_file("/tmp/ftpd.sh",
+               "#!/bin/sh\ntrap 'echo HUP >> /tmp/ftpd.got' HUP\necho $$ > /tmp/ftpd.pid\n"
+               "while :; do sleep 0.02; done\n",
+               0755);
+    install_program("/bin/pidof", "#!/bin/sh\n[ \"$1\" = ftpd ] && cat /tmp/ftpd.pid\n");
+    const pid_t ftpd = fork();
+    if (ftpd == 0) {
+        execl("/bin/sh", "sh", "/tmp/ftpd.sh", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 200 && !file_exists("/tmp/ftpd.pid"); ++i)
+        usleep(10000);
+    syslog_clear();
+    KORVAutoBlockServicesHup();
+    for (int i = 0; i < 200 && !file_exists("/tmp/ftpd.got"); ++i)
+        usleep(20000);
+    EXPECT_EQ("HUP\n", read_file("/tmp/ftpd.got"));
+    EXPECT_FALSE(syslog_contains("Failed to hup ftpd")) << syslog_dump();
+    kill(ftpd, SIGKILL);
+    waitpid(ftpd, nullptr, 0);
 }
 
 // The settings lock against a second process: readers share it, a writer waits for it alone, and

@@ -171,6 +171,20 @@ TEST(RingRecord, TooLongForItsLengthIsRefused)
     ASSERT_EQ(1u, walk(kSysLog).size());
 }
 
+// A write that fails names the log file and the bytes it was to take, then the step's own tag.
+TEST(RingRecord, FailedWriteNamesTheFileAndItsBytes)
+{
+    set_conf("syslogfile=\"/dev/full\"\n");
+    syslog_clear();
+    EXPECT_EQ(-1, KORVLogSet1(1, 1, 1, "x", nullptr, nullptr, nullptr));
+    EXPECT_TRUE(syslog_has("sdk/korvlog1: write of /dev/full bytes 0x0-0x3: 0x0 bytes done, then No space left "
+                           "on device (errno 28)"))
+        << syslog_dump();
+    EXPECT_TRUE(syslog_has("sdk/korvlog1: line 99")) << syslog_dump();
+    // Only KORVLogWriteByte itself speaks for KORVLogWriteByte.
+    EXPECT_FALSE(syslog_contains("KORVLogWriteByte()")) << syslog_dump();
+}
+
 struct DamageCase {
     const char *name;
     // The file as found; the ring's maximum is 200.

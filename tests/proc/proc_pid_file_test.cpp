@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "korv/download.h"
 #include "korv/proc.h"
+#include "korv/schedule.h"
 #include "korvtest.h"
 
 using namespace korvtest;
@@ -99,5 +103,133 @@ TEST(ScemdSignal, DaemonStartedDetachedGetsTheSignal)
         usleep(50000);
     EXPECT_EQ("got\n", read_file("/tmp/daemon.signal"));
 }
+
+// A daemon stand-in, a real second process: records each HUP it gets.
+class Daemon {
+public:
+    explicit Daemon(const std::string &name) : got_("/tmp/" + name + ".got")
+    {
+        remove_tree(got_);
+        const std::string ready = "/tmp/" + name + ".ready";
+        remove_tree(ready);
+        write_file("/tmp/" + name + ".sh",
+                   "#!/bin/sh\ntrap 'echo HUP >> " + got_ + "' HUP\ntouch " + ready +
+                       "\nwhile :; do sleep 0.02; done\n",
+                   0755);
+        pid_ = fork();
+        if (pid_ == 0) {
+            setpgid(0, 0);  // a group of its own, as a daemon has
+            execl("/bin/sh", "sh", ("/tmp/" + name + ".sh").c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 200 && !file_exists(ready); ++i)
+            usleep(10000);
+    }
+    ~Daemon()
+    {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    pid_t pid() const { return pid_; }
+    // Whether a HUP came: waited for generously when one is expected, briefly when not.
+    bool hupped(bool expected) const
+    {
+        for (int i = 0; i < (expected ? 200 : 10); ++i) {
+            if (!read_file(got_).empty())
+                return true;
+            usleep(20000);
+        }
+        return false;
+    }
+    void forget() const { remove_tree(got_); }
+
+private:
+    std::string got_;
+    pid_t pid_ = -1;
+};
+
+volatile sig_atomic_t gHups = 0;
+void count_hup(int)
+{
+    gHups = gHups + 1;
+}
+
+// The three ways the library signals a daemon by its pid file: the scheduler's and scemd's by
+// kill(2), crond's through the command the shell runs, which takes only a file naming one pid.
+struct Signaller {
+    const char *name;
+    const char *pidFile;
+    bool onePidOnly;
+    std::function<int()> send;
+};
+
+const Signaller kSignallers[] = {
+    {"scemd", "/var/run/scemd.pid", false, [] { return KORVScemdSignal(SIGHUP); }},
+    {"scheduler", KORV_SCHEDULER_PID, false, [] { return KORVDownQuarnSchedulerSignal(SIGHUP); }},
+    {"crond", KORV_CROND_PID, true,
+     [] { return KORVCrontabUpdate("/bin/job", "0\t1\t*\t*\t*\troot\t/bin/job"); }},
+};
+
+// What a pid file holds, made from the pids of two running daemons a and b.
+struct HostileCase {
+    const char *name;
+    std::function<std::string(pid_t a, pid_t b)> content;
+    bool firstNumberReachesA;  // the signallers that take the file's first number signal a
+    bool wholeFileReachesA;    // crond's signaller signals a
+};
+
+const long long k32 = 4294967296LL;
+const HostileCase kHostile[] = {
+    {"Plain", [](pid_t a, pid_t) { return std::to_string(a) + "\n"; }, true, true},
+    {"WithoutNewline", [](pid_t a, pid_t) { return std::to_string(a); }, true, true},
+    {"BlanksAround", [](pid_t a, pid_t) { return "  " + std::to_string(a) + " \n\n"; }, true, true},
+    {"SecondPid", [](pid_t a, pid_t b) { return std::to_string(a) + " " + std::to_string(b) + "\n"; }, true, false},
+    {"Signed", [](pid_t a, pid_t) { return "+" + std::to_string(a) + "\n"; }, false, false},
+    {"NegativeWrapsToA", [](pid_t a, pid_t) { return std::to_string(a - k32) + "\n"; }, false, false},
+    {"BeyondThirtyTwoBitsWrapsToA", [](pid_t a, pid_t) { return std::to_string(a + k32) + "\n"; }, false, false},
+    {"EveryProcess", [](pid_t, pid_t) { return std::string("-1\n"); }, false, false},
+    {"OwnGroup", [](pid_t, pid_t) { return std::string("0\n"); }, false, false},
+    {"GroupOfB", [](pid_t, pid_t b) { return "-" + std::to_string(b) + "\n"; }, false, false},
+    {"Glob", [](pid_t, pid_t) { return std::string("*\n"); }, false, false},
+    {"CommandText", [](pid_t a, pid_t) { return "$(kill -HUP " + std::to_string(a) + ")\n"; }, false, false},
+};
+
+void PrintTo(const HostileCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class PidFileSignal : public testing::TestWithParam<HostileCase> {};
+
+// Only the pid the file names reaches a process: no other daemon, no group, not this process.
+TEST_P(PidFileSignal, OnlyTheNamedDaemon)
+{
+    const HostileCase &c = GetParam();
+    signal(SIGHUP, count_hup);
+    gHups = 0;
+    Daemon a("a"), b("b");
+    write_file("/etc/crontab", "SHELL=/bin/sh\n");
+    for (const Signaller &s : kSignallers) {
+        SCOPED_TRACE(s.name);
+        a.forget();
+        b.forget();
+        write_file(s.pidFile, c.content(a.pid(), b.pid()));
+        syslog_clear();
+        EXPECT_EQ(0, s.send());
+        const bool reaches = s.onePidOnly ? c.wholeFileReachesA : c.firstNumberReachesA;
+        EXPECT_EQ(reaches, a.hupped(reaches));
+        EXPECT_FALSE(b.hupped(false));
+        if (s.onePidOnly) {
+            EXPECT_EQ(!reaches, syslog_has_pattern("crontab_update_crontab (<L>) Failed to hup crond"))
+                << syslog_dump();
+        }
+        remove_tree(s.pidFile);
+    }
+    EXPECT_EQ(0, gHups);
+    signal(SIGHUP, SIG_DFL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PidFileSignal, testing::ValuesIn(kHostile),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "korvtest.h"
+#include "lock_holder.h"
 #include "progress_recorder.h"
 #include "updater.h"
 
@@ -47,53 +48,15 @@ TEST(Progress, WrittenOverTheStartWithoutTruncating)
     }
 }
 
-// A second process that holds the progress file locked until told to let go.
-class Holder {
-public:
-    explicit Holder(const char *path)
-    {
-        int ready[2];
-        EXPECT_EQ(pipe(ready), 0);
-        EXPECT_EQ(pipe(release_), 0);
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(release_[1]);
-            int fd = open(path, O_RDWR | O_CREAT, 0644);
-            flock(fd, LOCK_EX);
-            char c = 1;
-            write(ready[1], &c, 1);
-            read(release_[0], &c, 1);
-            _exit(0);
-        }
-        char c;
-        EXPECT_EQ(read(ready[0], &c, 1), 1);
-        close(ready[0]);
-        close(ready[1]);
-        close(release_[0]);
-    }
-    ~Holder() { Release(); }
-    void Release()
-    {
-        if (pid_ <= 0)
-            return;
-        close(release_[1]);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int release_[2];
-};
-
 TEST(Progress, BusyFileSkipsTheValueThenTheNextIsWritten)
 {
     write_file(kProgress, "A:10:      ");
-    Holder holder(kProgress);
+    korvtest::FlockHolder holder(kProgress);
+    ASSERT_TRUE(holder.obtained());
     EXPECT_EQ(UPDTSetProgress('A', 100), -2);
     EXPECT_EQ(UPDTWriteStatusFile(kProgress, "X", 0), -2);
     EXPECT_EQ(read_file(kProgress), "A:10:      ");
-    holder.Release();
+    holder.release();
     EXPECT_EQ(UPDTSetProgress('P', 0), 0);
     EXPECT_EQ(read_file(kProgress), "P:0:       ");
 }
@@ -131,7 +94,7 @@ TEST(Progress, OnlyChangedTextsAreWritten)
 
     write_file(kProgress, "C:60:      ");
     {
-        Holder holder(kProgress);
+        korvtest::FlockHolder holder(kProgress);
         EXPECT_EQ(UPDTSetProgress('R', 0), -2);
     }
     EXPECT_EQ(UPDTSetProgress('R', 0), 0);

@@ -17,8 +17,8 @@ int KORLProcExec(const char *program, const char *firstArg, const char *secondAr
  * A pid beyond the signed 32-bit range reads as negative. Records no error code. */
 int ProcPidFileRead(const char *path);
 
-/* Sends signal to the pid in "/var/run/scemd.pid" when it is positive: -1 when kill fails,
- * else 0. Records no error code. */
+/* Sends signal to the pid in "/var/run/scemd.pid" when it is a positive number in plain digits:
+ * -1 when kill fails, else 0. Records no error code. */
 int KORVScemdSignal(int signal);
 
 #ifdef __cplusplus
