@@ -45,6 +45,10 @@ extern const char *const gszUPDTErrorKey[UPDT_ERROR_KEYS];
 #define UPDT_MESSAGE_FILE "/tmp/update.message"
 #define UPDT_LOG_FILE "/var/log/korvupdate.log"
 #define UPDT_LOG_CLEAR_SIZE 10000
+// The temporary copies the run's rewrites have made and not yet renamed or removed, one line
+// each ("+" and the path when made, "-" and the path when done); only while a run goes on, or
+// after a run that was killed.
+#define UPDT_STAGING_FILE "/var/log/korvupdate.staging"
 
 // One partition of the flash plan.
 typedef struct {
@@ -155,6 +159,14 @@ int UPDTSetExtraMessage(const char *sentence);
 void UPDTLogInit(void);
 void UPDTLog(const char *text);
 void UPDTLogFormat(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The copies that a killed run left beside the files it was rewriting, as its record names them,
+// removed; from now on every copy this run makes is noted in a new record. Its failures are
+// only logged.
+void UPDTStagingBegin(void);
+// The record removed at the end of a run that began one (every copy is renamed or removed by
+// then); nothing for a run that did not.
+void UPDTStagingEnd(void);
 
 // The package analysis.
 int ErrUPDTIAnalyze_WholeSystem(void);

@@ -26,6 +26,7 @@ int UPDTEndPath(UPDTMAINSTATE *m, bool skipCallerDir)
         UPDTLog(text);
     }
     UPDTRestoreMtu(m);
+    UPDTStagingEnd();
     UPDTSetProgress(m->stage, -m->code);
     return m->code;
 }

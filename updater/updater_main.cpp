@@ -127,6 +127,7 @@ int UPDTMain(int argc, char **argv)
     UPDTSetProgress(m.stage, 10);
     if ((m.code = UPDTRefuseOldBackup(UPDT_MAIN)) != 0)
         return UPDTEndPath(&m);
+    UPDTStagingBegin();
 
     if (!gfGroupUpdate) {
         if ((m.code = ErrUPDTIAnalyze_WholeSystem()) != 0) {

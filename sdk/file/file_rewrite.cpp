@@ -12,6 +12,23 @@
 
 namespace korv {
 
+namespace {
+
+StagingObserver gStagingObserver = nullptr;
+
+void NoteStaging(const char *temp, bool made)
+{
+    if (gStagingObserver)
+        gStagingObserver(temp, made);
+}
+
+}  // namespace
+
+void SetStagingObserver(StagingObserver observer)
+{
+    gStagingObserver = observer;
+}
+
 void ErrAt(int code, const std::source_location &loc)
 {
     const char *file = loc.file_name();
@@ -65,6 +82,7 @@ int FileRewrite::Open(mode_t mode, uid_t uid, gid_t gid, const std::source_locat
         return -1;
     }
     pending_ = true;
+    NoteStaging(temp_, true);
     FILE *fp = fdopen(fd.get(), "w");
     if (!fp) {
         ErrAt(KORL_ERR_OPEN, loc);
@@ -160,9 +178,11 @@ int FileRewrite::Commit(std::source_location loc)
         // The copy is complete; it stays for whoever looks into the failure.
         ErrAt(KORL_ERR_RENAME, loc);
         pending_ = false;
+        NoteStaging(temp_, false);
         return -1;
     }
     pending_ = false;
+    NoteStaging(temp_, false);
     return 0;
 }
 
@@ -172,6 +192,7 @@ void FileRewrite::Abandon()
     if (pending_) {
         unlink(temp_);
         pending_ = false;
+        NoteStaging(temp_, false);
     }
 }
 

@@ -76,6 +76,13 @@ private:
     bool pending_ = false;   // a temporary file exists that is not renamed yet
 };
 
+// Told of every temporary file a FileRewrite makes: made as soon as it exists, !made once it is
+// renamed over its target or removed (or kept after a failed rename). A process that must find
+// the copies a run killed in the middle of a rewrite left behind keeps its own record through
+// it. None by default; one process-wide observer, null to stop.
+using StagingObserver = void (*)(const char *tempPath, bool made);
+void SetStagingObserver(StagingObserver observer);
+
 // Replaces dst by a copy of src's bytes through a FileRewrite, as "cp -f" would without a shell:
 // an existing dst keeps its owner and mode, a new one gets src's permission bits under the umask.
 // dst is found as every writer finds its file (a link of our own is followed, anything but a
