@@ -3,7 +3,6 @@
 // The next run removes exactly what the record names, never another file of a similar name.
 #include <errno.h>
 #include <fcntl.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
