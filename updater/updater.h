@@ -160,14 +160,6 @@ void UPDTLogInit(void);
 void UPDTLog(const char *text);
 void UPDTLogFormat(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// The copies that a killed run left beside the files it was rewriting, as its record names them,
-// removed; from now on every copy this run makes is noted in a new record. Its failures are
-// only logged.
-void UPDTStagingBegin(void);
-// The record removed at the end of a run that began one (every copy is renamed or removed by
-// then); nothing for a run that did not.
-void UPDTStagingEnd(void);
-
 // The package analysis.
 int ErrUPDTIAnalyze_WholeSystem(void);
 int UPDTCheckSysPartitionSize(int64_t extractKiB);

@@ -9,25 +9,9 @@
 #include "korv/hash.h"
 #include "korv/string.h"
 #include "korv_malloc_ptr.h"
+#include "korv_staging_record.h"
 
 namespace korv {
-
-namespace {
-
-StagingObserver gStagingObserver = nullptr;
-
-void NoteStaging(const char *temp, bool made)
-{
-    if (gStagingObserver)
-        gStagingObserver(temp, made);
-}
-
-}  // namespace
-
-void SetStagingObserver(StagingObserver observer)
-{
-    gStagingObserver = observer;
-}
 
 void ErrAt(int code, const std::source_location &loc)
 {
@@ -82,7 +66,7 @@ int FileRewrite::Open(mode_t mode, uid_t uid, gid_t gid, const std::source_locat
         return -1;
     }
     pending_ = true;
-    NoteStaging(temp_, true);
+    StagingRecordNote(temp_, true);
     FILE *fp = fdopen(fd.get(), "w");
     if (!fp) {
         ErrAt(KORL_ERR_OPEN, loc);
@@ -178,11 +162,11 @@ int FileRewrite::Commit(std::source_location loc)
         // The copy is complete; it stays for whoever looks into the failure.
         ErrAt(KORL_ERR_RENAME, loc);
         pending_ = false;
-        NoteStaging(temp_, false);
+        StagingRecordNote(temp_, false);
         return -1;
     }
     pending_ = false;
-    NoteStaging(temp_, false);
+    StagingRecordNote(temp_, false);
     return 0;
 }
 
@@ -192,7 +176,7 @@ void FileRewrite::Abandon()
     if (pending_) {
         unlink(temp_);
         pending_ = false;
-        NoteStaging(temp_, false);
+        StagingRecordNote(temp_, false);
     }
 }
 

@@ -10,6 +10,7 @@
 // writer's source file and the line of the call, as if the writer had failed there. Until Commit has
 // renamed the copy the target is never touched; an unfinished copy is closed and unlinked when the
 // FileRewrite goes out of scope. After a failed rename the complete copy stays beside the target.
+// While the process keeps a staging record (korv_staging_record.h), each copy is noted in it.
 #pragma once
 
 #include <errno.h>
@@ -75,13 +76,6 @@ private:
     int last_ = -1;          // last byte written, -1 while nothing is written
     bool pending_ = false;   // a temporary file exists that is not renamed yet
 };
-
-// Told of every temporary file a FileRewrite makes: made as soon as it exists, !made once it is
-// renamed over its target or removed (or kept after a failed rename). A process that must find
-// the copies a run killed in the middle of a rewrite left behind keeps its own record through
-// it. None by default; one process-wide observer, null to stop.
-using StagingObserver = void (*)(const char *tempPath, bool made);
-void SetStagingObserver(StagingObserver observer);
 
 // Replaces dst by a copy of src's bytes through a FileRewrite, as "cp -f" would without a shell:
 // an existing dst keeps its owner and mode, a new one gets src's permission bits under the umask.

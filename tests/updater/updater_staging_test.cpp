@@ -1,5 +1,5 @@
-// The record of the rewrites' temporary copies: what a killed run left, the next run removes,
-// and nothing else of a similar name.
+// The record of the rewrites' temporary copies as the updater keeps it: what a killed run left,
+// the next run removes, and nothing else of a similar name.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,6 +14,7 @@
 
 #include "korv/file.h"
 #include "korv_rewrite.h"
+#include "korv_staging_record.h"
 #include "korv_unique.h"
 #include "korvtest.h"
 #include "updater.h"
@@ -44,7 +45,7 @@ void KilledWhileRewriting(const char *path)
 {
     pid_t pid = fork();
     if (pid == 0) {
-        UPDTStagingBegin();
+        korv::StagingRecordBegin(UPDT_STAGING_FILE);
         korv::FileRewrite rw(path);
         korv::UniqueFile in(fopen(path, "r"));
         if (!in || rw.Begin(fileno(in.get())) != 0 || rw.PutLine("postfix:x:125:postfix") != 0 ||
@@ -82,7 +83,7 @@ TEST(Staging, CopyOfAKilledRewriteIsRemovedByTheNextRun)
     EXPECT_NE(read_file(UPDT_STAGING_FILE).find("+" + copy + "\n"), std::string::npos);
 
     korvtest::syslog_clear();
-    UPDTStagingBegin();
+    korv::StagingRecordBegin(UPDT_STAGING_FILE);
     EXPECT_FALSE(file_exists(copy));
     EXPECT_EQ(entries("/etc", "group."), (std::vector<std::string>{"group.Ab12Cd", "group.backup"}));
     EXPECT_EQ(read_file("/etc/group"), group);
@@ -93,88 +94,9 @@ TEST(Staging, CopyOfAKilledRewriteIsRemovedByTheNextRun)
     // This run's own rewrites are noted, and a run that ends leaves no record.
     EXPECT_EQ(KORLFileAddLine("/etc/group", nullptr, "maildrop:x:126:", 0), 1);
     EXPECT_NE(read_file(UPDT_STAGING_FILE).find("-/etc/group."), std::string::npos) << read_file(UPDT_STAGING_FILE);
-    UPDTStagingEnd();
+    korv::StagingRecordEnd();
     EXPECT_FALSE(file_exists(UPDT_STAGING_FILE));
     EXPECT_EQ(entries("/etc", "group."), (std::vector<std::string>{"group.Ab12Cd", "group.backup"}));
-}
-
-// What a record names, and what stands there: only an open copy that is a plain file of the
-// updater's own with one name goes.
-struct RecordCase {
-    const char *name;
-    std::string record;   // the record as a killed run left it
-    const char *kind;     // what stands at "/etc/crontab.Q1w2E3": "file", "link", "other user", "two names"
-    mode_t mode;
-    bool removed;
-};
-
-void PrintTo(const RecordCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-const char kCopy[] = "/etc/crontab.Q1w2E3";
-
-const std::vector<RecordCase> &RecordCases()
-{
-    static const std::vector<RecordCase> cases = {
-        {"OpenCopy", std::string("+") + kCopy + "\n", "file", 0600, true},
-        {"OpenCopyAfterItsMode", std::string("+") + kCopy + "\n", "file", 0644, true},
-        {"RenamedOrRemoved", std::string("+") + kCopy + "\n-" + kCopy + "\n", "file", 0600, false},
-        {"LineCutShort", std::string("+") + kCopy, "file", 0600, false},
-        {"NotAStagingName", "+/etc/crontab\n+/etc/crontab.tmp\n+crontab.Q1w2E3\n", "file", 0600, false},
-        {"Link", std::string("+") + kCopy + "\n", "link", 0600, false},
-        {"OtherUsersFile", std::string("+") + kCopy + "\n", "other user", 0600, false},
-        {"FileWithTwoNames", std::string("+") + kCopy + "\n", "two names", 0600, false},
-    };
-    return cases;
-}
-
-class StagingRecord : public testing::TestWithParam<RecordCase> {};
-
-TEST_P(StagingRecord, RemovesOnlyTheOpenCopiesItNames)
-{
-    const RecordCase &c = GetParam();
-    const std::string crontab = "# the schedule\n";
-    write_file("/etc/crontab", crontab);
-    write_file("/etc/crontab.backup", crontab, 0600);
-    write_file("/etc/crontab.tmp", crontab, 0600);
-    write_file(UPDT_STAGING_FILE, c.record, 0600);
-    const std::string kind = c.kind;
-    if (kind == "link") {
-        ASSERT_EQ(symlink("/etc/crontab", kCopy), 0);
-    } else {
-        write_file(kCopy, crontab, c.mode);
-        if (kind == "other user") {
-            ASSERT_EQ(chown(kCopy, 1024, 100), 0);
-        }
-        if (kind == "two names") {
-            ASSERT_EQ(link(kCopy, "/etc/crontab.kept"), 0);
-        }
-    }
-    UPDTStagingBegin();
-    UPDTStagingEnd();
-    struct stat st;
-    EXPECT_EQ(lstat(kCopy, &st) != 0, c.removed);
-    EXPECT_EQ(read_file("/etc/crontab"), crontab);
-    EXPECT_EQ(read_file("/etc/crontab.backup"), crontab);
-    EXPECT_EQ(read_file("/etc/crontab.tmp"), crontab);
-    EXPECT_FALSE(file_exists(UPDT_STAGING_FILE));
-}
-
-INSTANTIATE_TEST_SUITE_P(Records, StagingRecord, testing::ValuesIn(RecordCases()),
-                         [](const testing::TestParamInfo<RecordCase> &i) { return std::string(i.param.name); });
-
-// A record another user could have written names nothing to remove.
-TEST(StagingRecordOwner, RecordOthersCanWriteIsNotTrusted)
-{
-    write_file("/etc/crontab", "# the schedule\n");
-    write_file(kCopy, "# the schedule\n", 0600);
-    write_file(UPDT_STAGING_FILE, std::string("+") + kCopy + "\n", 0666);
-    ASSERT_EQ(chmod(UPDT_STAGING_FILE, 0666), 0);
-    UPDTStagingBegin();
-    UPDTStagingEnd();
-    EXPECT_TRUE(file_exists(kCopy));
 }
 
 }  // namespace

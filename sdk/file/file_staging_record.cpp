@@ -1,6 +1,7 @@
-// The record of the temporary copies the run's rewrites make beside the files they replace
-// ("/etc/crontab.XXXXXX"): a run killed while one was open leaves the copy, mode 0600, for ever.
-// The next run removes exactly what the record names, never another file of a similar name.
+// The record of the rewrites' temporary copies: what a killed process left, the next one
+// removes, and never another file of a similar name.
+#include "korv_staging_record.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,11 +13,13 @@
 
 #include "korv_rewrite.h"
 #include "korv_unique.h"
-#include "updater.h"
+
+namespace korv {
 
 namespace {
 
 int gRecord = -1;
+std::string gRecordPath;
 
 // "%s.XXXXXX" as mkstemp fills it in, after an absolute path with a file name.
 bool IsStagingName(const std::string &path)
@@ -36,7 +39,7 @@ bool IsStagingName(const std::string &path)
 std::map<std::string, bool> OpenCopies(int fd)
 {
     std::string text;
-    korv::ReadChunks(fd, [&text](const char *data, size_t n) {
+    ReadChunks(fd, [&text](const char *data, size_t n) {
         text.append(data, n);
         return 0;
     });
@@ -58,7 +61,7 @@ void RemoveCopy(const std::string &path)
     struct stat st;
     if (!IsStagingName(path) || lstat(path.c_str(), &st) != 0)
         return;
-    // What this updater made: a plain file of its own with no other name.
+    // What this process's rewrites made: a plain file of its own with no other name.
     if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1)
         return;
     if (unlink(path.c_str()) == 0)
@@ -68,16 +71,16 @@ void RemoveCopy(const std::string &path)
         syslog(LOG_ERR, "%s(%d): fail to remove [%s], errno=%d", __func__, __LINE__, path.c_str(), errno);
 }
 
-void Sweep()
+void Sweep(const char *record)
 {
-    korv::UniqueFd fd(open(UPDT_STAGING_FILE, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(open(record, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd)
         return;
     struct stat st;
-    // Only a record this updater wrote may name files to remove.
+    // Only a record this user wrote may name files to remove.
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 022)) {
         syslog(LOG_ERR, "%s(%d): [%s] is not the updater's own record; nothing it names is removed", __func__,
-               __LINE__, UPDT_STAGING_FILE);
+               __LINE__, record);
         return;
     }
     for (const auto &[path, made] : OpenCopies(fd.get()))
@@ -85,43 +88,45 @@ void Sweep()
             RemoveCopy(path);
 }
 
-void Note(const char *temp, bool made)
+}  // namespace
+
+void StagingRecordBegin(const char *path)
+{
+    if (gRecord >= 0 || !path)
+        return;
+    Sweep(path);
+    if (unlink(path) != 0 && errno != ENOENT) {
+        syslog(LOG_ERR, "%s(%d): fail to remove [%s], errno=%d", __func__, __LINE__, path, errno);
+        return;
+    }
+    gRecord = open(path, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (gRecord < 0) {
+        syslog(LOG_ERR, "%s(%d): fail to create [%s], errno=%d", __func__, __LINE__, path, errno);
+        return;
+    }
+    gRecordPath = path;
+}
+
+void StagingRecordEnd()
 {
     if (gRecord < 0)
         return;
-    std::string line = std::string(made ? "+" : "-") + temp + "\n";
+    close(gRecord);
+    gRecord = -1;
+    unlink(gRecordPath.c_str());
+    gRecordPath.clear();
+}
+
+void StagingRecordNote(const char *tempPath, bool made)
+{
+    if (gRecord < 0)
+        return;
+    std::string line = std::string(made ? "+" : "-") + tempPath + "\n";
     // On the medium before the copy gets its first byte, so that a power cut leaves it named.
     if (write(gRecord, line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
         (made && fdatasync(gRecord) != 0))
-        syslog(LOG_ERR, "%s(%d): fail to note [%s] in [%s], errno=%d", __func__, __LINE__, temp, UPDT_STAGING_FILE,
-               errno);
+        syslog(LOG_ERR, "%s(%d): fail to note [%s] in [%s], errno=%d", __func__, __LINE__, tempPath,
+               gRecordPath.c_str(), errno);
 }
 
-}  // namespace
-
-void UPDTStagingBegin(void)
-{
-    if (gRecord >= 0)
-        return;
-    Sweep();
-    if (unlink(UPDT_STAGING_FILE) != 0 && errno != ENOENT) {
-        syslog(LOG_ERR, "%s(%d): fail to remove [%s], errno=%d", __func__, __LINE__, UPDT_STAGING_FILE, errno);
-        return;
-    }
-    gRecord = open(UPDT_STAGING_FILE, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (gRecord < 0) {
-        syslog(LOG_ERR, "%s(%d): fail to create [%s], errno=%d", __func__, __LINE__, UPDT_STAGING_FILE, errno);
-        return;
-    }
-    korv::SetStagingObserver(Note);
-}
-
-void UPDTStagingEnd(void)
-{
-    if (gRecord < 0)
-        return;
-    korv::SetStagingObserver(nullptr);
-    close(gRecord);
-    gRecord = -1;
-    unlink(UPDT_STAGING_FILE);
-}
+}  // namespace korv
