@@ -45,6 +45,10 @@ extern const char *const gszUPDTErrorKey[UPDT_ERROR_KEYS];
 #define UPDT_MESSAGE_FILE "/tmp/update.message"
 #define UPDT_LOG_FILE "/var/log/korvupdate.log"
 #define UPDT_LOG_CLEAR_SIZE 10000
+// The temporary copies the run's rewrites have made and not yet renamed or removed, one line
+// each ("+" and the path when made, "-" and the path when done); only while a run goes on, or
+// after a run that was killed.
+#define UPDT_STAGING_FILE "/var/log/korvupdate.staging"
 
 // One partition of the flash plan.
 typedef struct {

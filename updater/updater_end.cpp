@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "korv/platform.h"
+#include "korv_staging_record.h"
 #include "updater.h"
 #include "updater_main.h"
 
@@ -26,6 +27,7 @@ int UPDTEndPath(UPDTMAINSTATE *m, bool skipCallerDir)
         UPDTLog(text);
     }
     UPDTRestoreMtu(m);
+    korv::StagingRecordEnd();
     UPDTSetProgress(m->stage, -m->code);
     return m->code;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "korv/raid.h"
+#include "korv_staging_record.h"
 #include "updater.h"
 #include "updater_flash.h"
 #include "updater_main.h"
@@ -127,6 +128,8 @@ int UPDTMain(int argc, char **argv)
     UPDTSetProgress(m.stage, 10);
     if ((m.code = UPDTRefuseOldBackup(UPDT_MAIN)) != 0)
         return UPDTEndPath(&m);
+    // The copies a killed run left go; this run's own are noted from here on.
+    korv::StagingRecordBegin(UPDT_STAGING_FILE);
 
     if (!gfGroupUpdate) {
         if ((m.code = ErrUPDTIAnalyze_WholeSystem()) != 0) {

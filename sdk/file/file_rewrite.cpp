@@ -9,6 +9,7 @@
 #include "korv/hash.h"
 #include "korv/string.h"
 #include "korv_malloc_ptr.h"
+#include "korv_staging_record.h"
 
 namespace korv {
 
@@ -65,6 +66,7 @@ int FileRewrite::Open(mode_t mode, uid_t uid, gid_t gid, const std::source_locat
         return -1;
     }
     pending_ = true;
+    StagingRecordNote(temp_, true);
     FILE *fp = fdopen(fd.get(), "w");
     if (!fp) {
         ErrAt(KORL_ERR_OPEN, loc);
@@ -160,9 +162,11 @@ int FileRewrite::Commit(std::source_location loc)
         // The copy is complete; it stays for whoever looks into the failure.
         ErrAt(KORL_ERR_RENAME, loc);
         pending_ = false;
+        StagingRecordNote(temp_, false);
         return -1;
     }
     pending_ = false;
+    StagingRecordNote(temp_, false);
     return 0;
 }
 
@@ -172,6 +176,7 @@ void FileRewrite::Abandon()
     if (pending_) {
         unlink(temp_);
         pending_ = false;
+        StagingRecordNote(temp_, false);
     }
 }
 

@@ -10,6 +10,7 @@
 // writer's source file and the line of the call, as if the writer had failed there. Until Commit has
 // renamed the copy the target is never touched; an unfinished copy is closed and unlinked when the
 // FileRewrite goes out of scope. After a failed rename the complete copy stays beside the target.
+// While the process keeps a staging record (korv_staging_record.h), each copy is noted in it.
 #pragma once
 
 #include <errno.h>

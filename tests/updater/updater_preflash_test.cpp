@@ -93,7 +93,7 @@ TEST_P(Codepage, NumberBecomesLanguageCode)
         conf += std::string("codepage=\"") + GetParam().value + "\"\ncodepage_mediaservice=\"" + GetParam().value +
                 "\"\n";
     write_file(kInfo, conf);
-    UpdateCodepages();
+    RunTwice([] { UpdateCodepages(); }, {kInfo});
     EXPECT_EQ(InfoKey("codepage"), GetParam().code);
     EXPECT_EQ(InfoKey("codepage_mediaservice"), GetParam().code);
     EXPECT_EQ(InfoKey("codepage_apple"), "<absent>");
@@ -109,7 +109,11 @@ INSTANTIATE_TEST_SUITE_P(Table, Codepage,
                                          CodepageCase{"Turkish", "1254", "trk"},
                                          CodepageCase{"Western", "850", "enu"},
                                          CodepageCase{"OtherNumber", "437", "enu"},
-                                         CodepageCase{"AlreadyACode", "jpn", "enu"},
+                                         // What an earlier run of the package wrote stays.
+                                         CodepageCase{"AlreadyJapanese", "jpn", "jpn"},
+                                         CodepageCase{"AlreadyTurkish", "trk", "trk"},
+                                         CodepageCase{"AlreadyWestern", "enu", "enu"},
+                                         CodepageCase{"OtherLetters", "xyz", "enu"},
                                          CodepageCase{"Absent", nullptr, "enu"}),
                          [](const auto &info) { return std::string(info.param.name); });
 

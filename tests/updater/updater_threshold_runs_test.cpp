@@ -6,12 +6,16 @@
 //
 // The thresholds are this test's own table, written from what each migration is for, not read
 // from the updater's.
+#include <dirent.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +26,7 @@
 #include "korv/file.h"
 #include "korv/ftp.h"
 #include "korvtest.h"
+#include "updater.h"
 #include "updater_run.h"
 
 using korvtest::file_exists;
@@ -630,5 +635,196 @@ INSTANTIATE_TEST_SUITE_P(Builds, ThresholdRun, testing::ValuesIn(Rows()), [](con
     bool set = f.from <= i.param.build && i.param.build <= f.to;
     return std::string(f.name) + "_" + std::to_string(i.param.build) + (set ? "_sets" : "_clear");
 });
+
+}  // namespace
+
+// ---- the package run again on a unit still at its old build ----
+
+namespace {
+
+// What a run may change on the unit, as the files stand: kind, mode, owner and bytes (a link's
+// target). Logs, "/tmp" and the simulator's own files are not part of it.
+struct Node {
+    char kind;  // 'd', 'f' or 'l'
+    mode_t mode;
+    uid_t uid;
+    gid_t gid;
+    std::string data;
+    bool operator==(const Node &) const = default;
+};
+using Picture = std::map<std::string, Node>;
+
+const char *const kUnitRoots[] = {"/etc", "/etc.defaults", "/usr/korv", "/var/services", "/var/packages", "/volume1"};
+
+void take(const std::string &path, Picture &out)
+{
+    struct stat st = {};
+    if (lstat(path.c_str(), &st) != 0)
+        return;
+    Node n{'f', static_cast<mode_t>(st.st_mode & 07777), st.st_uid, st.st_gid, {}};
+    if (S_ISLNK(st.st_mode)) {
+        n.kind = 'l';
+        std::vector<char> buf(4096);
+        ssize_t len = readlink(path.c_str(), buf.data(), buf.size());
+        n.data.assign(buf.data(), len > 0 ? static_cast<size_t>(len) : 0);
+    } else if (S_ISDIR(st.st_mode)) {
+        n.kind = 'd';
+        std::vector<std::string> names;
+        if (DIR *d = opendir(path.c_str())) {
+            while (const dirent *e = readdir(d))
+                if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                    names.push_back(e->d_name);
+            closedir(d);
+        }
+        for (const auto &name : names)
+            take(path + "/" + name, out);
+    } else if (S_ISREG(st.st_mode)) {
+        n.data = read_file(path);
+        // A block record begins with the time it was made: only the addresses are compared.
+        if (path == KORV_AUTOBLOCK_LIST)
+            for (size_t at = 0; at + KORV_AUTOBLOCK_REC_SIZE <= n.data.size(); at += KORV_AUTOBLOCK_REC_SIZE)
+                n.data.replace(at, 4, 4, '\0');
+    } else {
+        return;
+    }
+    out[path] = n;
+}
+
+Picture unit_picture()
+{
+    Picture p;
+    for (const char *root : kUnitRoots)
+        take(root, p);
+    return p;
+}
+
+// The unit put back as the picture shows it.
+void restore(const Picture &p)
+{
+    for (const char *root : kUnitRoots)
+        korvtest::remove_tree(root);
+    // Folders come before what they hold in the map's order; their modes are set last.
+    for (const auto &[path, n] : p) {
+        if (n.kind == 'd')
+            korvtest::make_dirs(path);
+        else if (n.kind == 'l')
+            ASSERT_EQ(symlink(n.data.c_str(), path.c_str()), 0) << path;
+        else
+            write_file(path, n.data, n.mode);
+        ASSERT_EQ(lchown(path.c_str(), n.uid, n.gid), 0) << path;
+    }
+    for (const auto &[path, n] : p) {
+        if (n.kind != 'l') {
+            ASSERT_EQ(chmod(path.c_str(), n.mode), 0) << path;
+        }
+    }
+}
+
+// The paths whose entries differ, with what each picture holds there.
+std::string differences(const Picture &want, const Picture &got)
+{
+    std::ostringstream out;
+    for (const auto &[path, n] : want) {
+        auto it = got.find(path);
+        if (it == got.end())
+            out << "missing: " << path << "\n";
+        else if (!(it->second == n))
+            out << "differs: " << path << "\n--- wanted (mode " << std::oct << n.mode << std::dec << ")\n"
+                << (n.data.size() < 2000 ? n.data : "<long>") << "\n--- got (mode " << std::oct << it->second.mode
+                << std::dec << ")\n" << (it->second.data.size() < 2000 ? it->second.data : "<long>") << "\n";
+    }
+    for (const auto &[path, n] : got)
+        if (!want.count(path))
+            out << "extra: " << path << "\n";
+    return out.str();
+}
+
+// The oldest units make every migration but the photo database's; 790 the last few, the code
+// pages among them.
+class SecondRun : public testing::TestWithParam<int> {};
+
+TEST_P(SecondRun, LeavesWhatTheFirstLeft)
+{
+    lay_out_unit(GetParam());
+    auto first = updatertest::run_updater();
+    ASSERT_EQ(first.status, 0) << korvtest::syslog_dump();
+    const Picture once = unit_picture();
+    auto second = updatertest::run_updater();
+    EXPECT_EQ(second.status, 0) << korvtest::syslog_dump();
+    EXPECT_EQ(differences(once, unit_picture()), "");
+    EXPECT_EQ(setting("codepage"), "jpn");
+    EXPECT_EQ(setting("codepage_mediaservice"), "rus");
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, SecondRun, testing::Values(100, 790),
+                         [](const testing::TestParamInfo<int> &i) { return "From" + std::to_string(i.param); });
+
+// "/bin/grep" of the tree: while "/tmp/kill-in-grep" exists, the crontab filter's first grep
+// kills the updater that runs it (stage C, its copy of the crontab open); else the real grep.
+const char kKillingGrep[] = "#!/bin/sh\n"
+                            "if [ \"$2\" = vacuumdb ] && rm /tmp/kill-in-grep 2>/dev/null; then\n"
+                            "  p=$PPID\n"
+                            "  while [ \"$p\" -gt 1 ]; do\n"
+                            "    if [ \"$(cat /proc/$p/comm)\" = updater ]; then kill -KILL \"$p\"; exit 2; fi\n"
+                            "    read -r _ _ _ p _ < /proc/$p/stat\n"
+                            "  done\n"
+                            "  exit 2\n"
+                            "fi\n"
+                            "exec /.korvsim/tools/grep \"$@\"\n";
+
+// The way out of code 15: a run killed in stage C keeps "b@ckup" and a copy of the crontab; the
+// next run stops with 15 and says what to do; once the owner has removed the backup (the flash
+// holds the new firmware whole), the next run ends with 0, removes the killed run's copy and
+// leaves the unit as one uninterrupted run does.
+TEST(KilledRun, Code15ThenTheBackupRemovedThenTheUnitAsOneRunLeavesIt)
+{
+    lay_out_unit(100);
+    korvtest::install_program("/bin/grep", kKillingGrep);
+    // The owner's own copy, of a name like the rewrite's copies, mode 0600 as theirs.
+    write_file("/etc/crontab.backup", read_file("/etc/crontab"), 0600);
+    const Picture before = unit_picture();
+    auto whole = updatertest::run_updater();
+    ASSERT_EQ(whole.status, 0) << korvtest::syslog_dump();
+    const Picture once = unit_picture();
+
+    restore(before);
+    write_file("/tmp/kill-in-grep", "");
+    auto killed = updatertest::run_updater();
+    ASSERT_EQ(killed.status, -1) << korvtest::syslog_dump();
+    ASSERT_EQ(killed.progress.rfind("C:", 0), 0u) << killed.progress;
+    const std::string backup = "/volume1/upd@te/b@ckup";
+    ASSERT_TRUE(file_exists(backup + "/mtd_zImage"));
+    std::vector<std::string> copies;
+    for (const auto &[path, n] : unit_picture())
+        if (path.rfind("/etc/crontab.", 0) == 0 && path != "/etc/crontab.backup")
+            copies.push_back(path);
+    ASSERT_EQ(copies.size(), 1u) << testing::PrintToString(copies);
+    EXPECT_EQ(mode_of(copies[0].c_str()), 0600u);
+
+    const Picture after_kill = unit_picture();
+    korvtest::syslog_clear();
+    auto refused = updatertest::run_updater();
+    EXPECT_EQ(refused.status, 15) << korvtest::syslog_dump();
+    EXPECT_EQ(refused.progress, updatertest::progress('A', -15));
+    EXPECT_EQ(refused.message, "extramsg=\"A copy of the old firmware from an earlier update is kept in " + backup +
+                                   ". Have the unit restored from it, or remove it when the flash holds the new "
+                                   "firmware whole, then update again.\"\n");
+    EXPECT_TRUE(korvtest::syslog_has_pattern("main(<L>): a backup of the flash from an earlier run is in [" + backup +
+                                             "]; it is kept and nothing is updated: when the flash holds the new "
+                                             "firmware whole, remove it, else write the old firmware back from it; "
+                                             "then run the update again"))
+        << korvtest::syslog_dump();
+    EXPECT_EQ(differences(after_kill, unit_picture()), "");
+
+    korvtest::remove_tree(backup);
+    auto again = updatertest::run_updater();
+    EXPECT_EQ(again.status, 0) << korvtest::syslog_dump();
+    // The file is written over, not emptied: the end of the longer "A:-15" text may stay.
+    EXPECT_EQ(again.progress.rfind(updatertest::progress('R', 0), 0), 0u) << again.progress;
+    EXPECT_FALSE(file_exists(copies[0]));
+    EXPECT_FALSE(file_exists(UPDT_STAGING_FILE));
+    EXPECT_EQ(differences(once, unit_picture()), "");
+    EXPECT_EQ(read_file("/etc/crontab.backup"), kCrontabHead + std::string(kUsbLine));
+}
 
 }  // namespace

@@ -224,6 +224,21 @@ TEST(RecoverDirectoryCodes, OpenAndWrite)
     EXPECT_EQ(ctl::read_fis(5).size(), 6u);
 }
 
+// Like every step before the flash, the repair made a second time leaves what the first left.
+TEST(RecoverDirectoryTwice, SecondLeavesWhatTheFirstLeft)
+{
+    korvtest::RedBootOptions flash;
+    flash.junior = true;
+    korvtest::build_redboot_flash(flash);
+    updatertest::enter_layout(true);
+    ASSERT_EQ(RecoverFISDirTable_410VPlus_V284(), 0);
+    const auto once = ctl::read_window(5);
+    EXPECT_EQ(RecoverFISDirTable_410VPlus_V284(), 0);
+    EXPECT_TRUE(ctl::read_window(5) == once);
+    EXPECT_TRUE(ctl::window(5)->locked);
+    EXPECT_EQ(ctl::read_fis(5).size(), 6u);
+}
+
 TEST(LockAll, EveryPartitionButTheTwoDirectories)
 {
     korvtest::build_redboot_flash();
