@@ -48,17 +48,6 @@ bool kept(const std::string &list, int days, uint32_t addr, uint64_t from, uint6
     return true;
 }
 
-// The lines that name no setting of auto-block.
-std::vector<std::string> others(const std::string &text)
-{
-    std::vector<std::string> out;
-    for (const std::string &line : korvfuzz::lines_of(text)) {
-        if (line.find("autoblock_") == std::string::npos)
-            out.push_back(line);
-    }
-    return out;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -77,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             korvfuzz::require(KORVAutoBlockConfGet(&back) == 0 && back.attempts == 3 && back.attemptMin == 7 &&
                                   back.expireDays == days && back.notify == 1,
                               "settings set read back");
-            korvfuzz::require(others(korvfuzz::read_file(KORV_INFO_CONF)) == others(text),
+            korvfuzz::require(korvfuzz::lines_without(korvfuzz::read_file(KORV_INFO_CONF), "autoblock_") ==
+                                  korvfuzz::lines_without(text, "autoblock_"),
                               "a settings set keeps every other line");
         }
     }
@@ -105,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Negative days expire nothing, as 0 does.
     if (!kept(text, days, addr.s_addr, from, to, &expect))
         return 0;
-    korvfuzz::require(after.size() == expect.size() + KORV_AUTOBLOCK_REC_SIZE && after.compare(0, expect.size(), expect) == 0,
+    korvfuzz::require(after.size() == expect.size() + KORV_AUTOBLOCK_REC_SIZE &&
+                          after.compare(0, expect.size(), expect) == 0,
                       "an add keeps every live record of another address in order");
     const uint32_t t = le32(after, expect.size());
     korvfuzz::require(t >= from && t <= to && memcmp(after.data() + expect.size() + 4, &addr.s_addr, 4) == 0,

@@ -63,6 +63,17 @@ inline std::vector<std::string> lines_of(const std::string &text)
     return out;
 }
 
+// The lines of a text that do not hold marker anywhere in their bytes.
+inline std::vector<std::string> lines_without(const std::string &text, const char *marker)
+{
+    std::vector<std::string> out;
+    for (const std::string &line : lines_of(text)) {
+        if (line.find(marker) == std::string::npos)
+            out.push_back(line);
+    }
+    return out;
+}
+
 // Ends the run (a crash to libFuzzer) when something that must hold does not.
 inline void require(bool holds, const char *what)
 {
