@@ -97,6 +97,18 @@ void chroot_list(const std::string &text)
         }
     }
     KORLSzListFree(del);
+
+    // The first name of the file, whatever its bytes, finds its own line.
+    const std::vector<std::string> left = names(korvfuzz::read_file(KORV_FTP_CHROOT_CONF));
+    if (left.empty())
+        return;
+    const std::string first = left[0].substr(0, left[0].find('\0'));
+    PKORLSZLIST own = list_of(first.c_str());
+    if (own && KORVFTPDeleteChrootUser(own) == 0) {
+        for (const std::string &line : names(korvfuzz::read_file(KORV_FTP_CHROOT_CONF)))
+            korvfuzz::require(line.substr(0, line.find('\0')) != first, "a delete removes a name by its own bytes");
+    }
+    KORLSzListFree(own);
 }
 
 void deny(const std::string &text)
