@@ -10,6 +10,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "autoblock_internal.h"
 #include "korv/autoblock.h"
 #include "korv/eventlog.h"
@@ -129,7 +132,10 @@ extern "C" int KORVAutoBlockIPAdd(const char *address)
         scan.size = st.st_size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(st.st_size);
         scan.offset = 0;
         scan.now = static_cast<unsigned int>(now);
-        scan.expiry = 86400u * static_cast<unsigned int>(conf.expireDays);
+        // More seconds than 32 bits hold outlive every 32-bit time: the most the field holds
+        // expires none either.
+        const uint64_t life = conf.expireDays > 0 ? 86400ull * static_cast<uint64_t>(conf.expireDays) : 0;
+        scan.expiry = static_cast<unsigned int>(std::min<uint64_t>(life, UINT32_MAX));
         scan.path = KORV_AUTOBLOCK_LIST;
         uint32_t skip = addr.s_addr;
         if (AutoBlockIMmapProcess(&scan, temp.fd.get(), &skip) < 0) {

@@ -130,7 +130,8 @@ extern "C" int AutoBlockIMmapProcess(const KORVAUTOBLOCKSCAN *scan, int fd, void
             uint32_t time = KORVAutoBlockRecTime(&recs[i]);
             if (time == 0 || KORVAutoBlockRecAddr(&recs[i]) == 0)
                 continue;
-            if (scan->expiry != 0 && static_cast<uint32_t>(time + scan->expiry) <= scan->now)
+            // Summed in 64 bits: a sum past 2^32 is a block that has not lapsed.
+            if (scan->expiry != 0 && static_cast<uint64_t>(time) + scan->expiry <= scan->now)
                 continue;
             int r = callback(fd, &recs[i], arg);
             if (r == 1)

@@ -91,18 +91,28 @@ extern "C" int KORVBackupConfGetAll(void ***parray, int kind)
     char name[kSectionNameSize] = "";
     korv::LineReader lines(fp.get());
     while (lines.Next()) {
-        size_t len = 0;
-        char *line = lines.Text(&len);
-        if (KORLFileIsSection(lines.data(), static_cast<int>(len))) {
+        // Headers are told by the whole line, as the count and the section writers tell them, and
+        // any line that begins with "[" ends the open set.
+        const int whole = static_cast<int>(lines.size());
+        if (lines.data()[0] == '[') {
             if (Close(sets, name, keys.get()) < 0)
                 return -1;
-            if (KORVShareParseSectionName(line, name, sizeof name) < 0)
-                return -1;
+            name[0] = '\0';
             KORLSzHashClear(keys.get());
+            if (!KORLFileIsSection(lines.data(), whole))
+                continue;
+            if (KORVShareParseSectionName(lines.data(), name, sizeof name) < 0)
+                return -1;
+            // A header that the writers would not find under the name read (NUL bytes in it, a
+            // name cut short) gives no set: its rewrite would add a second one.
+            if (KORLFileMatchSection(lines.data(), whole, name) != 1)
+                name[0] = '\0';
             continue;
         }
         if (!*name)
             continue;
+        size_t len = 0;
+        char *line = lines.Text(&len);
         if (KORLStrTrimSpace(line, nullptr) < 0) {
             KORV_LOG("KORLStrTrimSpace() failed! szInput[%s], errno=[0x%04X]", line, KORLErrGet());
             return -1;

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string_view>
+
 #include "korv/ftp.h"
 #include "korv_rewrite.h"
 #include "korv_unique.h"
@@ -29,7 +31,8 @@ struct ChrootWalkFailures {
     void (*readFailed)();
 };
 
-// Opens the chroot list and hands each of its names, in file order, to take; start gets the open
+// Opens the chroot list and hands each of its names, in file order, to take(name, line), line being
+// the bytes of its line as read, NUL bytes included, without the newline; start gets the open
 // list's descriptor before the first line (a rewrite begins there). A false from start or take
 // ends the walk (they report their own failures).
 // 0 after the last name, 1 when the list does not exist (nothing called), or -1.
@@ -48,8 +51,9 @@ int WalkChrootNames(const ChrootWalkFailures &fail, Start &&start, Take &&take)
     korv::LineReader line(fp.get());
     while (line.Next()) {
         size_t len = 0;
+        const std::string_view raw(line.data(), line.TextSize());
         char *name = ChrootName(line.Text(&len));
-        if (name && !take(name))
+        if (name && !take(name, raw))
             return -1;
     }
     if (line.Failed()) {
@@ -63,6 +67,12 @@ template <typename Take>
 int WalkChrootNames(const ChrootWalkFailures &fail, Take &&take)
 {
     return WalkChrootNames(fail, [](int) { return true; }, take);
+}
+
+// Copies a kept line of the list into a rewrite byte for byte, with its newline.
+inline bool PutKeptLine(FileRewrite &rw, std::string_view line)
+{
+    return rw.Put(line.data(), line.size()) == 0 && rw.Put("\n", 1) == 0;
 }
 
 }  // namespace korv::ftp

@@ -55,12 +55,12 @@ extern "C" int KORVFTPAddChrootUser(PKORLSZLIST list)
     korv::FileRewrite rw(KORV_FTP_CHROOT_CONF);
     const int walked = korv::ftp::WalkChrootNames(
         kFailures, [&](int fd) { return rw.Begin(fd) == 0; },
-        [&](char *name) {
+        [&](char *name, std::string_view line) {
             // The file's spelling stays; the caller's name is not added again.
             const int found = KORLSzListCaseFind(list, name);
             if (found >= 0)
                 SzKORLSzListRemove(list, found);
-            return rw.PutLine(name) == 0;
+            return korv::ftp::PutKeptLine(rw, line);
         });
     // Only a list that does not exist is created; one that cannot be read stays as it is.
     if (walked == 1)

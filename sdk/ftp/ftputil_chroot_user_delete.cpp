@@ -24,7 +24,9 @@ extern "C" int KORVFTPDeleteChrootUser(PKORLSZLIST list)
     korv::FileRewrite rw(KORV_FTP_CHROOT_CONF);
     const int walked = korv::ftp::WalkChrootNames(
         kFailures, [&](int fd) { return rw.Begin(fd) == 0; },
-        [&](char *name) { return KORLSzListCaseFind(list, name) >= 0 || rw.PutLine(name) == 0; });
+        [&](char *name, std::string_view line) {
+            return KORLSzListCaseFind(list, name) >= 0 || korv::ftp::PutKeptLine(rw, line);
+        });
     if (walked != 0)
         return walked == 1 ? 0 : -1;
     return rw.Commit() < 0 ? -1 : 0;

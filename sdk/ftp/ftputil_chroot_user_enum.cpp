@@ -39,7 +39,7 @@ extern "C" int KORVFTPEnumChrootUser(PKORLSZLIST *plist)
         syslog(LOG_ERR, "%s(%d) fopen failed!! err=[%s]\n", __FILE_NAME__, __LINE__, strerror(errno));
     };
     static constexpr korv::ftp::ChrootWalkFailures kFailures = {kOpenFailed, kOpenFailed};
-    const int walked = korv::ftp::WalkChrootNames(kFailures, [&](char *name) {
+    const int walked = korv::ftp::WalkChrootNames(kFailures, [&](char *name, std::string_view) {
         const bool isDomain = strchr(name, '\\') != nullptr;
         if (isDomain && !userHome)
             return true;

@@ -89,7 +89,7 @@ int DeleteLines(PKORLSZLIST list, PKORLSZHASH *addresses)
         }
         if (failed)
             return -1;
-        if (fputs(line.data(), out.get()) == EOF) {
+        if (fwrite(line.data(), 1, line.size(), out.get()) != line.size()) {
             KORV_ERR(KORL_ERR_WRITE);
             KORV_LOG("fputs(szBuf, pfStreamOut) failed; [szBuf] == [%s]", line.data());
             return -1;

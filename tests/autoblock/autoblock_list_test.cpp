@@ -125,10 +125,13 @@ TEST(AutoBlockAdd, WritesTheEvent)
     EXPECT_TRUE(found);
 }
 
+// An age that stands for a record dated late in the 32-bit range (2106).
+constexpr long kLate = -2;
+
 struct ExpiryCase {
     const char *name;
     int expireDays;
-    std::vector<std::pair<long, const char *>> before;  // age in seconds (-1: time 0), address
+    std::vector<std::pair<long, const char *>> before;  // age in seconds (-1: time 0, kLate), address
     std::vector<std::pair<long, const char *>> kept;    // what stays before the new record
 };
 
@@ -141,6 +144,11 @@ const ExpiryCase kExpiryCases[] = {
      {{50, "10.0.0.2"}}},
     {"TwoDays", 2, {{172800, "10.0.0.3"}, {172799, "10.0.0.4"}, {86400, "10.0.0.5"}},
      {{172799, "10.0.0.4"}, {86400, "10.0.0.5"}}},
+    // Time plus the days past 2^32: in 32 bits the sum wrapped and every block had lapsed.
+    {"ThirtyThousandDays", 30000, {{86400, "10.0.0.3"}, {5, "10.0.0.4"}}, {{86400, "10.0.0.3"}, {5, "10.0.0.4"}}},
+    {"DaysPastThe32BitSeconds", 60000, {{86400 * 20000L, "10.0.0.3"}, {5, "10.0.0.4"}},
+     {{86400 * 20000L, "10.0.0.3"}, {5, "10.0.0.4"}}},
+    {"RecordDatedNear2106", 1, {{kLate, "10.0.0.3"}, {86400, "10.0.0.4"}}, {{kLate, "10.0.0.3"}}},
 };
 
 class AutoBlockExpiry : public testing::TestWithParam<ExpiryCase> {};
@@ -155,7 +163,11 @@ TEST_P(AutoBlockExpiry, LiveRecordsOfOtherAddressesStay)
     const ExpiryCase &c = GetParam();
     Settings(c.expireDays);
     uint32_t now = static_cast<uint32_t>(time(nullptr));
-    auto at = [&](long age) { return age < 0 ? 0u : now - static_cast<uint32_t>(age); };
+    auto at = [&](long age) {
+        if (age == kLate)
+            return 0xFFFFFF00u;
+        return age < 0 ? 0u : now - static_cast<uint32_t>(age);
+    };
     std::vector<Rec> before;
     for (auto &[age, addr] : c.before)
         before.push_back({at(age), addr});

@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +113,74 @@ TEST_P(LocalDest, WordReadAsNumberAndWrittenBack)
 
 INSTANTIATE_TEST_SUITE_P(Words, LocalDest, testing::ValuesIn(kDestCases),
                          [](const auto &info) { return label(info.param.word); });
+
+// Damaged section lines: the count, the reader and the rewrite tell a header alike, and the
+// damage costs at most the set of that line. Each set read is written back under its own name
+// and replaces itself.
+struct DamageCase {
+    const char *name;
+    std::string file;
+    std::vector<std::pair<std::string, std::string>> sets;  // name, bkp_shares
+};
+
+using namespace std::string_literals;
+
+const DamageCase kDamageCases[] = {
+    {"NulBytesAfterTheBracket",
+     "[a]\n\tbkp_shares=\"1\"\n[x]\0\0junk\n\tbkp_shares=\"2\"\n[b]\n\tbkp_shares=\"3\"\n"s,
+     {{"a", "1"}, {"b", "3"}}},
+    {"NulBytesInsideTheHeader", "[a]\0\0\0\0[set1]\n\tbkp_shares=\"1\"\n[b]\n\tbkp_shares=\"2\"\n"s, {{"b", "2"}}},
+    {"BracketLineEndsTheSet", "[a]\n\tbkp_shares=\"1\"\n[broken\n\tbkp_shares=\"2\"\n[b]\n\tbkp_shares=\"3\"\n",
+     {{"a", "1"}, {"b", "3"}}},
+    {"NameLongerThanTheRecordHolds", "[" + std::string(200, 'n') + "]\n\tbkp_shares=\"1\"\n[b]\n\tbkp_shares=\"2\"\n",
+     {{"b", "2"}}},
+    {"BlanksAfterTheBracket", "[a] \t\n\tbkp_shares=\"1\"\n", {{"a", "1"}}},
+};
+
+void PrintTo(const DamageCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BackupDamage : public testing::TestWithParam<std::tuple<DamageCase, int>> {};
+
+std::vector<std::pair<std::string, std::string>> Read(int kind)
+{
+    Sets sets(kind);
+    std::vector<std::pair<std::string, std::string>> out;
+    for (int i = 0; i < sets.count; ++i) {
+        if (kind == BACKUP_TYPE_NETBKP)
+            out.emplace_back(sets.net(i)->szSection, sets.net(i)->bkp_shares);
+        else
+            out.emplace_back(sets.local(i)->szSection, sets.local(i)->bkp_shares);
+    }
+    return out;
+}
+
+TEST_P(BackupDamage, CostsAtMostItsOwnSet)
+{
+    const auto &[c, kind] = GetParam();
+    const char *file = kind == BACKUP_TYPE_NETBKP ? KORV_NETBKP_CONF : KORV_LOCALBKP_CONF;
+    write_file(file, c.file, 0600);
+    EXPECT_EQ(c.sets, Read(kind));
+    {
+        Sets sets(kind);
+        for (int i = 0; i < sets.count; ++i) {
+            const int rc = kind == BACKUP_TYPE_NETBKP ? KORVNetBkpConfSetOne(sets.net(i)->szSection, sets.net(i))
+                                                      : KORVLocalBkpConfSetOne(sets.local(i)->szSection, sets.local(i));
+            EXPECT_EQ(0, rc) << i;
+        }
+    }
+    EXPECT_EQ(c.sets, Read(kind)) << read_file(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, BackupDamage,
+                         testing::Combine(testing::ValuesIn(kDamageCases),
+                                          testing::Values(BACKUP_TYPE_NETBKP, BACKUP_TYPE_LOCALBKP)),
+                         [](const auto &info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) == BACKUP_TYPE_NETBKP ? "Net" : "Local");
+                         });
 
 TEST(BackupConfSetOne, AddCreatesTheFileForItsOwnerOnly)
 {

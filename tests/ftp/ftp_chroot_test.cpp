@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,20 +68,24 @@ TEST(ChrootEnum, MissingFileAndBadArguments)
     KORLSzListFree(list);
 }
 
+using namespace std::string_literals;
+
 struct AddCase {
     const char *name;
-    const char *before;  // nullptr: no file
+    std::optional<std::string> before;  // none: no file
     std::vector<std::string> add;
-    const char *after;
+    std::string after;
     std::vector<std::string> listAfter;
 };
 
 const AddCase kAddCases[] = {
     {"NameInFileKeepsItsSpelling", "alice\n", {"Alice", "carol"}, "alice\ncarol\n", {"carol"}},
-    {"MissingFileCreatedInListOrder", nullptr, {"zed", "amy"}, "zed\namy\n", {"zed", "amy"}},
+    {"MissingFileCreatedInListOrder", std::nullopt, {"zed", "amy"}, "zed\namy\n", {"zed", "amy"}},
     {"CommentsAndEmptyLinesDropped", "#x\n\nbob\n", {"amy"}, "bob\namy\n", {"amy"}},
     {"LastLineWithoutNewline", "bob\nlong name", {"x"}, "bob\nlong name\nx\n", {"x"}},
     {"NothingNew", "bob\n", {"BOB"}, "bob\n", {}},
+    {"NulByteInALineKeptWhole", "a\0b\nbob\n"s, {"carol"}, "a\0b\nbob\ncarol\n"s, {"carol"}},
+    {"NotUtf8NameNotAddedAgain", "bad\xff\n", {"bad\xff", "x"}, "bad\xff\nx\n", {"x"}},
 };
 
 class ChrootAdd : public testing::TestWithParam<AddCase> {};
@@ -95,7 +100,7 @@ TEST_P(ChrootAdd, File)
     const AddCase &c = GetParam();
     make_dirs("/usr/korv/etc");
     if (c.before)
-        write_file(kList, c.before, 0640);
+        write_file(kList, *c.before, 0640);
     PKORLSZLIST list = list_of(c.add);
     EXPECT_EQ(0, KORVFTPAddChrootUser(list));
     EXPECT_EQ(c.after, read_file(kList));
@@ -114,16 +119,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, ChrootAdd, testing::ValuesIn(kAddCases),
 
 struct DeleteCase {
     const char *name;
-    const char *before;
+    std::optional<std::string> before;
     std::vector<std::string> remove;
-    const char *after;  // nullptr: still no file
+    std::optional<std::string> after;  // none: still no file
 };
 
 const DeleteCase kDeleteCases[] = {
     {"Caseless", "alice\nBob\ncarol\n", {"bob", "ALICE"}, "carol\n"},
     {"NothingRemovedStillRewritten", "#c\nalice\n\n", {"zed"}, "alice\n"},
     {"LastLineWithoutNewline", "alice\nbob", {"alice"}, "bob\n"},
-    {"MissingFileStaysMissing", nullptr, {"alice"}, nullptr},
+    {"MissingFileStaysMissing", std::nullopt, {"alice"}, std::nullopt},
+    {"NulByteInALineKeptWhole", "a\0b\nbob\nalice\n"s, {"alice"}, "a\0b\nbob\n"s},
+    {"NotUtf8NameDeleted", "alice\nbad\xff\nbob\n", {"bad\xff"}, "alice\nbob\n"},
 };
 
 class ChrootDelete : public testing::TestWithParam<DeleteCase> {};
@@ -137,11 +144,11 @@ TEST_P(ChrootDelete, File)
 {
     const DeleteCase &c = GetParam();
     if (c.before)
-        write_file(kList, c.before);
+        write_file(kList, *c.before);
     PKORLSZLIST list = list_of(c.remove);
     EXPECT_EQ(0, KORVFTPDeleteChrootUser(list));
     if (c.after) {
-        EXPECT_EQ(c.after, read_file(kList));
+        EXPECT_EQ(*c.after, read_file(kList));
     } else {
         EXPECT_FALSE(file_exists(kList));
     }

@@ -78,6 +78,9 @@ const DeleteCase kDeleteCases[] = {
     {"LastLineWithoutNewline", "ALL: 1.1.1.1\nALL: 2.2.2.2", {"1.1.1.1"}, 1, "ALL: 2.2.2.2"},
     {"LongLines", "ALL: 3.3.3.3 " + std::string(5000, 'x') + "\nALL: 4.4.4.4\n", {"4.4.4.4"}, 1,
      "ALL: 3.3.3.3 " + std::string(5000, 'x') + "\n"},
+    // Kept lines go out byte for byte: a NUL does not cut off the rest and its newline.
+    {"NulByteInAKeptLine", std::string("x\0y\nALL:10.0.0.9\nALL:10.0.0.1\n", 30), {"10.0.0.1"}, 1,
+     std::string("x\0y\nALL:10.0.0.9\n", 17)},
 };
 
 class DenyDelete : public testing::TestWithParam<DeleteCase> {};

@@ -138,6 +138,46 @@ TEST(ListCaseFind, FindsWhateverTheCase)
     EXPECT_EQ(KORLSzListCaseFind(s.ptr, "eve"), -1);
 }
 
+struct CaseFindCase {
+    const char *name;
+    Texts items;
+    int mode;  // 0 unsorted, or the caseless sort applied first
+    const char *s;
+    const char *found;  // the item found, nullptr when none
+};
+
+void PrintTo(const CaseFindCase &c, std::ostream *os) { *os << c.name; }
+
+class CaseFind : public testing::TestWithParam<CaseFindCase> {};
+
+// Texts that are not UTF-8 fail the caseless comparison: their own bytes still find them.
+TEST_P(CaseFind, ByteEqualTextsAreEqual)
+{
+    const CaseFindCase &c = GetParam();
+    List l;
+    build(l, c.items);
+    if (c.mode)
+        KORLSzListSort(l.ptr, c.mode);
+    const int at = KORLSzListCaseFind(l.ptr, c.s);
+    if (!c.found) {
+        EXPECT_EQ(at, -1);
+        return;
+    }
+    ASSERT_GE(at, 0);
+    EXPECT_STREQ(SzKORLSzListGet(l.ptr, at), c.found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CaseFind,
+    testing::Values(CaseFindCase{"OtherCase", {"x", "Alice"}, 0, "aLICE", "Alice"},
+                    CaseFindCase{"NotUtf8ItsOwnBytes", {"alice", "bad\xff", "bob"}, 0, "bad\xff", "bad\xff"},
+                    CaseFindCase{"NotUtf8OtherBytes", {"alice", "bad\xff"}, 0, "bad\xfe", nullptr},
+                    CaseFindCase{"NotUtf8ItemBeforeTheMatch", {"bad\xff", "Bob"}, 0, "bob", "Bob"},
+                    CaseFindCase{"NotUtf8InASortedList", {"dave", "bad\xff", "alice", "carol"}, 0x10, "bad\xff",
+                                 "bad\xff"},
+                    CaseFindCase{"NotUtf8AbsentFromASortedList", {"dave", "alice"}, 0x10, "bad\xff", nullptr}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 TEST(ListFind, EachRefusesTheOtherSortedMode)
 {
     List caseless;
