@@ -64,16 +64,17 @@ int UPDTRefuseOldBackup(const char *func)
     struct stat st;
     if (lstat(dir.c_str(), &st) != 0)
         return 0;
-    // What the owner does next, in the same line: only they can tell which firmware the flash holds.
+    // What the owner does next, in the same line: only they can tell which firmware the flash holds
+    // (the new one after a run killed in stage C, the old one after a failed copy into the folder).
     syslog(LOG_ERR,
            "%s(%d): a backup of the flash from an earlier run is in [%s]; it is kept and nothing is updated: when the "
-           "flash holds the new firmware whole, remove it, else write the old firmware back from it; then run the "
-           "update again",
+           "flash holds one firmware whole, the old or the new, remove it, else write the old firmware back from it; "
+           "then run the update again",
            func, __LINE__, dir.c_str());
     UPDTLogFormat("A backup of the flash from an earlier run is in %s; it is kept and nothing is updated", dir.c_str());
     std::string sentence = "A copy of the old firmware from an earlier update is kept in " + dir +
-                           ". Have the unit restored from it, or remove it when the flash holds the new firmware "
-                           "whole, then update again.";
+                           ". Remove it when the flash holds one firmware whole, the old or the new, else have the "
+                           "unit restored from it; then update again.";
     UPDTSetExtraMessage(sentence.c_str());
     return UPDT_ERR_BACKUP;
 }

@@ -42,10 +42,5 @@ int RollBack(UPDTFLASHROAD *road)
 const UPDTFLASHENGINE gUPDTMSysEngine = {
     ReadTable, UPDTMSysInitPatchInfo, Write, RollBack,
     /*preFlashMigrations=*/false, /*photoSteps=*/false, /*handOverAfterFailure=*/true, /*shutdownMark=*/false,
-    "UPDTMSysUpdate",
+    "UPDTMSysUpdate",  // the name the MSys road's messages have always carried
 };
-
-int UPDTMSysUpdate(char *stage)
-{
-    return UPDTRunFlashRoad(gUPDTMSysEngine, stage);
-}

@@ -24,5 +24,3 @@ int UPDTMSysDoPatch(const KORVMTDFISENTRY *entries, int count, int *repartitione
                     bool *changed = nullptr);
 // The old partitioning (when the write changed it) and every partition's old contents. 0, or -1.
 int UPDTMSysRollBack(const KORVMTDFISENTRY *entries, int count, int repartitioned, char stage = 'P');
-// The whole update on this road, from stage P to the end of stage R. The exit code.
-int UPDTMSysUpdate(char *stage);

@@ -354,16 +354,16 @@ TEST(EarlierBackup, IsKeptAndNothingChanges)
         EXPECT_FALSE(korvtest::syslog_contains("/bin/rm -rf"));
         EXPECT_TRUE(korvtest::syslog_has_pattern(
             "main(<L>): a backup of the flash from an earlier run is in [" + backup +
-            "]; it is kept and nothing is updated: when the flash holds the new firmware whole, remove it, else write "
-            "the old firmware back from it; then run the update again"))
+            "]; it is kept and nothing is updated: when the flash holds one firmware whole, the old or the new, remove "
+            "it, else write the old firmware back from it; then run the update again"))
             << korvtest::syslog_dump();
         EXPECT_NE(std::find(r.log.begin(), r.log.end(),
                             "A backup of the flash from an earlier run is in " + backup +
                                 "; it is kept and nothing is updated"),
                   r.log.end());
         EXPECT_EQ(r.message, "extramsg=\"A copy of the old firmware from an earlier update is kept in " + backup +
-                                 ". Have the unit restored from it, or remove it when the flash holds the new "
-                                 "firmware whole, then update again.\"\n");
+                                 ". Remove it when the flash holds one firmware whole, the old or the new, "
+                                 "else have the unit restored from it; then update again.\"\n");
     }
 }
 
