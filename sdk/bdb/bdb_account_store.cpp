@@ -6,6 +6,7 @@
 
 #include "korv_account_store.h"
 #include "korv_bdb.h"
+#include "korv_fields.h"
 #include "korv_internal.h"
 #include "korv_log_at.h"
 #include "korv_rewrite.h"
@@ -67,9 +68,8 @@ int AccountExists(KORVBDB *names, const char *key, int keyLen, char *storedName,
 
 int IdField(const char *line)
 {
-    const char *a = strchr(line, ':');
-    const char *b = a ? strchr(a + 1, ':') : nullptr;
-    return b ? atoi(b + 1) : -1;
+    std::string_view f[3];
+    return AccountFields(line, 3, f, FieldCount::AtLeast) ? FieldInt(f[2]) : -1;
 }
 
 int StoreAccount(KORVBDB *names, KORVBDB *ids, const std::string &key, const char *line, size_t len, int id)

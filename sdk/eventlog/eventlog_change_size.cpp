@@ -39,8 +39,10 @@ int LogTempNameGet(const char *path, char *buffer, size_t size)
     return n < 0 || size_t(n) >= size ? -1 : 0;
 }
 
-// Copies the records of [from, limit) to out at *outAt, in order, up to the segment's end.
-bool CopySegment(int in, uint32_t from, uint32_t limit, int out, uint32_t *outAt, const char *failure)
+// Copies the records of [from, limit) to out (the file outPath) at *outAt, in order, up to the
+// segment's end.
+bool CopySegment(int in, uint32_t from, uint32_t limit, int out, const char *outPath, uint32_t *outAt,
+                 const char *failure)
 {
     char buf[kCopyBuffer];
     uint32_t len = 0;
@@ -49,7 +51,7 @@ bool CopySegment(int in, uint32_t from, uint32_t limit, int out, uint32_t *outAt
             continue;
         if (!ReadAt(in, buf, len, at))
             return true;  // a short record ends the data
-        if (!WriteAt(out, buf, len, *outAt)) {
+        if (!WriteAt(out, outPath, buf, len, *outAt)) {
             syslog(LOG_ERR, "%s", failure);
             return false;
         }
@@ -128,20 +130,20 @@ int LogCopyToSize(int maxSize, const char *path)
     unsigned char header[kHeaderSize] = {'K', 'O', 'R', 'V'};
     korv::Le32Put(header + 8, kHeaderSize);
     korv::Le32Put(header + 12, kHeaderSize);
-    if (!WriteAt(out.get(), header, sizeof header, 0))
+    if (!WriteAt(out.get(), temp, header, sizeof header, 0))
         return -1;
     uint32_t outAt = kHeaderSize;
     if (wrapped) {
-        if (!CopySegment(in.get(), head, fileSize, out.get(), &outAt, "sdk/korvlog1 : line 533") ||
-            !CopySegment(in.get(), kHeaderSize, tail, out.get(), &outAt, "sdk/korvlog1 : line 533"))
+        if (!CopySegment(in.get(), head, fileSize, out.get(), temp, &outAt, "sdk/korvlog1 : line 533") ||
+            !CopySegment(in.get(), kHeaderSize, tail, out.get(), temp, &outAt, "sdk/korvlog1 : line 533"))
             return -1;
     } else {
         char failure[64];
         snprintf(failure, sizeof failure, "sdk/korvlog1 : line %d", 162);
-        if (!CopySegment(in.get(), head, tail, out.get(), &outAt, failure))
+        if (!CopySegment(in.get(), head, tail, out.get(), temp, &outAt, failure))
             return -1;
     }
-    if (!TailSet(out.get(), outAt) || fsync(out.get()) != 0 || out.close() != 0)
+    if (!TailSet(out.get(), temp, outAt) || fsync(out.get()) != 0 || out.close() != 0)
         return -1;
     if (rename(temp, path) != 0) {
         removeTemp.armed = false;  // the whole copy stays beside the log

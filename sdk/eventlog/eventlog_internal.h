@@ -27,16 +27,17 @@ extern int gLogMaxSize;
 UniqueFd OpenLocked(const char *path, int flags, mode_t mode, bool *lockBusy);
 
 bool ReadAt(int fd, void *buf, size_t n, off_t at);
-bool WriteAt(int fd, const void *buf, size_t n, off_t at);
+// A failed write is logged with path, the file fd has open, and the byte range.
+bool WriteAt(int fd, const char *path, const void *buf, size_t n, off_t at);
 
 // Head and tail of the header; false when 4 bytes cannot be read.
 bool HeadGet(int fd, uint32_t *head);
 bool TailGet(int fd, uint32_t *tail);
 // The head is written and then synced; the tail is written after a sync of the records.
-bool HeadSet(int fd, uint32_t head);
-bool TailSet(int fd, uint32_t tail);
+bool HeadSet(int fd, const char *path, uint32_t head);
+bool TailSet(int fd, const char *path, uint32_t tail);
 // "KORV" with head = tail = 16 unless the magic is there already; false on a write failure.
-bool HeaderInit(int fd);
+bool HeaderInit(int fd, const char *path);
 
 // What stands at an offset of a walk: a record of `length` bytes, the end of the data (an end
 // marker or the end of the file), or bytes that are no record (a length below the fixed part, or

@@ -1,7 +1,5 @@
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -21,17 +19,6 @@ int gLogMaxSize = 65536;
 
 namespace {
 
-// The file's name for a message; the descriptor's number when the kernel does not tell it.
-std::string FdPath(int fd)
-{
-    char link[64], path[PATH_MAX];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t n = readlink(link, path, sizeof path - 1);
-    if (n <= 0)
-        return "descriptor " + std::to_string(fd);
-    return std::string(path, size_t(n));
-}
-
 bool WordGet(int fd, off_t at, uint32_t *value)
 {
     unsigned char b[4];
@@ -41,11 +28,11 @@ bool WordGet(int fd, off_t at, uint32_t *value)
     return true;
 }
 
-bool WordSet(int fd, off_t at, uint32_t value)
+bool WordSet(int fd, const char *path, off_t at, uint32_t value)
 {
     unsigned char b[4];
     Le32Put(b, value);
-    return WriteAt(fd, b, sizeof b, at);
+    return WriteAt(fd, path, b, sizeof b, at);
 }
 
 }  // namespace
@@ -72,13 +59,11 @@ bool ReadAt(int fd, void *buf, size_t n, off_t at)
     return ReadFullAt(fd, buf, n, {nullptr, uint64_t(at)}).ok();
 }
 
-bool WriteAt(int fd, const void *buf, size_t n, off_t at)
+bool WriteAt(int fd, const char *path, const void *buf, size_t n, off_t at)
 {
-    IoResult r = WriteAllAt(fd, buf, n, {nullptr, uint64_t(at)});
+    IoResult r = WriteAllAt(fd, buf, n, {path, uint64_t(at)});
     if (r.ok())
         return true;
-    const std::string path = FdPath(fd);
-    r.span.device = path.c_str();
     syslog(LOG_ERR, "sdk/korvlog1: %s", r.Describe().c_str());
     errno = r.err;
     return false;
@@ -94,38 +79,38 @@ bool TailGet(int fd, uint32_t *tail)
     return WordGet(fd, 12, tail);
 }
 
-bool HeadSet(int fd, uint32_t head)
+bool HeadSet(int fd, const char *path, uint32_t head)
 {
-    if (!WordSet(fd, 8, head) || fsync(fd) != 0) {
+    if (!WordSet(fd, path, 8, head) || fsync(fd) != 0) {
         syslog(LOG_ERR, "sdk/korvlog1: line 160");
         return false;
     }
     return true;
 }
 
-bool TailSet(int fd, uint32_t tail)
+bool TailSet(int fd, const char *path, uint32_t tail)
 {
-    if (fsync(fd) != 0 || !WordSet(fd, 12, tail)) {
+    if (fsync(fd) != 0 || !WordSet(fd, path, 12, tail)) {
         syslog(LOG_ERR, "sdk/korvlog1: line 138");
         return false;
     }
     return true;
 }
 
-bool HeaderInit(int fd)
+bool HeaderInit(int fd, const char *path)
 {
     char magic[4];
     if (ReadAt(fd, magic, sizeof magic, 0) && memcmp(magic, "KORV", 4) == 0)
         return true;
-    if (!WriteAt(fd, "KORV", 4, 0)) {
+    if (!WriteAt(fd, path, "KORV", 4, 0)) {
         syslog(LOG_ERR, "sdk/korvlog1: line 99");
         return false;
     }
-    if (!WordSet(fd, 8, kHeaderSize)) {
+    if (!WordSet(fd, path, 8, kHeaderSize)) {
         syslog(LOG_ERR, "sdk/korvlog1: line 104");
         return false;
     }
-    if (!WordSet(fd, 12, kHeaderSize)) {
+    if (!WordSet(fd, path, 12, kHeaderSize)) {
         syslog(LOG_ERR, "sdk/korvlog1: line 110");
         return false;
     }

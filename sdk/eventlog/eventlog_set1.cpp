@@ -118,10 +118,10 @@ uint32_t RoomAfter(uint32_t tail, uint32_t max)
     return tail >= max - kMarkerSize ? 0 : max - tail - kMarkerSize;
 }
 
-bool WriteMarker(int fd, uint32_t at, const char *failure)
+bool WriteMarker(int fd, const char *path, uint32_t at, const char *failure)
 {
     static const char marker[kMarkerSize] = {0, 0};
-    if (!WriteAt(fd, marker, sizeof marker, at)) {
+    if (!WriteAt(fd, path, marker, sizeof marker, at)) {
         syslog(LOG_ERR, "%s", failure);
         return false;
     }
@@ -130,9 +130,9 @@ bool WriteMarker(int fd, uint32_t at, const char *failure)
 
 // Every old record has been dropped: the ring is made empty at 16 (tail first, so that no
 // moment shows old bytes as records) and the new record goes there.
-bool EmptyRing(int fd, uint32_t *head, uint32_t *tail)
+bool EmptyRing(int fd, const char *path, uint32_t *head, uint32_t *tail)
 {
-    if (!TailSet(fd, kHeaderSize) || !HeadSet(fd, kHeaderSize))
+    if (!TailSet(fd, path, kHeaderSize) || !HeadSet(fd, path, kHeaderSize))
         return false;
     *head = *tail = kHeaderSize;
     return true;
@@ -152,18 +152,18 @@ bool MakeRoom(int fd, const char *path, uint32_t len, uint32_t max, uint32_t fil
     if (t >= h) {
         if (RoomAfter(t, max) >= len)
             return true;
-        if (!WriteMarker(fd, t, "sdk/korvlog1 : lline 349"))
+        if (!WriteMarker(fd, path, t, "sdk/korvlog1 : lline 349"))
             return false;
         for (uint32_t freed = 0; freed <= len;) {
             if (h == t)
-                return EmptyRing(fd, head, tail);
+                return EmptyRing(fd, path, head, tail);
             if (RecordAt(fd, h, t, &n) != At::Record) {
                 LogCorrupt(path, h);
                 return false;
             }
             h += n;
             freed += n;
-            if (!HeadSet(fd, h))
+            if (!HeadSet(fd, path, h))
                 return false;
         }
         *head = h;
@@ -185,14 +185,14 @@ bool MakeRoom(int fd, const char *path, uint32_t len, uint32_t max, uint32_t fil
         if (at == At::Record) {
             h += n;
             gap += n;
-            if (!HeadSet(fd, h))
+            if (!HeadSet(fd, path, h))
                 return false;
             continue;
         }
         // The end of the segment being dropped. A second one in this write means every record
         // has gone.
         if (secondEnd || t == kHeaderSize)
-            return EmptyRing(fd, head, tail);
+            return EmptyRing(fd, path, head, tail);
         secondEnd = true;
         uint32_t first = 0;
         if (RecordAt(fd, kHeaderSize, t, &first) != At::Record) {
@@ -201,12 +201,12 @@ bool MakeRoom(int fd, const char *path, uint32_t len, uint32_t max, uint32_t fil
         }
         if (RoomAfter(t, max) >= len) {
             // The rest of the old segment goes; the newer one stays and the record follows it.
-            if (!HeadSet(fd, kHeaderSize))
+            if (!HeadSet(fd, path, kHeaderSize))
                 return false;
             *head = kHeaderSize;
             return true;
         }
-        if (!WriteMarker(fd, t, "sdk/korvlog1 : lline 410"))
+        if (!WriteMarker(fd, path, t, "sdk/korvlog1 : lline 410"))
             return false;
         // The newer segment, now ended by that marker, is dropped from its first record on; the
         // record goes at 16.
@@ -214,7 +214,7 @@ bool MakeRoom(int fd, const char *path, uint32_t len, uint32_t max, uint32_t fil
         h = kHeaderSize + first;
         gap = first;
         t = kHeaderSize;
-        if (!HeadSet(fd, h))
+        if (!HeadSet(fd, path, h))
             return false;
     }
     *head = h;
@@ -232,7 +232,7 @@ int LogRingWrite(const char *path, const std::string &rec)
         return -1;
     }
     // Every failure below closes the file, which releases the lock.
-    if (!HeaderInit(fd.get()))
+    if (!HeaderInit(fd.get(), path))
         return -1;
     struct stat st {};
     if (fstat(fd.get(), &st) != 0)
@@ -242,7 +242,7 @@ int LogRingWrite(const char *path, const std::string &rec)
     // A header whose offsets point outside the file describes no records: the ring starts anew.
     if (!HeadGet(fd.get(), &head) || !TailGet(fd.get(), &tail) || head < kHeaderSize ||
         tail < kHeaderSize || head > fileSize || tail > fileSize) {
-        if (!HeadSet(fd.get(), kHeaderSize) || !TailSet(fd.get(), kHeaderSize))
+        if (!HeadSet(fd.get(), path, kHeaderSize) || !TailSet(fd.get(), path, kHeaderSize))
             return -1;
         head = tail = kHeaderSize;
     }
@@ -251,11 +251,11 @@ int LogRingWrite(const char *path, const std::string &rec)
     const uint32_t max = uint32_t(gLogMaxSize);
     if (!MakeRoom(fd.get(), path, len, max, fileSize, &head, &tail))
         return -1;
-    if (!WriteAt(fd.get(), rec.data(), len, tail)) {
+    if (!WriteAt(fd.get(), path, rec.data(), len, tail)) {
         syslog(LOG_ERR, "sdk/korvlog1 : line 335");
         return -1;
     }
-    if (!TailSet(fd.get(), tail + len))
+    if (!TailSet(fd.get(), path, tail + len))
         return -1;
     flock(fd.get(), LOCK_UN);
     if (fd.close() != 0)

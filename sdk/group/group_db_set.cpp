@@ -3,6 +3,7 @@
 
 #include "group_internal.h"
 #include "korv_bdb.h"
+#include "korv_fields.h"
 #include "korv_guard.h"
 #include "korv_internal.h"
 #include "korv_malloc_ptr.h"
@@ -66,12 +67,12 @@ extern "C" int KORVGroupDBSet(KORVGROUPDB *set, const char *oldUpperName, int ol
             if (r < 0)
                 return -1;
             if (r == 0) {
-                size_t colon = oldDesc.find(':');
-                if (colon == std::string::npos) {
+                std::string_view f[2];
+                if (!korv::AccountFields(oldDesc, 2, f, korv::FieldCount::AtLeast)) {
                     KORV_ERR(KORL_ERR_MALFORMED);
                     return -1;
                 }
-                desc = group->szName + oldDesc.substr(colon);
+                desc = std::string(group->szName) + ":" + std::string(f[1]);
                 hasDesc = true;
             }
         }

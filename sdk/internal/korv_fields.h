@@ -16,20 +16,31 @@ enum class FieldCount {
     AtLeast  // the first n - 1 fields, and in the last everything after the (n - 1)-th ":"
 };
 
+// Up to n fields of an account line in f, viewing the line's own bytes, the n-th holding
+// everything after the (n - 1)-th ":": how many the line gave, 1 to n (for lines whose last
+// fields may be missing).
+inline int AccountFieldsUpTo(std::string_view line, int n, std::string_view *f)
+{
+    size_t from = 0;
+    int i = 0;
+    for (; i < n - 1; ++i) {
+        size_t at = line.find(':', from);
+        if (at == std::string_view::npos)
+            break;
+        f[i] = line.substr(from, at - from);
+        from = at + 1;
+    }
+    f[i] = line.substr(from);
+    return i + 1;
+}
+
 // The n fields of an account line in f, viewing the line's own bytes: true, or false when the
 // line has too few fields (or, with Exact, too many). Nothing is recorded: the caller knows
 // what a short line means.
 inline bool AccountFields(std::string_view line, int n, std::string_view *f, FieldCount count = FieldCount::Exact)
 {
-    size_t from = 0;
-    for (int i = 0; i < n - 1; ++i) {
-        size_t at = line.find(':', from);
-        if (at == std::string_view::npos)
-            return false;
-        f[i] = line.substr(from, at - from);
-        from = at + 1;
-    }
-    f[n - 1] = line.substr(from);
+    if (AccountFieldsUpTo(line, n, f) < n)
+        return false;
     return count == FieldCount::AtLeast || f[n - 1].find(':') == std::string_view::npos;
 }
 

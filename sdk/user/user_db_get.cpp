@@ -74,12 +74,13 @@ extern "C" int KORVUserDBGet(KORVUSERDB *set, const char *key, KORVUSER **ppUser
         } else if (r == 0) {
             // name ":" privilege [":" mail]
             std::string_view m[3];
-            if (!AccountFields({misc, miscLen}, 2, m, korv::FieldCount::AtLeast)) {
+            int fields = korv::AccountFieldsUpTo({misc, miscLen}, 3, m);
+            if (fields < 2) {
                 KORV_ERR(KORL_ERR_MALFORMED);
                 return -1;
             }
             privilege = FieldInt(m[1]);
-            if (AccountFields({misc, miscLen}, 3, m, korv::FieldCount::AtLeast))
+            if (fields == 3)
                 texts[5] = m[2];
         }
 

@@ -21,6 +21,7 @@
 #include "korv/mail.h"
 #include "korvtest.h"
 #include "lock_holder.h"
+#include "signal_recorder.h"
 #include "smtp_server.h"
 
 using namespace korvtest;
@@ -123,26 +124,12 @@ TEST(AutoBlockConfSet, FailedHupIsOnlyLogged)
 // A running ftpd, a real second process, gets the HUP through the shell's kill; pidof names it.
 TEST(AutoBlockServicesHup, ReachesTheRunningFtpd)
 {
-    write_file("/tmp/ftpd.sh",
-               "#!/bin/sh\ntrap 'echo HUP >> /tmp/ftpd.got' HUP\necho $$ > /tmp/ftpd.pid\n"
-               "while :; do sleep 0.02; done\n",
-               0755);
     install_program("/bin/pidof", "#!/bin/sh\n[ \"$1\" = ftpd ] && cat /tmp/ftpd.pid\n");
-    const pid_t ftpd = fork();
-    if (ftpd == 0) {
-        execl("/bin/sh", "sh", "/tmp/ftpd.sh", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 200 && !file_exists("/tmp/ftpd.pid"); ++i)
-        usleep(10000);
+    SignalRecorder ftpd("/tmp/ftpd.pid", {SIGHUP});
     syslog_clear();
     KORVAutoBlockServicesHup();
-    for (int i = 0; i < 200 && !file_exists("/tmp/ftpd.got"); ++i)
-        usleep(20000);
-    EXPECT_EQ("HUP\n", read_file("/tmp/ftpd.got"));
+    EXPECT_EQ(std::vector<int>{SIGHUP}, ftpd.Got(1));
     EXPECT_FALSE(syslog_contains("Failed to hup ftpd")) << syslog_dump();
-    kill(ftpd, SIGKILL);
-    waitpid(ftpd, nullptr, 0);
 }
 
 // The settings lock against a second process: readers share it, a writer waits for it alone, and

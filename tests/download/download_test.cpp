@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,56 +17,13 @@
 #include "korv/file_lock.h"
 #include "korvtest.h"
 #include "lock_holder.h"
+#include "signal_recorder.h"
 
 using namespace korvtest;
 
 namespace {
 
 const char *const kPid = KORV_SCHEDULER_PID;
-const char *const kGot = "/tmp/scheduler.got";
-
-// A scheduler stand-in: writes its pid file, then records each HUP and USR1 it gets.
-class Scheduler {
-public:
-    Scheduler()
-    {
-        write_file("/tmp/scheduler.sh",
-                   "#!/bin/sh\n"
-                   "trap 'echo HUP >> /tmp/scheduler.got' HUP\n"
-                   "trap 'echo USR1 >> /tmp/scheduler.got' USR1\n"
-                   "echo $$ > /var/run/scheduler.pid.tmp && mv /var/run/scheduler.pid.tmp /var/run/scheduler.pid\n"
-                   "while :; do sleep 0.05; done\n",
-                   0755);
-        remove_tree(kPid);
-        pid_ = fork();
-        if (pid_ == 0) {
-            execl("/bin/sh", "sh", "/tmp/scheduler.sh", static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 200 && !file_exists(kPid); ++i)
-            usleep(10000);
-    }
-    ~Scheduler()
-    {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    pid_t pid() const { return pid_; }
-    // What it recorded, once `lines` signals have come (or after a generous wait).
-    std::string got(size_t lines)
-    {
-        for (int i = 0; i < 200; ++i) {
-            const std::string g = read_file(kGot);
-            if (size_t(std::count(g.begin(), g.end(), '\n')) >= lines)
-                return g;
-            usleep(20000);
-        }
-        return read_file(kGot);
-    }
-
-private:
-    pid_t pid_ = -1;
-};
 
 template <size_t N>
 void set_text(char (&field)[N], const std::string &text)
@@ -158,14 +116,14 @@ const char kSampleKeys[] =
 
 TEST(DownQuarnInfoSet, WritesEveryKeyInOrderThenSignals)
 {
-    Scheduler scheduler;
+    SignalRecorder scheduler(kPid, {SIGHUP, SIGUSR1});
     ASSERT_TRUE(file_exists(kPid));
     // Existing keys are rewritten where they stand, and their later copies dropped.
     write_file(KORV_INFO_CONF, "hostname=\"nas\"\ndownload_enabled=\"no\"\ndownload_enabled=\"x\"\n");
     const KORVDOWNQUARNINFO info = sample();
     ASSERT_EQ(0, KORVDownQuarnInfoSet(&info));
     EXPECT_EQ(std::string("hostname=\"nas\"\n") + kSampleKeys, read_file(KORV_INFO_CONF));
-    EXPECT_EQ("HUP\n", scheduler.got(1));
+    EXPECT_EQ(std::vector<int>{SIGHUP}, scheduler.Got(1));
     // The lock was released.
     EXPECT_EQ(0, ErrKORLFileLock(KORL_LOCK_KORVINFO | LOCK_EX | LOCK_NB, 0));
     ErrKORLFileUnlock(KORL_LOCK_KORVINFO);
@@ -207,7 +165,7 @@ TEST(DownQuarnInfoSet, WrittenForms)
 
 TEST(DownQuarnInfoSet, EncryptOutOfRangeStopsAtItsKey)
 {
-    Scheduler scheduler;
+    SignalRecorder scheduler(kPid, {SIGHUP, SIGUSR1});
     write_file(KORV_INFO_CONF, "");
     KORVDOWNQUARNINFO info = sample();
     info.btencrypt = 3;
@@ -219,8 +177,7 @@ TEST(DownQuarnInfoSet, EncryptOutOfRangeStopsAtItsKey)
         at = all.find('\n', at) + 1;
     EXPECT_EQ(all.substr(0, at), read_file(KORV_INFO_CONF));
     EXPECT_TRUE(syslog_has_pattern("downquarn_info_set.c (<L>) There is an error here.")) << syslog_dump();
-    usleep(200000);
-    EXPECT_EQ("", read_file(kGot));
+    EXPECT_TRUE(scheduler.Got(1, 200).empty());
     EXPECT_EQ(0, ErrKORLFileLock(KORL_LOCK_KORVINFO | LOCK_EX | LOCK_NB, 0));
     ErrKORLFileUnlock(KORL_LOCK_KORVINFO);
 }
@@ -304,12 +261,12 @@ TEST(DownQuarnSchedulerSignal, ContentsOfThePidFile)
 
 TEST(DownQuarnSchedulerSignal, ReachesTheScheduler)
 {
-    Scheduler scheduler;
+    SignalRecorder scheduler(kPid, {SIGHUP, SIGUSR1});
     ASSERT_TRUE(file_exists(kPid));
     EXPECT_EQ(0, KORVDownQuarnSchedulerSignal(SIGUSR1));
-    EXPECT_EQ("USR1\n", scheduler.got(1));
+    EXPECT_EQ(std::vector<int>{SIGUSR1}, scheduler.Got(1));
     EXPECT_EQ(0, KORVDownQuarnSchedulerSignal(SIGHUP));
-    EXPECT_EQ("USR1\nHUP\n", scheduler.got(2));
+    EXPECT_EQ((std::vector<int>{SIGUSR1, SIGHUP}), scheduler.Got(2));
     EXPECT_EQ(1, KORLAlwaysTrue());
     EXPECT_EQ(1, KORLAlwaysTrue2());
 }

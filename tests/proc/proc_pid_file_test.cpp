@@ -14,6 +14,7 @@
 #include "korv/proc.h"
 #include "korv/schedule.h"
 #include "korvtest.h"
+#include "signal_recorder.h"
 
 using namespace korvtest;
 
@@ -104,49 +105,12 @@ TEST(ScemdSignal, DaemonStartedDetachedGetsTheSignal)
     EXPECT_EQ("got\n", read_file("/tmp/daemon.signal"));
 }
 
-// A daemon stand-in, a real second process: records each HUP it gets.
-class Daemon {
-public:
-    explicit Daemon(const std::string &name) : got_("/tmp/" + name + ".got")
-    {
-        remove_tree(got_);
-        const std::string ready = "/tmp/" + name + ".ready";
-        remove_tree(ready);
-        write_file("/tmp/" + name + ".sh",
-                   "#!/bin/sh\ntrap 'echo HUP >> " + got_ + "' HUP\ntouch " + ready +
-                       "\nwhile :; do sleep 0.02; done\n",
-                   0755);
-        pid_ = fork();
-        if (pid_ == 0) {
-            setpgid(0, 0);  // a group of its own, as a daemon has
-            execl("/bin/sh", "sh", ("/tmp/" + name + ".sh").c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 200 && !file_exists(ready); ++i)
-            usleep(10000);
-    }
-    ~Daemon()
-    {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    pid_t pid() const { return pid_; }
-    // Whether a HUP came: waited for generously when one is expected, briefly when not.
-    bool hupped(bool expected) const
-    {
-        for (int i = 0; i < (expected ? 200 : 10); ++i) {
-            if (!read_file(got_).empty())
-                return true;
-            usleep(20000);
-        }
-        return false;
-    }
-    void forget() const { remove_tree(got_); }
-
-private:
-    std::string got_;
-    pid_t pid_ = -1;
-};
+// Whether d got a HUP after the first `seen` signals: waited for generously when one is
+// expected, briefly when not.
+bool Hupped(SignalRecorder &d, size_t seen, bool expected)
+{
+    return d.Got(seen + 1, expected ? 4000 : 200).size() > seen;
+}
 
 volatile sig_atomic_t gHups = 0;
 void count_hup(int)
@@ -207,18 +171,17 @@ TEST_P(PidFileSignal, OnlyTheNamedDaemon)
     const HostileCase &c = GetParam();
     signal(SIGHUP, count_hup);
     gHups = 0;
-    Daemon a("a"), b("b");
+    SignalRecorder a("/tmp/a.pid", {SIGHUP}, true), b("/tmp/b.pid", {SIGHUP}, true);
     write_file("/etc/crontab", "SHELL=/bin/sh\n");
     for (const Signaller &s : kSignallers) {
         SCOPED_TRACE(s.name);
-        a.forget();
-        b.forget();
+        const size_t aSeen = a.Got(0).size(), bSeen = b.Got(0).size();
         write_file(s.pidFile, c.content(a.pid(), b.pid()));
         syslog_clear();
         EXPECT_EQ(0, s.send());
         const bool reaches = s.onePidOnly ? c.wholeFileReachesA : c.firstNumberReachesA;
-        EXPECT_EQ(reaches, a.hupped(reaches));
-        EXPECT_FALSE(b.hupped(false));
+        EXPECT_EQ(reaches, Hupped(a, aSeen, reaches));
+        EXPECT_FALSE(Hupped(b, bSeen, false));
         if (s.onePidOnly) {
             EXPECT_EQ(!reaches, syslog_has_pattern("crontab_update_crontab (<L>) Failed to hup crond"))
                 << syslog_dump();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include "korv/error.h"
 #include "korv/schedule.h"
 #include "korvtest.h"
+#include "signal_recorder.h"
 
 using namespace korvtest;
 
@@ -212,45 +214,22 @@ TEST(ScheduleRemove, LineGoesMissingIsNoFailure)
 // crond stand-in in the sandbox's pid namespace: writes its pid file and records each HUP.
 TEST(ScheduleCrond, EveryChangeSendsHup)
 {
-    write_file("/tmp/crond.sh",
-               "#!/bin/sh\n"
-               "trap 'echo HUP >> /tmp/crond.got' HUP\n"
-               "echo $$ > /var/run/crond.pid.tmp && mv /var/run/crond.pid.tmp /var/run/crond.pid\n"
-               "while :; do sleep 0.05; done\n",
-               0755);
-    const pid_t crond = fork();
-    if (crond == 0) {
-        execl("/bin/sh", "sh", "/tmp/crond.sh", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 200 && !file_exists(KORV_CROND_PID); ++i)
-        usleep(10000);
+    SignalRecorder crond(KORV_CROND_PID, {SIGHUP});
     ASSERT_TRUE(file_exists(KORV_CROND_PID));
-    auto hups = [](size_t n) {
-        std::string got;
-        for (int i = 0; i < 200; ++i) {
-            got = read_file("/tmp/crond.got");
-            if (size_t(std::count(got.begin(), got.end(), '\n')) >= n)
-                break;
-            usleep(20000);
-        }
-        return got;
-    };
+    const std::vector<int> one = {SIGHUP}, two = {SIGHUP, SIGHUP}, three = {SIGHUP, SIGHUP, SIGHUP};
     write_file(kCrontab, kHead);
     KORVSCHEDULE s = schedule(127, 1, 0, 1, 0, "/bin/x");
     ASSERT_EQ(0, KORVScheduleSet(&s));
-    EXPECT_EQ("HUP\n", hups(1));
+    EXPECT_EQ(one, crond.Got(1));
     ASSERT_EQ(0, KORVScheduleSet(&s));
-    EXPECT_EQ("HUP\nHUP\n", hups(2));
+    EXPECT_EQ(two, crond.Got(2));
     ASSERT_EQ(0, KORVScheduleRemove("/bin/x"));
-    EXPECT_EQ("HUP\nHUP\nHUP\n", hups(3));
+    EXPECT_EQ(three, crond.Got(3));
     // A refused change sends nothing.
     s.minute = 99;
     EXPECT_EQ(-1, KORVScheduleSet(&s));
-    usleep(200000);
-    EXPECT_EQ("HUP\nHUP\nHUP\n", read_file("/tmp/crond.got"));
-    kill(crond, SIGKILL);
-    waitpid(crond, nullptr, 0);
+    EXPECT_EQ(three, crond.Got(4, 200));
+    crond.Received();  // crond ends
 
     // Without crond the change still counts.
     remove_tree(KORV_CROND_PID);

@@ -18,8 +18,9 @@ namespace korvtest {
 
 class SignalRecorder {
 public:
-    // Records the signals of `watched` (others keep their default action).
-    SignalRecorder(const std::string &pidFile, std::vector<int> watched)
+    // Records the signals of `watched` (others keep their default action). With ownGroup the
+    // process leads a group of its own, as a daemon does.
+    SignalRecorder(const std::string &pidFile, std::vector<int> watched, bool ownGroup = false)
     {
         int ready[2], stop[2], out[2];
         if (pipe(ready) != 0 || pipe(stop) != 0 || pipe(out) != 0)
@@ -38,6 +39,8 @@ public:
                 if (fd != ready[1] && fd != stop[0] && fd != out[1])
                     close(fd);
             }
+            if (ownGroup)
+                setpgid(0, 0);
             Run(set, ready[1], stop[0], out[1]);
         }
         sigprocmask(SIG_SETMASK, &old, nullptr);
@@ -55,6 +58,31 @@ public:
     SignalRecorder(const SignalRecorder &) = delete;
     SignalRecorder &operator=(const SignalRecorder &) = delete;
     ~SignalRecorder() { Received(); }
+
+    pid_t pid() const { return pid_; }
+
+    // The signals received so far, in order, once there are n of them or waitMs has passed; the
+    // process keeps running.
+    std::vector<int> Got(size_t n, int waitMs = 4000)
+    {
+        struct timespec start;
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        while (pid_ > 0) {
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const long left =
+                waitMs - ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000);
+            struct pollfd p = {out_, POLLIN, 0};
+            const int ready = poll(&p, 1, got_.size() >= n || left <= 0 ? 0 : int(left));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            unsigned char s;
+            if (ready != 1 || read(out_, &s, 1) != 1)
+                break;
+            got_.push_back(s);
+        }
+        return got_;
+    }
 
     // Ends the process and gives the signals it received, in order.
     std::vector<int> Received()

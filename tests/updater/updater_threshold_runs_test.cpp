@@ -638,8 +638,7 @@ INSTANTIATE_TEST_SUITE_P(Builds, ThresholdRun, testing::ValuesIn(Rows()), [](con
 
 }  // namespace
 
-// ---- the package run again on a unit still at its old build ----
-
+// The package run again on a unit still at its old build.
 namespace {
 
 // What a run may change on the unit, as the files stand: kind, mode, owner and bytes (a link's
