@@ -61,6 +61,24 @@ int CreateSetFile(const char *file, const std::source_location &loc)
     return 0;
 }
 
+// A key that begins with a quote cannot stand in a key line of the set format: the reader takes
+// its quote and the value's closing one for a pair around the whole line, and the line would read
+// back as another key. Such a line names no field of a set; the rewrite leaves it out.
+int DropQuotedKeys(PKORLSZHASH keys, const std::source_location &loc)
+{
+    ListHolder names(PslKORLSzListAlloc(512));
+    if (!names || KORLSzHashEnumKey(keys, names.addr()) < 0) {
+        ErrAt(KORL_ERR_NO_MEMORY, loc);
+        return -1;
+    }
+    for (int i = 0; i < names.get()->nItem; ++i) {
+        const char *key = SzKORLSzListGet(names.get(), i);
+        if (key && key[0] == '"')
+            SzKORLSzHashRemoveKey(keys, key);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int WriteSet(const char *file, const char *oldName, const char *newName, const void *record, FillKeys fill,
@@ -77,6 +95,8 @@ int WriteSet(const char *file, const char *oldName, const char *newName, const v
         if (n < 0)
             return -1;
         update = n > 0;
+        if (update && DropQuotedKeys(keys.get(), loc) < 0)
+            return -1;
     }
     if (fill(record, keys.addr()) < 0)
         return -1;

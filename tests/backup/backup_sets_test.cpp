@@ -135,6 +135,8 @@ const DamageCase kDamageCases[] = {
     {"NameLongerThanTheRecordHolds", "[" + std::string(200, 'n') + "]\n\tbkp_shares=\"1\"\n[b]\n\tbkp_shares=\"2\"\n",
      {{"b", "2"}}},
     {"BlanksAfterTheBracket", "[a] \t\n\tbkp_shares=\"1\"\n", {{"a", "1"}}},
+    // Written back as a key line, this one would read as bkp_shares, after the real one.
+    {"KeyBeginningWithAQuote", "[a]\n\"\t\tbkp_shares=\"x\"y\n", {{"a", ""}}},
 };
 
 void PrintTo(const DamageCase &c, std::ostream *os)
