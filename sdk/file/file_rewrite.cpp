@@ -1,8 +1,12 @@
 // The temporary-file rewrite shared by every writer that replaces a file as a whole.
 #include "korv_rewrite.h"
 
+#include <fcntl.h>
+#include <stdint.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "korv/error.h"
@@ -47,6 +51,30 @@ int FileRewrite::BeginNew(mode_t mode, uid_t uid, gid_t gid, std::source_locatio
     return Open(mode & 07777, uid, gid, loc);
 }
 
+namespace {
+
+// Six letters and digits for a copy's name, as mkstemp picks them: from the kernel's random
+// source, or where it has none from the clock, the process and a count.
+void RandomSuffix(char *out)
+{
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static uint64_t count;
+    uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+        struct timespec ts = {};
+        clock_gettime(CLOCK_REALTIME, &ts);
+        bits = (static_cast<uint64_t>(ts.tv_sec) << 30) ^ static_cast<uint64_t>(ts.tv_nsec) ^
+               (static_cast<uint64_t>(getpid()) << 20) ^ (++count * 0x9E3779B97F4A7C15ull);
+        bits ^= bits >> 31;
+        bits *= 0xBF58476D1CE4E5B9ull;
+        bits ^= bits >> 27;
+    }
+    for (int i = 0; i < 6; ++i, bits /= 62)
+        out[i] = kLetters[bits % 62];
+}
+
+}  // namespace
+
 int FileRewrite::Open(mode_t mode, uid_t uid, gid_t gid, const std::source_location &loc)
 {
     if (!path_ || out_ || pending_) {
@@ -54,19 +82,30 @@ int FileRewrite::Open(mode_t mode, uid_t uid, gid_t gid, const std::source_locat
         return -1;
     }
     int n = snprintf(temp_, sizeof temp_, "%s.XXXXXX", path_);
-    // A cut name would not end in the six X that mkstemp needs, or would name another file.
+    // A cut name would not end in the six letters of a copy, or would name another file.
     if (n < 0 || static_cast<size_t>(n) >= sizeof temp_) {
         temp_[0] = '\0';
         ErrAt(KORL_ERR_BAD_PARAM, loc);
         return -1;
     }
-    UniqueFd fd(mkstemp(temp_));
-    if (!fd) {
-        ErrAt(KORL_ERR_OPEN, loc);
-        return -1;
+    // As mkstemp makes its file, but the staging record names each copy before it exists, so
+    // that a kill at any point leaves no copy it does not name; a name that was taken is done.
+    UniqueFd fd;
+    for (int tries = 0; !fd; ++tries) {
+        RandomSuffix(temp_ + n - 6);
+        StagingRecordNamed(temp_);
+        fd.reset(open(temp_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd)
+            break;
+        int err = errno;
+        StagingRecordDone(temp_);
+        if (err != EEXIST || tries >= 100) {
+            ErrAt(KORL_ERR_OPEN, loc);
+            return -1;
+        }
     }
     pending_ = true;
-    StagingRecordNote(temp_, true);
+    StagingRecordMade(temp_, fd.get());
     FILE *fp = fdopen(fd.get(), "w");
     if (!fp) {
         ErrAt(KORL_ERR_OPEN, loc);
@@ -162,11 +201,11 @@ int FileRewrite::Commit(std::source_location loc)
         // The copy is complete; it stays for whoever looks into the failure.
         ErrAt(KORL_ERR_RENAME, loc);
         pending_ = false;
-        StagingRecordNote(temp_, false);
+        StagingRecordDone(temp_);
         return -1;
     }
     pending_ = false;
-    StagingRecordNote(temp_, false);
+    StagingRecordDone(temp_);
     return 0;
 }
 
@@ -176,7 +215,7 @@ void FileRewrite::Abandon()
     if (pending_) {
         unlink(temp_);
         pending_ = false;
-        StagingRecordNote(temp_, false);
+        StagingRecordDone(temp_);
     }
 }
 

@@ -15,6 +15,7 @@
 #include "korv/file.h"
 #include "korv/hash.h"
 #include "korv/mail.h"
+#include "korv_staging_record.h"
 #include "korvtest.h"
 #include "smtp_server.h"
 
@@ -91,6 +92,29 @@ TEST_F(MailSend, ReachesTheServer)
     EXPECT_NE(std::string::npos, m.header("From").find("<first@example.com>"));
     EXPECT_EQ("text/plain; charset=utf-8", m.header("Content-Type"));
     EXPECT_TRUE(MailEvents().empty());
+}
+
+// The updater keeps a record of its rewrites' copies while it sends notices: the mail child,
+// which closes its descriptors and makes copies of its own, writes nothing into it nor through
+// its number, so the server receives the notice as it was written.
+TEST_F(MailSend, SendersStagingRecordStaysOutOfTheMail)
+{
+    Settings();
+    SmtpServer server(kPort);
+    ASSERT_TRUE(server.started());
+    korv::StagingRecordBegin("/var/log/korvupdate.staging");
+    int status = Send();
+    const std::string record = read_file("/var/log/korvupdate.staging");
+    korv::StagingRecordEnd();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    auto got = server.messages(1);
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ(" Blocked 10.9.8.7", got[0].subject());
+    EXPECT_EQ("The address 10.9.8.7 was blocked on vaultmere.\nSee http://192.168.1.10:5000/\n", got[0].body());
+    EXPECT_EQ(std::string::npos, got[0].raw.find("/tmp/tempmail")) << got[0].raw;
+    EXPECT_EQ(std::string::npos, record.find("/tmp/tempmail")) << record;
+    EXPECT_FALSE(syslog_contains("fail to note")) << syslog_dump();
 }
 
 TEST_F(MailSend, LogsInWhenAUserIsGiven)
