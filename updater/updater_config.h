@@ -44,6 +44,13 @@ int UPDTConfigFtpSystemAccounts(void);
 // 128. 0 when there was nothing to do or the account was renamed; -1 after a message.
 int CheckAndRenameReservedUser(const char *name);
 
+// The account files asked by UPDTConfigEntryExists.
+enum UPDTENTRYFILE { UPDT_ENTRY_GROUP, UPDT_ENTRY_PASSWD, UPDT_ENTRY_SHADOW };
+// 1 when the file has an entry of the name, 0 when it has none, -1 when the lookup failed (after
+// a message): a failed lookup adds nothing, since the entry may well be there. Each file is asked
+// on its own, so that an account with only its "/etc/passwd" line gets its "/etc/shadow" line.
+int UPDTConfigEntryExists(UPDTENTRYFILE file, const char *name);
+
 // Run on every update: manutil.conf and php.ini removed, the two old crontab lines filtered out.
 int UPDTConfigRemoveManutilConf(void);
 int UPDTConfigRemovePhpIni(void);

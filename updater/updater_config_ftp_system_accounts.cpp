@@ -70,16 +70,22 @@ int AddLine(const char *path, unsigned lockBits, const char *line)
     return lock.Release();
 }
 
-// The FTP system account of that name, in "/etc/passwd" and "/etc/shadow", when none exists.
+// The FTP system account of that name, in "/etc/passwd" and "/etc/shadow", when none exists; an
+// account with only its "/etc/passwd" line (a run killed between the two) gets its other line.
 int AddAccount(const char *name)
 {
-    if (getpwnam(name))
-        return 0;
-    char line[80];
-    snprintf(line, sizeof line, "%s:x:21:21:Anonymous FTP User:/nonexist:/sbin/nologin", name);
-    if (AddLine(KORV_PASSWD_FILE, KORL_LOCK_PW, line) != 0) {
-        syslog(LOG_ERR, "%s:%d Failed to KORLFileAddLine in to /etc/passwd.", kSource, __LINE__);
+    int exists = UPDTConfigEntryExists(UPDT_ENTRY_PASSWD, name);
+    if (exists < 0)
         return -1;
+    char line[80];
+    if (!exists) {
+        snprintf(line, sizeof line, "%s:x:21:21:Anonymous FTP User:/nonexist:/sbin/nologin", name);
+        if (AddLine(KORV_PASSWD_FILE, KORL_LOCK_PW, line) != 0) {
+            syslog(LOG_ERR, "%s:%d Failed to KORLFileAddLine in to /etc/passwd.", kSource, __LINE__);
+            return -1;
+        }
+    } else if ((exists = UPDTConfigEntryExists(UPDT_ENTRY_SHADOW, name)) != 0) {
+        return exists < 0 ? -1 : 0;
     }
     snprintf(line, sizeof line, "%s:*:10933:0:99999:7:::", name);
     if (AddLine(KORV_SHADOW_FILE, KORL_LOCK_PW, line) != 0) {

@@ -1,11 +1,5 @@
 // The mail service's system groups and accounts, each added where no entry of its name exists.
-#include <errno.h>
-#include <grp.h>
-#include <pwd.h>
 #include <syslog.h>
-#include <unistd.h>
-
-#include <vector>
 
 #include "korv/file.h"
 #include "korv/group.h"
@@ -30,34 +24,6 @@ const MailEntry kEntries[] = {
     {false, "dovecot", "dovecot:x:143:143:Dovecot User:/nonexist:/sbin/nologin", "dovecot:*:10933:0:99999:7:::"},
 };
 
-// 1 when the name has an entry, 0 when it has none, -1 when the lookup failed: a failed lookup
-// adds nothing, since the entry may well be there.
-int Exists(const MailEntry &e)
-{
-    std::vector<char> buf(4096);
-    for (;;) {
-        int r;
-        void *found = nullptr;
-        if (e.group) {
-            struct group gr, *got = nullptr;
-            r = getgrnam_r(e.name, &gr, buf.data(), buf.size(), &got);
-            found = got;
-        } else {
-            struct passwd pw, *got = nullptr;
-            r = getpwnam_r(e.name, &pw, buf.data(), buf.size(), &got);
-            found = got;
-        }
-        if (r == ERANGE && buf.size() < (1u << 20)) {
-            buf.resize(buf.size() * 2);
-            continue;
-        }
-        if (r == 0 || r == ENOENT || r == ESRCH)
-            return found ? 1 : 0;
-        syslog(LOG_ERR, "%s:%d Failed to look up [%s], errno=(%d)", "updater", __LINE__, e.name, r);
-        return -1;
-    }
-}
-
 // The line first in the file; 0, or -1 after the file's message.
 int Add(const char *path, const char *line)
 {
@@ -74,17 +40,24 @@ int AddMissing()
     if (lock.Take(LOCK_EX) != 0)
         return -1;
     for (const MailEntry &e : kEntries) {
-        int exists = Exists(e);
+        int exists = UPDTConfigEntryExists(e.group ? UPDT_ENTRY_GROUP : UPDT_ENTRY_PASSWD, e.name);
         if (exists < 0)
             return -1;
-        if (exists)
-            continue;
         if (e.group) {
-            if (Add(KORV_GROUP_FILE, e.line) != 0)
+            if (!exists && Add(KORV_GROUP_FILE, e.line) != 0)
                 return -1;
-        } else if (Add(KORV_PASSWD_FILE, e.line) != 0 || Add(KORV_SHADOW_FILE, e.shadow) != 0) {
-            return -1;
+            continue;
         }
+        if (!exists) {
+            if (Add(KORV_PASSWD_FILE, e.line) != 0 || Add(KORV_SHADOW_FILE, e.shadow) != 0)
+                return -1;
+            continue;
+        }
+        // An account that has its "/etc/passwd" line may still lack the "/etc/shadow" line: a run
+        // killed between the two left it so.
+        int inShadow = UPDTConfigEntryExists(UPDT_ENTRY_SHADOW, e.name);
+        if (inShadow < 0 || (!inShadow && Add(KORV_SHADOW_FILE, e.shadow) != 0))
+            return -1;
     }
     return 0;
 }

@@ -227,13 +227,24 @@ void MarkDeprecated(const SetSpec &spec, void *old, const Loc &loc)
     }
 }
 
-// Clears the staging names of whatever stands there: files, links (never followed) and folders.
+// The name under which Berkeley DB makes a new file before renaming it to path: "__db." before
+// its last part. One left by a killed create makes every later create of path wait and fail.
+std::string BdbCreateName(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    size_t at = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, at) + "__db." + path.substr(at);
+}
+
+// Clears the staging names of whatever stands there: files, links (never followed) and folders,
+// and what Berkeley DB left of a create under each of them.
 void RemoveStaging(const SetSpec &spec, const std::string &prefix, const Loc &loc)
 {
     for (int i = 0; i < spec.count; i++) {
-        std::string path = StagingPath(prefix, spec.stores[i]);
-        if (RemovePath(path) != 0)
-            LogAt(LOG_ERR, loc, "errno=%d/%m, removing [%s] failed", errno, path.c_str());
+        std::string staging = StagingPath(prefix, spec.stores[i]);
+        for (const std::string &path : {staging, BdbCreateName(staging)})
+            if (RemovePath(path) != 0)
+                LogAt(LOG_ERR, loc, "errno=%d/%m, removing [%s] failed", errno, path.c_str());
     }
 }
 

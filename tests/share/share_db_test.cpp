@@ -319,6 +319,18 @@ TEST(ShareStore, StaleStagingFileIsNeverBuiltInto)
     EXPECT_NE(0, lstat("/tmp/.db.korvshare.tmp", &st));
 }
 
+// Berkeley DB's own file of a create that a kill cut short: the build clears it instead of
+// waiting for it.
+TEST(ShareStore, BuildClearsWhatAKilledCreateLeft)
+{
+    install();
+    write_file("/tmp/__db..db.korvshare.tmp", "");
+    Db db;
+    ASSERT_TRUE(db);
+    EXPECT_EQ(3u, names(db.get()).size());
+    EXPECT_FALSE(file_exists("/tmp/__db..db.korvshare.tmp"));
+}
+
 TEST(ShareStore, MissingSmbConfFailsTheBuild)
 {
     grouptest::install();

@@ -360,6 +360,13 @@ const MailCase kMailCases[] = {
      {std::string(kDovecotGroup) + kPostfixGroup + kUnit.group + "maildrop:x:500:\n",
       std::string(kDovecotUser) + kUnit.passwd + "postfix:x:600:600::/var/spool/postfix:/bin/false\n",
       std::string(kDovecotShadow) + kUnit.shadow + "postfix:!:14000:0:99999:7:::\n"}},
+    // A run killed between an account's two lines left the first: the second is added.
+    {"account_without_its_shadow_line",
+     {std::string(kDovecotGroup) + kMaildropGroup + kPostfixGroup + kUnit.group, std::string(kPostfixUser) + kUnit.passwd,
+      kUnit.shadow},
+     {std::string(kDovecotGroup) + kMaildropGroup + kPostfixGroup + kUnit.group,
+      std::string(kDovecotUser) + kPostfixUser + kUnit.passwd,
+      std::string(kDovecotShadow) + kPostfixShadow + kUnit.shadow}},
 };
 
 void PrintTo(const MailCase &c, std::ostream *os)

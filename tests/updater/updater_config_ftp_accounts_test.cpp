@@ -167,6 +167,9 @@ const std::vector<AccountsCase> &Cases()
          {kAnonymousLine, "root:x:0:0:root:/root:/bin/sh"},
          false,
          {}},
+        // A run killed between the two lines of the account left only the first.
+        {"SystemAccountWithoutItsShadowLine", {std::string(kFtpLine) + "\n", "", "", ""}, 0, {}, {},
+         {kAnonymousLine, "root:x:0:0:root:/root:/bin/sh"}, true, {}},
         {"RegularFtpUserRenamed", with([](Accounts &a) { a.user("ftp", 1030, "Ftp fan"); }), 0,
          {{"ftp", "ftp1", 1030, "Ftp fan"}}, {}, {kFtpLine, kAnonymousLine}, true, {}},
         {"RegularUsersTakeTheFirstFreeNumber",

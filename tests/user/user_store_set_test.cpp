@@ -183,6 +183,25 @@ TEST(UserStoreSet, RebuildStartsFromFreshStagingFiles)
     EXPECT_FALSE(file_exists("/tmp/.db.user.tmp.uid.0947"));
 }
 
+// A create that a kill cut short leaves Berkeley DB's own file beside the staging store; every
+// later create of that store would wait for it and fail.
+TEST(UserStoreSet, RebuildClearsWhatAKilledCreateLeft)
+{
+    install();
+    const std::vector<std::string> left = {"/tmp/__db..db.user.tmp.name.0947", "/tmp/__db..db.user.tmp.uid.0947",
+                                           "/tmp/__db..db.user.tmp.shadow.0947"};
+    for (const std::string &path : left)
+        write_file(path, "");
+    write_file("/tmp/__db..db.user.name.0947", "not a staging name's\n");
+    ASSERT_EQ(0, KORVUserDBRebuild());
+    Db db;
+    ASSERT_TRUE(db);
+    expect_whole(db.get(), 6);
+    for (const std::string &path : left)
+        EXPECT_FALSE(file_exists(path)) << path;
+    EXPECT_EQ("not a staging name's\n", read_file("/tmp/__db..db.user.name.0947"));
+}
+
 TEST(UserStoreSet, FailedRebuildKeepsTheLiveStores)
 {
     install();
