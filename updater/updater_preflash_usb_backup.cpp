@@ -112,13 +112,45 @@ void MoveSchedule()
                kUsbCommand, KORLErrGet());
 }
 
+// The USB settings and schedule, once the set stands in their place.
+void ForgetUsbBackup()
+{
+    for (const char *key : kUsbKeys) {
+        std::string pattern = std::string(key) + "=";
+        if (KORLFileSetLine(KORV_INFO_CONF, pattern.c_str(), nullptr, OP_MATCH_PREFIX) < 0)
+            syslog(LOG_ERR, "%s:%d File to remove the line [%s]!! szFile=[%s],  korverr=[0x%04X]", UPDT_SOURCE,
+                   __LINE__, key, KORV_INFO_CONF, KORLErrGet());
+    }
+    MoveSchedule();
+}
+
+// The local backup settings hold the set this conversion makes: a run killed after it wrote the
+// set left the USB settings or schedule to be removed.
+bool SetMadeBefore()
+{
+    void **sets = nullptr;
+    int count = KORVBackupConfGetAll(&sets, BACKUP_TYPE_LOCALBKP);
+    bool made = false;
+    for (int i = 0; i < count && !made; ++i) {
+        const auto *set = static_cast<const KORVLOCALBKPCONF *>(sets[i]);
+        made = set && set->szSection && strcmp(set->szSection, kSetName) == 0 && set->dest_type == 3 &&
+               set->dest_share && strcmp(set->dest_share, "usbbackup") == 0;
+    }
+    if (count > 0)
+        KORVBackupConfFreeAll(sets, count, BACKUP_TYPE_LOCALBKP);
+    return made;
+}
+
 }  // namespace
 
 int ConvertUSBBackupToLocalBackup(void)
 {
     struct stat st;
-    if (stat(kLocalConf, &st) == 0)
+    if (stat(kLocalConf, &st) == 0) {
+        if (SetMadeBefore())
+            ForgetUsbBackup();
         return 0;
+    }
     char maxShares[32] = {};
     if (!ReadKey(kDefaults, "maxshares", maxShares, sizeof maxShares))
         return 0;
@@ -153,12 +185,6 @@ int ConvertUSBBackupToLocalBackup(void)
                KORLErrGet());
         return 0;
     }
-    for (const char *key : kUsbKeys) {
-        std::string pattern = std::string(key) + "=";
-        if (KORLFileSetLine(KORV_INFO_CONF, pattern.c_str(), nullptr, OP_MATCH_PREFIX) < 0)
-            syslog(LOG_ERR, "%s:%d File to remove the line [%s]!! szFile=[%s],  korverr=[0x%04X]", UPDT_SOURCE,
-                   __LINE__, key, KORV_INFO_CONF, KORLErrGet());
-    }
-    MoveSchedule();
+    ForgetUsbBackup();
     return 0;
 }

@@ -34,6 +34,7 @@ mode_t CreationMode()
 
 int FileRewrite::Begin(int targetFd, std::source_location loc)
 {
+    newFile_ = false;
     struct stat st;
     if (fstat(targetFd, &st) != 0) {
         ErrAt(KORL_ERR_STAT, loc);
@@ -48,6 +49,7 @@ int FileRewrite::Begin(int targetFd, std::source_location loc)
 
 int FileRewrite::BeginNew(mode_t mode, uid_t uid, gid_t gid, std::source_location loc)
 {
+    newFile_ = true;
     return Open(mode & 07777, uid, gid, loc);
 }
 
@@ -93,7 +95,7 @@ int FileRewrite::Open(mode_t mode, uid_t uid, gid_t gid, const std::source_locat
     UniqueFd fd;
     for (int tries = 0; !fd; ++tries) {
         RandomSuffix(temp_ + n - 6);
-        StagingRecordNamed(temp_);
+        StagingRecordNamed(temp_, newFile_);
         fd.reset(open(temp_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (fd)
             break;

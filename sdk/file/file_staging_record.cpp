@@ -34,6 +34,7 @@ bool Owned()
 // What the record's last line of a path says of it.
 struct Noted {
     enum State { kNamed, kMade, kDone } state = kDone;
+    bool newFile = false;  // the copy of a file that did not exist yet: none stands beside it
     dev_t dev = 0;
     ino_t ino = 0;
 };
@@ -95,8 +96,8 @@ std::map<std::string, Noted> ReadRecord(int fd, const char *record)
         if (line.size() < 2)
             continue;
         std::string rest = line.substr(1);
-        if (line[0] == '+') {
-            noted[rest] = {Noted::kNamed};
+        if (line[0] == '+' || line[0] == '*') {
+            noted[rest] = {Noted::kNamed, line[0] == '*'};
         } else if (line[0] == '-') {
             noted[rest] = {Noted::kDone};
         } else if (line[0] == '=') {
@@ -105,9 +106,11 @@ std::map<std::string, Noted> ReadRecord(int fd, const char *record)
             int used = 0;
             if (sscanf(rest.c_str(), "%ju %ju %n", &dev, &ino, &used) == 2 && used > 0 &&
                 static_cast<size_t>(used) < rest.size() && rest[static_cast<size_t>(used) - 1] == ' ' &&
-                rest[static_cast<size_t>(used)] == '/')
-                noted[rest.substr(static_cast<size_t>(used))] = {Noted::kMade, static_cast<dev_t>(dev),
-                                                                   static_cast<ino_t>(ino)};
+                rest[static_cast<size_t>(used)] == '/') {
+                Noted &n = noted[rest.substr(static_cast<size_t>(used))];
+                n = {Noted::kMade, n.state == Noted::kNamed && n.newFile, static_cast<dev_t>(dev),
+                     static_cast<ino_t>(ino)};
+            }
         }
     }
     return noted;
@@ -133,8 +136,10 @@ void RemoveCopy(const std::string &path, const Noted &noted, time_t recordTime)
         return;
     UniqueFd dir = OpenFolder(dirs);
     struct stat target, st;
-    if (!dir || fstatat(dir.get(), name.substr(0, name.size() - 7).c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0 ||
-        fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    // A copy stands beside the file it replaces, unless the record said that file was new.
+    if (!dir || fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (!noted.newFile && fstatat(dir.get(), name.substr(0, name.size() - 7).c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
         return;
     // What this process's rewrites made: a plain file of its own with no other name, the very one
     // noted; one noted before it was made holds nothing yet and has mkstemp's mode.
@@ -214,10 +219,10 @@ void StagingRecordEnd()
     gRecordPath.clear();
 }
 
-void StagingRecordNamed(const char *tempPath)
+void StagingRecordNamed(const char *tempPath, bool newFile)
 {
     if (Owned())
-        Note(std::string("+") + tempPath + "\n", tempPath, true);
+        Note(std::string(newFile ? "*" : "+") + tempPath + "\n", tempPath, true);
 }
 
 void StagingRecordMade(const char *tempPath, int fd)

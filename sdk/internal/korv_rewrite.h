@@ -75,6 +75,7 @@ private:
     gid_t gid_ = static_cast<gid_t>(-1);
     int last_ = -1;          // last byte written, -1 while nothing is written
     bool pending_ = false;   // a temporary file exists that is not renamed yet
+    bool newFile_ = false;   // the target did not exist when the copy was begun
 };
 
 // Replaces dst by a copy of src's bytes through a FileRewrite, as "cp -f" would without a shell:

@@ -4,6 +4,7 @@
 //
 // The record holds one line per event, each on the medium before the event it announces:
 //   "+PATH"          a copy is about to be made at PATH (before it exists);
+//   "*PATH"          the same for the copy of a file that does not exist yet;
 //   "=DEV INO PATH"  it was made: the device and inode it has, before it gets its first byte;
 //   "-PATH"          it was renamed or removed, or its name was taken by another file.
 #pragma once
@@ -22,10 +23,11 @@ constexpr size_t kStagingRecordBound = 256 * 1024;
 //
 // A line names a copy only when it holds no control byte, its path is absolute with no "." or
 // ".." part and no linked folder on the way, the copy stands beside an existing file whose name
-// it extends by ".XXXXXX", and it is a plain file of this user with one name that is the file
-// noted: the device and inode of its "=" line, or, when the kill came before that line, an empty
-// file of mode 0600 made no earlier than the record's last line. Only a record that is a plain
-// file of this user that no one else may write is read.
+// it extends by ".XXXXXX" (unless the record named it as the copy of a new file), and it is a
+// plain file of this user with one name that is the file noted: the device and inode of its "="
+// line, or, when the kill came before that line, an empty file of mode 0600 made no earlier than
+// the record's last line. Only a record that is a plain file of this user that no one else may
+// write is read.
 void StagingRecordBegin(const char *path);
 // Closes and removes the open record (every copy is renamed or removed by then); nothing when
 // none is open.
@@ -33,7 +35,7 @@ void StagingRecordEnd();
 
 // The notes of one copy. Nothing when no record is open, or when the record belongs to another
 // process (a child forked by the one that opened it writes nothing into it).
-void StagingRecordNamed(const char *tempPath);
+void StagingRecordNamed(const char *tempPath, bool newFile);
 void StagingRecordMade(const char *tempPath, int fd);
 void StagingRecordDone(const char *tempPath);
 

@@ -208,6 +208,34 @@ TEST_P(StagingRecord, RemovesOnlyTheCopiesItMade)
 INSTANTIATE_TEST_SUITE_P(Records, StagingRecord, testing::ValuesIn(RecordCases()),
                          [](const testing::TestParamInfo<RecordCase> &i) { return std::string(i.param.name); });
 
+// The copy of a file that did not exist yet has no file beside it: the record says so, and only
+// then is a copy without one removed.
+TEST(StagingRecordNewFile, CopyOfANewFileIsRemoved)
+{
+    const std::string made1 = "/etc/fresh.Abc123", named2 = "/etc/fresh2.Abc123", plain = "/etc/fresh3.Abc123";
+    write_file(made1, "half\n", 0600);
+    write_file(plain, "half\n", 0600);
+    std::string record = "*" + made1 + "\n" + made(made1) + "*" + named2 + "\n" + named(plain) + made(plain);
+    write_file(kRecord, record, 0600);
+    write_file(named2, "", 0600);
+    korv::StagingRecordBegin(kRecord);
+    korv::StagingRecordEnd();
+    EXPECT_FALSE(file_exists(made1));
+    EXPECT_FALSE(file_exists(named2));
+    // Named as the copy of an existing file, which is not there.
+    EXPECT_TRUE(file_exists(plain));
+}
+
+// A rewrite of a missing file names its copy as a new file's.
+TEST(StagingRecordNewFile, RewriteOfAMissingFileNotesANewFile)
+{
+    korv::StagingRecordBegin(kRecord);
+    ASSERT_EQ(KORLFileSetKeyValue("/etc/fresh.conf", "a", "1", nullptr), 1);
+    const std::string record = read_file(kRecord);
+    EXPECT_EQ(record.rfind("*/etc/fresh.conf.", 0), 0u) << record;
+    korv::StagingRecordEnd();
+}
+
 // A record another user could have written names nothing to remove.
 TEST(StagingRecordOwner, RecordOthersCanWriteIsNotTrusted)
 {

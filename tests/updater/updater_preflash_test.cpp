@@ -395,6 +395,35 @@ TEST(UsbBackup, ExistingLocalSetsSkipEverything)
     EXPECT_EQ(read_file("/etc/crontab"), kCrontabHead + std::string(kUsbLine));
 }
 
+// A run killed after it wrote the set, before the USB settings and schedule were gone: the next
+// run finds its own set and ends the conversion, the set as it was.
+TEST(UsbBackup, SetMadeByAKilledRunIsCompleted)
+{
+    UsbUnit("public", "20080315142233-1", kCrontabHead + std::string(kUsbLine));
+    const std::string local = "[MyBackupSet]\n\tdest_type=\"usbbkp\"\n\tdest_share=\"usbbackup\"\n"
+                              "\tdest_id=\"20080315142233-1\"\n\tbkp_shares=\"public\"\n";
+    write_file("/etc/korvlocalbkp.conf", local, 0600);
+    RunTwice([] { EXPECT_EQ(ConvertUSBBackupToLocalBackup(), 0); },
+             {kInfo, "/etc/crontab", "/etc/korvlocalbkp.conf"});
+    EXPECT_EQ(read_file("/etc/korvlocalbkp.conf"), local);
+    EXPECT_EQ(read_file(kInfo), "unique=\"x\"\nusbbkpsharesold=\"stays\"\n");
+    EXPECT_EQ(read_file("/etc/crontab"),
+              kCrontabHead + std::string("30\t3\t*\t*\t*\troot\t/usr/korv/bin/korvlocalbkp -a \"MyBackupSet\"\n"));
+}
+
+// Killed between the new schedule line and the old one's removal: the old one goes.
+TEST(UsbBackup, ScheduleWrittenTwiceByAKilledRunEndsAsOneLine)
+{
+    const std::string both = kCrontabHead + std::string(kUsbLine) +
+                             "30\t3\t*\t*\t*\troot\t/usr/korv/bin/korvlocalbkp -a \"MyBackupSet\"\n";
+    UsbUnit("public", "", both);
+    write_file(kInfo, "unique=\"x\"\n");
+    write_file("/etc/korvlocalbkp.conf", "[MyBackupSet]\n\tdest_type=\"usbbkp\"\n\tdest_share=\"usbbackup\"\n", 0600);
+    EXPECT_EQ(ConvertUSBBackupToLocalBackup(), 0);
+    EXPECT_EQ(read_file("/etc/crontab"),
+              kCrontabHead + std::string("30\t3\t*\t*\t*\troot\t/usr/korv/bin/korvlocalbkp -a \"MyBackupSet\"\n"));
+}
+
 TEST(UsbBackup, ScheduleTheSetterRefusesKeepsTheUsbLine)
 {
     // A hand-edited line whose only weekday does not exist reads back with no day at all: the
