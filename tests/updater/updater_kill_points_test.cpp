@@ -275,6 +275,8 @@ std::vector<Point> Points()
     // Stage C: after each copy made and noted, and after each rename.
     p.push_back({"StageCStarted", {kStageC}, D});
     p.push_back({"PhotoDump", {kStageC, Started("pg_dump", 2)}, D});
+    // Inside Berkeley DB's create of a store, under its own temporary name.
+    p.push_back({"StoreBeingMade", {kStageC, Written("/tmp/__db..db.user.tmp.name.0947", 1, false)}, D});
     for (int n = 1; n <= 35; ++n)
         p.push_back({"StageCCopy" + std::to_string(n) + "Noted", {kStageC, Noted("=", n, true)},
                      D});
