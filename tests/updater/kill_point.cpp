@@ -1,5 +1,7 @@
 #include "kill_point.h"
 
+#include "updater_run.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -174,23 +176,17 @@ KilledRun run_killed(const std::vector<std::string> &argv, const std::string &di
         args.push_back(w.data());
     args.push_back(nullptr);
 
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe");
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
+    int out = -1;
+    pid_t pid = fork_with_output(&out, [&] {
         if (chdir(dir.c_str()) != 0 || setpgid(0, 0) != 0 || ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
             _exit(120);
         raise(SIGSTOP);
         execv(args[0], args.data());
         _exit(121);
-    }
-    close(out[1]);
+    });
     KilledRun r;
     // The output is read beside the tracing, which must answer every stop at once.
-    std::thread reader([&r, fd = out[0]] {
+    std::thread reader([&r, fd = out] {
         char buf[4096];
         ssize_t n;
         while ((n = read(fd, buf, sizeof buf)) > 0)

@@ -21,6 +21,23 @@ std::string progress(char stage, int value)
     return std::string(1, stage) + ":" + std::to_string(value) + ":      ";
 }
 
+pid_t fork_with_output(int *out, const std::function<void()> &in_child)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        in_child();
+        _exit(127);
+    }
+    close(fds[1]);
+    *out = fds[0];
+    return pid;
+}
+
 RunResult run_updater(const RunSpec &spec)
 {
     if (!korvtest::file_exists(spec.program))
@@ -44,28 +61,22 @@ RunResult run_updater(const RunSpec &spec)
         });
     }
 
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe");
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
+    int outFd = -1;
+    pid_t pid = fork_with_output(&outFd, [&] {
         if (chdir(spec.cwd.c_str()) != 0)
             _exit(120);
         if (spec.uid >= 0 && (setgid(spec.uid) != 0 || setuid(spec.uid) != 0))
             _exit(122);
         execv(spec.program.c_str(), argv.data());
         _exit(121);
-    }
-    close(out[1]);
+    });
     child = pid;
     RunResult r;
     char buf[4096];
     ssize_t n;
-    while ((n = read(out[0], buf, sizeof buf)) > 0)
+    while ((n = read(outFd, buf, sizeof buf)) > 0)
         r.out.append(buf, static_cast<size_t>(n));
-    close(out[0]);
+    close(outFd);
     int status = 0;
     if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         r.status = WEXITSTATUS(status);
