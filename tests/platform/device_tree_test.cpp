@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "device_tree.h"
+#include "korv/list.h"
 #include "korv/platform.h"
+#include "korv/share.h"
 #include "korv/simctl.h"
 #include "korv/user.h"
 #include "korvtest.h"
+#include "sz_list.h"
 
 namespace ctl = korvsim::ctl;
 using korvtest::read_file;
@@ -152,7 +155,7 @@ TEST(DeviceTree, FixtureProgramsRecordTheirArguments)
 TEST(DeviceTree, UpdateTreeHasWhatARunReads)
 {
     korvtest::build_update_tree();
-    for (const char *path : {"/etc/passwd", "/etc/group", "/etc/shadow", "/etc/korvuser.conf",
+    for (const char *path : {"/etc/passwd", "/etc/group", "/etc/group_desc", "/etc/shadow", "/etc/korvuser.conf",
                              "/usr/korv/etc/private/smbpasswd", "/etc/nsswitch.conf", "/etc/crontab", "/initrd",
                              "/volume1/upd@te/VERSION", "/proc/net/dev", "/etc/rc.network"})
         EXPECT_TRUE(korvtest::file_exists(path)) << path;
@@ -189,6 +192,24 @@ TEST(DeviceTree, SampleTreeListsThroughFlashls)
     ASSERT_EQ(korvtest::run_shell(korvtest::shell_quote(flashls), &out), 0) << out;
     EXPECT_NE(out.find("number of partitions = [8]"), std::string::npos) << out;
     EXPECT_NE(out.find("FIS Directory    0xFFFF0000  0x00010000  0x00000800"), std::string::npos) << out;
+}
+
+// The sample holds the files a unit has beyond a run's own: those the user, group and share
+// databases need (docs/accounts.md), the rsync server's and the FTP deny list. The share
+// database loads the unit's share from them.
+TEST(DeviceTree, SampleTreeHoldsTheFilesOfAUnit)
+{
+    korvtest::build_sample_tree();
+    for (const char *path : {"/etc/passwd", "/etc/shadow", "/etc/korvuser.conf", "/usr/korv/etc/private/smbpasswd",
+                             "/etc/group", "/etc/group_desc", "/usr/korv/etc/smb.conf", "/etc/rsyncd.conf",
+                             "/etc/rsyncd.secrets", "/etc/hosts.deny", "/volume1/public"})
+        EXPECT_TRUE(korvtest::file_exists(path)) << path;
+    PKORLSZLIST shares = PslKORLSzListAlloc(0);
+    ASSERT_TRUE(shares);
+    EXPECT_EQ(KORVShareEnum(&shares, 1), 1) << korvtest::syslog_dump();
+    EXPECT_EQ(korvtest::items_of(shares), std::vector<std::string>{"public"});
+    KORLSzListFree(shares);
+    EXPECT_FALSE(korvtest::syslog_contains("failed")) << korvtest::syslog_dump();
 }
 
 // A tree kept for a later sandbox session keeps its chip; the mirrors' tmpfs mounts end with the

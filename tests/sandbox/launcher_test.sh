@@ -262,6 +262,36 @@ KeptTreeGetsTheSmtpPlugin)
   [ -z "$(ls -A "$tree/usr/lib")" ] || fail "the tree holds: $(ls -A "$tree/usr/lib")"
   ;;
 
+KeptTreeLibIsLaidOutAnew)
+  # Whatever a session, or the tree's owner on the host, leaves at /lib or /lib64 (another link,
+  # a file, a folder), the next session finds the launcher's links there, and the build's
+  # plug-in at "/lib/libkorvsmtp.so"; what a planted link names, inside or on the host, stays.
+  # (A session's last program is the one that changes /lib: the next one would find no loader.)
+  build=$(cd "$(dirname "$sandbox")/.." && pwd)
+  tree=$scratch/tree
+  victim=$scratch/victim
+  mkdir -m 0755 "$victim" && echo keep >"$victim/libkorvsmtp.so"
+  before=$(snapshot "$victim")
+  inside() { "$sandbox" "$tree" -- /bin/sh -c "$1"; }
+  for situation in repointed file host-links host-folder; do
+    case $situation in
+      repointed) inside 'mkdir -p /tmp/mylib && echo fake >/tmp/mylib/libkorvsmtp.so && ln -sfn /tmp/mylib /lib' ;;
+      file) inside 'rm /lib && echo fake >/lib' ;;
+      host-links) rm "$tree/lib" "$tree/lib64" && ln -s "$victim" "$tree/lib" && ln -s "$victim" "$tree/lib64" ;;
+      host-folder) rm "$tree/lib" "$tree/lib64" && mkdir -p "$tree/lib/sub" && echo fake >"$tree/lib/sub/f" &&
+        ln -s "$victim" "$tree/lib/sub/victim" && ln -s "$victim/libkorvsmtp.so" "$tree/lib/libkorvsmtp.so" &&
+        echo fake >"$tree/lib64" ;;
+    esac || fail "$situation: leaving it"
+    case $situation in host-*) chown -hR "$("$sandbox" --host-owner 0:0)" "$tree/lib" "$tree/lib64" ;; esac
+    out=$("$sandbox" --bind-ro "$build" "$tree" -- /bin/sh -c "readlink /lib /lib64
+      cmp /lib/libkorvsmtp.so /.korvsim/host$build/plugin/libkorvsmtp.so && echo plug-in" 2>&1)
+    [ "$out" = $'usr/lib\nusr/lib64\nplug-in' ] || fail "$situation: $out"
+    [ "$(snapshot "$victim")" = "$before" ] || fail "$situation: the host folder changed"
+  done
+  out=$(inside 'cat /tmp/mylib/libkorvsmtp.so') || fail "the repointed link's folder: $out"
+  [ "$out" = fake ] || fail "the repointed link's folder holds: $out"
+  ;;
+
 UnusableTreesAreRefused)
   # A folder with files of its own is not laid out as a tree; nor is the host's root.
   mine=$scratch/mine

@@ -470,6 +470,7 @@ void install_accounts()
              "root:x:0:\n"
              "users:x:100:admin,guest\n"
              "administrators:x:101:admin\n");
+    put_text("/etc/group_desc", "");
     put_text("/etc/shadow",
              "root:*:14000:0:99999:7:::\n"
              "admin:$1$Vaultm01$eD2mZqgH7PbI9h0b7y3Zp/:14000:0:99999:7:::\n"
@@ -535,7 +536,32 @@ void build_sample_tree()
 {
     UpdateTree tree;
     tree.package.images = {{"zImage", 0x1D0000}, {"rd.bin", 0x2B0000}, {"AllLib.tgz", 0x250000}};
+    // Settings as build 351 left them, for the migrations to bring up to date.
+    tree.identity.settings["MTUValue"] = "9000";
+    tree.identity.settings["codepage"] = "932";
     build_update_tree(tree);
+    put_text("/etc/group", read_file("/etc/group") + "smmsp:x:25:smmsp\n");
+    put_text("/etc/rsyncd.conf", "uid = root\nlock file = /var/run/rsyncd.lock\n");
+    put_text("/etc/rsyncd.secrets", "admin:$1$salt$hash|secret\n");
+    require(chmod("/etc/rsyncd.secrets", 0600) == 0, "chmod /etc/rsyncd.secrets");
+    put_text("/usr/korv/etc/smb.conf",
+             "[global]\n"
+             "\tworkgroup=WORKGROUP\n"
+             "\tsecurity=user\n"
+             "[public]\n"
+             "\tinvalid users=nobody,nobody\n"
+             "\tvalid users=nobody,nobody\n"
+             "\tcomment=\"\"\n"
+             "\tpath=/volume1/public\n"
+             "\tguest ok=yes\n"
+             "\tbrowseable=yes\n"
+             "\tftp write only=yes\n"
+             "\tread list=nobody,nobody\n"
+             "\twrite list=nobody,nobody\n"
+             "\twriteable=yes\n");
+    make_dirs("/volume1/public");
+    // The FTP server's deny list, with nothing denied.
+    put_text("/etc/hosts.deny", "");
 }
 
 }  // namespace korvtest

@@ -180,8 +180,8 @@ struct RaidArray {
 void install_raid_array(const RaidArray &array);
 
 // Account and system files a run reads, of a unit with root, admin and guest: "/etc/passwd",
-// "/etc/shadow", "/etc/korvuser.conf" and the SMB password file (docs/accounts.md),
-// "/etc/group", "/etc/nsswitch.conf" and "/etc/crontab".
+// "/etc/shadow", "/etc/korvuser.conf" and the SMB password file, "/etc/group" and
+// "/etc/group_desc" (docs/accounts.md), "/etc/nsswitch.conf" and "/etc/crontab".
 void install_accounts();
 
 // Everything an update run needs, each part as a passing run has it; a test changes only what
@@ -204,7 +204,11 @@ struct UpdateTree {
 };
 void build_update_tree(const UpdateTree &tree = {});
 
-// The sample device of the README: an installed 8-partition RedBoot unit with a package.
+// The sample device of the README: an installed 8-partition RedBoot unit with a package, and
+// the files of a unit beyond a run's own as build 351 left them: settings for the migrations
+// ("MTUValue", a numeric code page), a "smmsp" group without admin, the rsync server's files
+// (a secret in plain text), smb.conf with its share "public" ("ftp write only") and an empty
+// "/etc/hosts.deny".
 void build_sample_tree();
 
 }  // namespace korvtest

@@ -14,7 +14,8 @@ void usage(const char *prog)
 {
     fprintf(stderr,
             "usage: %s sample | redboot | redboot-junior | msys\n"
-            "  sample          the README's unit: identity, 8-partition RedBoot flash, package, eth0\n"
+            "  sample          the README's unit: identity, 8-partition RedBoot flash, package, eth0,\n"
+            "                  account and settings files as build 351 left them\n"
             "  redboot         an 8-partition RedBoot flash (directory on /dev/mtd7)\n"
             "  redboot-junior  a 6-partition RedBoot flash (directory on /dev/mtd5)\n"
             "  msys            an MSys flash of eight partitions\n",

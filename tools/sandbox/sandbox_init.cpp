@@ -2,6 +2,8 @@
 // the marker, the syslog recorder, then the command with its listed environment.
 #include <errno.h>
 #include <fcntl.h>
+#include <ftw.h>
+#include <limits.h>
 #include <linux/keyctl.h>
 #include <net/if.h>
 #include <poll.h>
@@ -63,6 +65,26 @@ void link_once(const std::string &target, const std::string &path)
         die("symlink " + path);
 }
 
+int remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+    return remove(path);
+}
+
+// The launcher's own link at path, in place of whatever a session left there: another link, a
+// file, or a folder with all it holds, removed without following a link.
+void link_anew(const std::string &target, const std::string &path)
+{
+    char now[PATH_MAX];
+    ssize_t n = readlink(path.c_str(), now, sizeof now);
+    if (n >= 0 && std::string(now, static_cast<size_t>(n)) == target)
+        return;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) != 0)
+        die("remove " + path);
+    if (symlink(target.c_str(), path.c_str()) != 0)
+        die("symlink " + path);
+}
+
 // /bin/NAME links to the host's tool unless the tree brings its own program at /bin/NAME or
 // /sbin/NAME. An empty file there is a bind's mount point left by an older launcher.
 void offer_tool(const std::string &name, const std::string &path)
@@ -87,8 +109,9 @@ void lay_out(const std::vector<std::string> &tools, int lastPid)
         make_dirs(dir);
     if (chmod("/tmp", 01777) != 0)
         die("chmod /tmp");
-    link_once("usr/lib", "/lib");
-    link_once("usr/lib64", "/lib64");
+    // The host's loader and the build's plug-in are found there in every session.
+    link_anew("usr/lib", "/lib");
+    link_anew("usr/lib64", "/lib64");
     for (const std::string &tool : tools)
         offer_tool(tool, "/bin/" + tool);
     offer_tool("env", "/usr/bin/env");
