@@ -80,18 +80,54 @@ extern UPDTDEVICEMAP gDevMap[UPDT_MAX_PARTITIONS + 1];
 extern int gfGroupUpdate;
 extern int gfJunior;
 extern int gfInstaller;
-// The flags that the analysis decides and the start-up and end path read: rows of the migration
-// table, which holds them.
-extern int &gfDriverBuffer;
-extern int &gfRecoverFIS;
-extern int &gfOldLayout;
 extern uint32_t gEraseBlockSize;
 extern uint64_t gullDoneBytes;
 extern uint64_t gullTotalBytes;
 
-// The bits of the photo database's flag, "gfPhotoDbUpgrade".
+// The bits of the photo database's flag, gfPhotoDbUpgrade.
 #define UPDT_PHOTO_DB_TABLES 0x1
 #define UPDT_PHOTO_DB_VIDEO 0x2
+
+// The migration flags of the run, each decided by its rows of the migration table
+// (updater_migration.h) and read by its step. A fresh record holds every flag's start value.
+struct UPDTFLAGS {
+    // Decided by the analysis, also inside the installer.
+    int gfRecoverFIS = 0;
+    int gfDriverBuffer = 1;  // cleared for the oldest installed builds
+    int gfOldLayout = 0;
+    int gfRemoveManutilConf = 0;
+    int gfRemovePhpIni = 0;
+    int gfCrontabFilters = 0;
+    // Decided by UPDTSetUpgradeFlags from the installed build.
+    int gfPhotoDbUpgrade = 0;  // UPDT_PHOTO_DB_TABLES, UPDT_PHOTO_DB_VIDEO
+    int gfDropMediaServerDb = 0;
+    int gfDumpPgsqlDbs = 0;
+    int gfRemoveRcAtalk = 0;
+    int gfRemovePapdConf = 0;
+    int gfFtpSystemAccounts = 0;
+    int gfRemoveProfile = 0;
+    int gfRemoveJumboFrameRc = 0;
+    int gfMtuValueCap = 0;
+    int gfMtuValueToEth0 = 0;
+    int gfPasswdHomes = 0;
+    int gfUserConfFile = 0;
+    int gfMailAccounts = 0;
+    int gfBond0Mtu = 0;
+    int gfFtpWriteOnly = 0;
+    int gfBondAlbToActiveBackup = 0;
+    int gfFtpDenyToAutoBlock = 0;
+    int gfSqueezeErrmsgLinks = 0;
+    int gfRemoveEventTest = 0;
+    int gfFtpPassiveRange = 0;
+    int gfRsyncdConf = 0;
+    int gfRsyncdSecrets = 0;
+    int gfSmmspGroup = 0;
+    int gfUsbBackup = 0;
+    int gfPhotoEaDir = 0;
+    int gfNetBackupSets = 0;
+    int gfCodepage = 0;
+};
+extern UPDTFLAGS gUPDTFlags;
 
 // Every value of the run state as a fresh process has it.
 void UPDTResetRunState(void);

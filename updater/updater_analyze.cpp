@@ -149,12 +149,12 @@ int ErrUPDTIAnalyze_WholeSystem(void)
     // The analysis' own rows of the migration table, each in its turn: the old layout's checks
     // end the run before the others are decided.
     UPDTFLAGINPUT in{orgBuild, org.unique, pkg.unique, gfJunior};
-    UPDTDecideFlag(&gfOldLayout, in);
-    if (gfOldLayout)
+    UPDTDecideFlag(&UPDTFLAGS::gfOldLayout, in);
+    if (gUPDTFlags.gfOldLayout)
         if (int code = CheckOldLayout(func))
             return code;
     // The others, the configuration steps of every update among them, whichever the environment.
-    UPDTDecideMigrations(UPDT_BY_ANALYSIS, in, &gfOldLayout);
+    UPDTDecideMigrations(UPDT_BY_ANALYSIS, in, &UPDTFLAGS::gfOldLayout);
 
     if (!UPDTCheckSysPartitionSize(extractKiB)) {
         UPDTSetExtraMessage("System volume is insufficient to extract upgrade patch, please backup all files and "

@@ -68,9 +68,9 @@ struct UPDTCOMMITSTEPS {
     const char *rename;
     const char *commit;
 };
-// An account file's rewrite ended: the copy flushed, synced, given mode 0644 ("fchmod"), then
-// renamed over the file. 0; else -1 after the failed step's message (after a failed rename the
-// copy is removed).
+// An account file's rewrite ended by its Commit: the copy flushed, synced, given its owner and
+// mode ("fchmod"), closed and renamed over the file. 0; else -1 after the failed step's message
+// (after a failed rename the complete copy stays beside the file).
 int UPDTConfigCommitFile(korv::FileRewrite &rw, const UPDTCOMMITSTEPS &steps);
 // "/etc/korvuser.conf" written anew from the local users and their mail addresses.
 int UPDTConfigUserConfFile(void);

@@ -31,7 +31,7 @@ void ConvertSwitch()
                KORLErrGet());
         return;
     }
-    if (KORLFileCheckKeyValue(KORV_INFO_CONF, kKey, "yes", 0) == 1) {
+    if (settings.Check(kKey, "yes") == 1) {
         const KORVAUTOBLOCKCONF conf{5, 10, 0, 0};
         if (KORVAutoBlockConfSet(&conf) != 0) {
             syslog(LOG_ERR, "%s:%d Failed to set autoblock config.", kSource, __LINE__);

@@ -13,7 +13,7 @@
 int UPDTEndPath(UPDTMAINSTATE *m, bool skipCallerDir)
 {
     if (!skipCallerDir) {
-        if (gfDriverBuffer && korv_plat_driver_buffer(0) != 0)
+        if (gUPDTFlags.gfDriverBuffer && korv_plat_driver_buffer(0) != 0)
             syslog(LOG_ERR, "%s(%d): fail to free mtd driver buffer, error = %d", UPDT_MAIN, __LINE__, errno);
         // Whatever the run did, a caller left in another directory is a failure of its own.
         if (fchdir(m->callerDir.get()) != 0)

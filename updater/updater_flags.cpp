@@ -1,27 +1,12 @@
 // Which migrations the run makes: the table's rows applied to the installed build, and their
 // steps run at their time.
-#include <string.h>
-
 #include "updater.h"
 #include "updater_migration.h"
 
-int *UPDTFlagNamed(const char *name)
+const UPDTMIGRATION *UPDTMigrationOf(UPDTFLAG flag)
 {
     for (int i = 0; i < gnUPDTMigrations; ++i)
-        if (strcmp(gUPDTMigrations[i].name, name) == 0)
-            return &gUPDTMigrations[i].decision;
-    return nullptr;
-}
-
-int &UPDTFlagOf(const UPDTMIGRATION &row)
-{
-    return *UPDTFlagNamed(row.name);
-}
-
-const UPDTMIGRATION *UPDTMigrationOf(const int *flag)
-{
-    for (int i = 0; i < gnUPDTMigrations; ++i)
-        if (&UPDTFlagOf(gUPDTMigrations[i]) == flag)
+        if (gUPDTMigrations[i].flag == flag)
             return &gUPDTMigrations[i];
     return nullptr;
 }
@@ -39,18 +24,18 @@ void UPDTDecideMigration(const UPDTMIGRATION &row, const UPDTFLAGINPUT &in)
         UPDTFlagOf(row) = 0;
 }
 
-void UPDTDecideFlag(const int *flag, const UPDTFLAGINPUT &in)
+void UPDTDecideFlag(UPDTFLAG flag, const UPDTFLAGINPUT &in)
 {
     for (int i = 0; i < gnUPDTMigrations; ++i)
-        if (&UPDTFlagOf(gUPDTMigrations[i]) == flag)
+        if (gUPDTMigrations[i].flag == flag)
             UPDTDecideMigration(gUPDTMigrations[i], in);
 }
 
-void UPDTDecideMigrations(UPDTFLAGSOURCE source, const UPDTFLAGINPUT &in, const int *except)
+void UPDTDecideMigrations(UPDTFLAGSOURCE source, const UPDTFLAGINPUT &in, UPDTFLAG except)
 {
     for (int i = 0; i < gnUPDTMigrations; ++i) {
         const UPDTMIGRATION &row = gUPDTMigrations[i];
-        if (row.source == source && &UPDTFlagOf(row) != except)
+        if (row.source == source && row.flag != except)
             UPDTDecideMigration(row, in);
     }
 }

@@ -62,7 +62,7 @@ void UPDTRestoreMtu(UPDTMAINSTATE *m)
 
 int UPDTGuardFlash(UPDTMAINSTATE *m)
 {
-    if (gfDriverBuffer) {
+    if (gUPDTFlags.gfDriverBuffer) {
         LowerMtu(m);
         return AllocDriverBuffer();
     }

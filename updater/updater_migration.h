@@ -1,9 +1,14 @@
-// The migrations of a run as one table: per row the flag it decides and holds, the installed
-// builds it covers, any further condition, when its step runs, what a failure of the step means
-// and the step itself (empty until it is built).
+// The migrations of a run as one constant table: per row the flag it decides (the run's
+// UPDTFLAGS holds the decisions), the installed builds it covers, any further condition, when its
+// step runs, what a failure of the step means and the step itself (empty until it is built).
 #pragma once
 
 #include <limits.h>
+
+#include "updater.h"
+
+// A flag of the run: its member of UPDTFLAGS.
+typedef int UPDTFLAGS::*UPDTFLAG;
 
 // What a row's condition may look at besides the build number.
 struct UPDTFLAGINPUT {
@@ -34,7 +39,8 @@ enum UPDTSTEPFAILURE {
 };
 
 struct UPDTMIGRATION {
-    const char *name;        // the flag's name; the rows of a flag of several bits share it
+    const char *name;        // the flag's name, as the tools print it
+    UPDTFLAG flag;           // the flag it decides; the rows of a flag of several bits share it
     int value;               // bits the row sets; 0: the row clears a flag that starts at 1
     int minBuild, maxBuild;  // the installed builds it covers, both included
     bool (*condition)(const UPDTFLAGINPUT *in);  // null: the builds alone decide
@@ -43,8 +49,6 @@ struct UPDTMIGRATION {
     UPDTSTEPFAILURE failure;
     int code;                // the exit code of UPDT_FAIL_RUN
     int (*step)(void);       // negative on failure; null: nothing to run yet
-    // The flag as the run has decided it; a flag of several bits is held by its first row.
-    mutable int decision = 0;
 };
 
 #define UPDT_ANY_BUILD_FROM INT_MIN
@@ -53,18 +57,19 @@ struct UPDTMIGRATION {
 extern const UPDTMIGRATION gUPDTMigrations[];
 extern const int gnUPDTMigrations;
 
-// The flag that row decides: its own decision, or its first row's for a flag of several bits.
-int &UPDTFlagOf(const UPDTMIGRATION &row);
-// The flag of that name; null when no row has it.
-int *UPDTFlagNamed(const char *name);
+// The run's decision of the flag that row decides.
+inline int &UPDTFlagOf(const UPDTMIGRATION &row)
+{
+    return gUPDTFlags.*row.flag;
+}
 // The row that decides `flag` (the first, for a flag of several bits); null when none does.
-const UPDTMIGRATION *UPDTMigrationOf(const int *flag);
+const UPDTMIGRATION *UPDTMigrationOf(UPDTFLAG flag);
 // Applies one row to its flag when its builds and condition hold for `in`.
 void UPDTDecideMigration(const UPDTMIGRATION &row, const UPDTFLAGINPUT &in);
 // Applies every row of `flag` (the analysis decides the old layout before its checks of it).
-void UPDTDecideFlag(const int *flag, const UPDTFLAGINPUT &in);
+void UPDTDecideFlag(UPDTFLAG flag, const UPDTFLAGINPUT &in);
 // Applies every row of `source` in table order, but those of `except`.
-void UPDTDecideMigrations(UPDTFLAGSOURCE source, const UPDTFLAGINPUT &in, const int *except = nullptr);
+void UPDTDecideMigrations(UPDTFLAGSOURCE source, const UPDTFLAGINPUT &in, UPDTFLAG except = nullptr);
 // Runs the steps of the rows of `when` whose flag is set, in table order. 0; the code of a
 // UPDT_FAIL_RUN step that failed (the later steps do not run); or -1 when a UPDT_FAIL_STAGE
 // step failed (the later steps still run).

@@ -60,84 +60,86 @@ constexpr int kTo = UPDT_ANY_BUILD_TO;
 
 }  // namespace
 
-const UPDTMIGRATION gUPDTMigrations[] = {
+// A row's flag by its member of the run's flags: a name no member has does not build.
+#define UPDT_FLAG(member) #member, &UPDTFLAGS::member
+
+constexpr UPDTMIGRATION gUPDTMigrations[] = {
     // Decided by the analysis, on every installed system and inside the installer (gfOldLayout's
     // row stands among the configuration steps below, in its step's place).
-    {"gfRecoverFIS", 1, 284, 284, BrokenJuniorDirectory, UPDT_BY_ANALYSIS, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
+    {UPDT_FLAG(gfRecoverFIS), 1, 284, 284, BrokenJuniorDirectory, UPDT_BY_ANALYSIS, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
      UPDT_ERR_WRITE, RecoverFISDirTable_410VPlus_V284},
-    // Starts set (its decision's last field): the analysis clears it for the oldest builds.
-    {"gfDriverBuffer", 0, kFrom, 350, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_GUARD, UPDT_FAIL_LOGS, 0, nullptr, 1},
+    // Starts set: the analysis clears it for the oldest builds.
+    {UPDT_FLAG(gfDriverBuffer), 0, kFrom, 350, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_GUARD, UPDT_FAIL_LOGS, 0, nullptr},
 
     // Decided by UPDTSetUpgradeFlags from the installed build, but where a row says otherwise.
-    {"gfPhotoDbUpgrade", UPDT_PHOTO_DB_TABLES, 401, 424, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
-     0, UpdatePhotoImageTables},
-    {"gfPhotoDbUpgrade", UPDT_PHOTO_DB_VIDEO, 401, 481, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS,
-     0, CreatePhotoVideoTables},
-    {"gfDropMediaServerDb", 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfPhotoDbUpgrade), UPDT_PHOTO_DB_TABLES, 401, 424, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB,
+     UPDT_FAIL_LOGS, 0, UpdatePhotoImageTables},
+    {UPDT_FLAG(gfPhotoDbUpgrade), UPDT_PHOTO_DB_VIDEO, 401, 481, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB,
+     UPDT_FAIL_LOGS, 0, CreatePhotoVideoTables},
+    {UPDT_FLAG(gfDropMediaServerDb), 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0,
      DropMediaServerDb},
-    {"gfDumpPgsqlDbs", 1, kFrom, 882, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0, DumpPgsqlDbs},
-    {"gfRemoveRcAtalk", 1, kFrom, 107, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {UPDT_FLAG(gfDumpPgsqlDbs), 1, kFrom, 882, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO_DB, UPDT_FAIL_LOGS, 0,
+     DumpPgsqlDbs},
+    {UPDT_FLAG(gfRemoveRcAtalk), 1, kFrom, 107, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveRcAtalk},
-    {"gfRemovePapdConf", 1, kFrom, 210, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {UPDT_FLAG(gfRemovePapdConf), 1, kFrom, 210, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemovePapdConf},
-    {"gfFtpSystemAccounts", 1, kFrom, 229, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {UPDT_FLAG(gfFtpSystemAccounts), 1, kFrom, 229, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigFtpSystemAccounts},
-    {"gfRemoveProfile", 1, kFrom, 250, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {UPDT_FLAG(gfRemoveProfile), 1, kFrom, 250, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveProfile},
-    {"gfRemoveJumboFrameRc", 1, kFrom, 251, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {UPDT_FLAG(gfRemoveJumboFrameRc), 1, kFrom, 251, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveJumboFrameRc},
     // Steps of every update and the old layout's step, in the stage's order: the analysis
     // decides these rows, also inside the installer.
-    {"gfRemoveManutilConf", 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {UPDT_FLAG(gfRemoveManutilConf), 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigRemoveManutilConf},
-    {"gfOldLayout", 1, kFrom, 261, OldLayout, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
+    {UPDT_FLAG(gfOldLayout), 1, kFrom, 261, OldLayout, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_STAGE, 0,
      UPDTConfigOldLayout},
-    {"gfRemovePhpIni", 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfRemovePhpIni), 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigRemovePhpIni},
-    {"gfCrontabFilters", 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfCrontabFilters), 1, kFrom, kTo, nullptr, UPDT_BY_ANALYSIS, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigCrontabFilters},
-    {"gfMtuValueCap", 1, kFrom, 308, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfMtuValueCap), 1, kFrom, 308, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigMtuValueCap},
-    {"gfMtuValueToEth0", 1, kFrom, 547, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfMtuValueToEth0), 1, kFrom, 547, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigMtuValueToEth0},
-    {"gfPasswdHomes", 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfPasswdHomes), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigPasswdHomes},
-    {"gfUserConfFile", 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfUserConfFile), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigUserConfFile},
-    {"gfMailAccounts", 1, kFrom, 775, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfMailAccounts), 1, kFrom, 775, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigMailAccounts},
-    {"gfBond0Mtu", 1, kFrom, 865, Bond0NeedsMtu, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfBond0Mtu), 1, kFrom, 865, Bond0NeedsMtu, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigBond0Mtu},
-    {"gfFtpWriteOnly", 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfFtpWriteOnly), 1, kFrom, 867, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigFtpWriteOnly},
-    {"gfBondAlbToActiveBackup", 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfBondAlbToActiveBackup), 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigBondAlbToActiveBackup},
-    {"gfFtpDenyToAutoBlock", 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfFtpDenyToAutoBlock), 1, kFrom, 886, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigFtpDenyToAutoBlock},
-    {"gfSqueezeErrmsgLinks", 1, kFrom, 887, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfSqueezeErrmsgLinks), 1, kFrom, 887, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigSqueezeErrmsgLinks},
-    {"gfRemoveEventTest", 1, kFrom, 902, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfRemoveEventTest), 1, kFrom, 902, nullptr, UPDT_BY_BUILD, UPDT_STEP_CONFIG, UPDT_FAIL_LOGS, 0,
      UPDTConfigRemoveEventTest},
-    {"gfFtpPassiveRange", 1, kFrom, 659, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
+    {UPDT_FLAG(gfFtpPassiveRange), 1, kFrom, 659, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_RUN,
      UPDT_ERR_FTP_PORTS, UpdateFTPPassivePortRange},
-    {"gfRsyncdConf", 1, kFrom, 483, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfRsyncdConf), 1, kFrom, 483, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      UpdateRsyncdConf},
-    {"gfRsyncdSecrets", 1, kFrom, 552, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfRsyncdSecrets), 1, kFrom, 552, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      CheckAndUpdateRsyncdSecrets},
-    {"gfSmmspGroup", 1, kFrom, 555, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfSmmspGroup), 1, kFrom, 555, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      CheckAndUpdateSmmspGroup},
-    {"gfUsbBackup", 1, kFrom, 681, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfUsbBackup), 1, kFrom, 681, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      ConvertUSBBackupToLocalBackup},
-    {"gfPhotoEaDir", 1, kFrom, 702, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0, UpdatePhotoEaDir},
-    {"gfNetBackupSets", 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfPhotoEaDir), 1, kFrom, 702, nullptr, UPDT_BY_BUILD, UPDT_STEP_PHOTO, UPDT_FAIL_LOGS, 0,
+     UpdatePhotoEaDir},
+    {UPDT_FLAG(gfNetBackupSets), 1, kFrom, 770, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      UpdateNetBackupSets},
-    {"gfCodepage", 1, kFrom, 807, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
+    {UPDT_FLAG(gfCodepage), 1, kFrom, 807, nullptr, UPDT_BY_BUILD, UPDT_STEP_PRE_FLASH, UPDT_FAIL_LOGS, 0,
      UpdateCodepages},
 };
 
-const int gnUPDTMigrations = static_cast<int>(sizeof gUPDTMigrations / sizeof gUPDTMigrations[0]);
+#undef UPDT_FLAG
 
-// The rows' flags that the analysis, the guards and the end path read by name.
-int &gfDriverBuffer = *UPDTFlagNamed("gfDriverBuffer");
-int &gfRecoverFIS = *UPDTFlagNamed("gfRecoverFIS");
-int &gfOldLayout = *UPDTFlagNamed("gfOldLayout");
+constexpr int gnUPDTMigrations = static_cast<int>(sizeof gUPDTMigrations / sizeof gUPDTMigrations[0]);

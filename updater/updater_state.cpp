@@ -2,7 +2,6 @@
 #include <string.h>
 
 #include "updater.h"
-#include "updater_migration.h"
 
 char gszVolume[32];
 char gszWorkDir[256];
@@ -16,6 +15,7 @@ int gfInstaller;
 uint32_t gEraseBlockSize;
 uint64_t gullDoneBytes;
 uint64_t gullTotalBytes;
+UPDTFLAGS gUPDTFlags;
 
 // The user interface shows the text of the key; the updater only carries the table.
 const char *const gszUPDTErrorKey[UPDT_ERROR_KEYS] = {
@@ -39,8 +39,5 @@ void UPDTResetRunState(void)
     gfGroupUpdate = gfJunior = gfInstaller = 0;
     gEraseBlockSize = 0;
     gullDoneBytes = gullTotalBytes = 0;
-    // Every flag of the migration table, the analysis' own included, as a fresh process has it:
-    // a flag that a row clears starts set.
-    for (int i = 0; i < gnUPDTMigrations; ++i)
-        gUPDTMigrations[i].decision = gUPDTMigrations[i].value ? 0 : 1;
+    gUPDTFlags = UPDTFLAGS{};
 }

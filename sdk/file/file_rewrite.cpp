@@ -181,31 +181,44 @@ int FileRewrite::EndLine(std::source_location loc)
     return 0;
 }
 
-int FileRewrite::Commit(std::source_location loc)
+int FileRewrite::Commit(CommitStep *failed, std::source_location loc)
 {
+    if (failed)
+        *failed = CommitStep::kNone;
     if (!out_) {
         ErrAt(KORL_ERR_WRITE, loc);
         return -1;
     }
+    // errno stays the failed step's, for the caller's message.
+    auto fail = [&](CommitStep step, int code) {
+        int err = errno;
+        if (failed)
+            *failed = step;
+        ErrAt(code, loc);
+        if (step == CommitStep::kRename) {
+            // The copy is complete; it stays for whoever looks into the failure.
+            pending_ = false;
+            StagingRecordDone(temp_);
+        } else {
+            Abandon();
+        }
+        errno = err;
+        return -1;
+    };
     FILE *fp = out_.get();
     int fd = fileno(fp);
-    if (fflush(fp) != 0 || fsync(fd) != 0 || fchown(fd, uid_, gid_) != 0 || fchmod(fd, mode_) != 0) {
-        ErrAt(KORL_ERR_WRITE, loc);
-        Abandon();
-        return -1;
-    }
-    if (out_.close() != 0) {
-        ErrAt(KORL_ERR_WRITE, loc);
-        Abandon();
-        return -1;
-    }
-    if (rename(temp_, path_) != 0) {
-        // The copy is complete; it stays for whoever looks into the failure.
-        ErrAt(KORL_ERR_RENAME, loc);
-        pending_ = false;
-        StagingRecordDone(temp_);
-        return -1;
-    }
+    if (fflush(fp) != 0)
+        return fail(CommitStep::kFlush, KORL_ERR_WRITE);
+    if (fsync(fd) != 0)
+        return fail(CommitStep::kSync, KORL_ERR_WRITE);
+    if (fchown(fd, uid_, gid_) != 0)
+        return fail(CommitStep::kOwner, KORL_ERR_WRITE);
+    if (fchmod(fd, mode_) != 0)
+        return fail(CommitStep::kMode, KORL_ERR_WRITE);
+    if (out_.close() != 0)
+        return fail(CommitStep::kClose, KORL_ERR_WRITE);
+    if (rename(temp_, path_) != 0)
+        return fail(CommitStep::kRename, KORL_ERR_RENAME);
     pending_ = false;
     StagingRecordDone(temp_);
     return 0;

@@ -59,8 +59,13 @@ public:
     FILE *stream() const { return out_.get(); }
     const char *tempPath() const { return temp_; }
 
-    // Flush, fsync, owner and mode, close, rename over the target. 0, or -1.
-    int Commit(std::source_location loc = std::source_location::current());
+    // The steps of Commit, in their order.
+    enum class CommitStep { kNone, kFlush, kSync, kOwner, kMode, kClose, kRename };
+    // Flush, fsync, owner and mode, close, rename over the target. 0, or -1 with errno as the
+    // failed step left it and, when failed is given, *failed naming that step (kNone when no copy
+    // was begun).
+    int Commit(CommitStep *failed, std::source_location loc = std::source_location::current());
+    int Commit(std::source_location loc = std::source_location::current()) { return Commit(nullptr, loc); }
     // Closes and unlinks an unfinished copy (also done by the destructor).
     void Abandon();
 

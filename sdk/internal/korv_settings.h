@@ -6,8 +6,10 @@
 //   if (settings.Set("key", "value") < 0) ...   // the writer's code
 //   if (settings.Unlock() != 0) ...             // 0x0500
 //
-// Values are written as key="value" lines. A change left without Unlock() is released on scope
-// exit. The one-call forms take and release the lock around a single change or read.
+// Values are written as key="value" lines. An edit needs the exclusive hold of Lock(): without
+// it the file is left alone and the edit fails with 0x0400. A change left without Unlock() is
+// released on scope exit. The one-call forms take and release the lock around a single change or
+// read.
 #pragma once
 
 #include <source_location>
@@ -29,27 +31,35 @@ public:
     int Lock() { return lock_.Take(op_, timeout_); }
     int Unlock() { return lock_.Release(); }
 
+    // The reads, made while Lock() holds.
     // KORLFileGetKeyValue's result: the value's length, 0 when absent, -1 on failure.
     int Get(const char *key, char *value, int size) const
     {
         return KORLFileGetKeyValue(KORV_INFO_CONF, key, value, size, 0);
     }
-    // KORLFileSetKeyValue's result: 1, or -1.
-    int Set(const char *key, const char *value) const
+    // KORLFileCheckKeyValue's result: 1 when key's value is value ignoring ASCII case, else 0.
+    int Check(const char *key, const char *value) const
     {
-        return KORLFileSetKeyValue(KORV_INFO_CONF, key, value, KORL_KEY_FORMAT_QUOTED);
+        return KORLFileCheckKeyValue(KORV_INFO_CONF, key, value, 0);
     }
-    // KORLFileRemoveKey's result: lines removed, 0 when none, -1.
-    int Remove(const char *key) const { return KORLFileRemoveKey(KORV_INFO_CONF, key); }
     // KORLFileGetKeys's result over key="value" lines: the keys in *values, or -1.
     int GetKeys(PKORLSZLIST wanted, PKORLSZHASH *values) const
     {
         return KORLFileGetKeys(KORV_INFO_CONF, wanted, values, "=");
     }
+
+    // The edits: only under the exclusive hold, else -1 (0x0400).
+    // KORLFileSetKeyValue's result: 1, or -1.
+    int Set(const char *key, const char *value) const
+    {
+        return Editing() ? KORLFileSetKeyValue(KORV_INFO_CONF, key, value, KORL_KEY_FORMAT_QUOTED) : -1;
+    }
+    // KORLFileRemoveKey's result: lines removed, 0 when none, -1.
+    int Remove(const char *key) const { return Editing() ? KORLFileRemoveKey(KORV_INFO_CONF, key) : -1; }
     // KORLFileSetKeys's result: the lines changed, dropped and added, or -1.
     int SetKeys(PKORLSZHASH set, PKORLSZHASH remove = nullptr) const
     {
-        return KORLFileSetKeys(KORV_INFO_CONF, set, remove, KORL_KEY_FORMAT_QUOTED);
+        return Editing() ? KORLFileSetKeys(KORV_INFO_CONF, set, remove, KORL_KEY_FORMAT_QUOTED) : -1;
     }
 
     // One key set under the exclusive lock: 0 when the set and the release succeeded, else -1.
@@ -88,6 +98,15 @@ public:
     }
 
 private:
+    // Whether this editor holds the lock exclusively; else 0x0400 is recorded where it was made.
+    bool Editing() const
+    {
+        if (lock_.held() && (op_ & LOCK_EX))
+            return true;
+        ErrAt(KORL_ERR_LOCK, lock_.where());
+        return false;
+    }
+
     NamedLock lock_;
     int op_;
     int timeout_;

@@ -1,14 +1,18 @@
 // The temporary-file rewrite seen through its writers: owner and mode kept, and a target left
 // exactly as it was when the disk is full, the directory read-only, the name too long or the
 // rename refused.
+#include <errno.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdexcept>
 #include <string>
 
+#include "file_calls.h"
 #include "file_test.h"
+#include "korv_rewrite.h"
 
 using namespace korvtest;
 using namespace filetest;
@@ -219,6 +223,74 @@ TEST(RewriteNewFile, ModesOfNewFiles)
     EXPECT_EQ("k=v\n", read_file("/etc/n4.conf"));
     for (const char *base : {"n1.conf", "n2.conf", "n3.conf", "n4.conf"})
         EXPECT_TRUE(temp_files("/etc", base).empty());
+}
+
+// Commit names the step that failed and leaves errno as that step set it, for the caller's own
+// words; the target stays as it was, and only a refused rename leaves the complete copy.
+TEST(RewriteCommit, NamesTheFailedStep)
+{
+    using Step = korv::FileRewrite::CommitStep;
+    struct Case {
+        const char *name;
+        std::string dir;
+        std::function<void(const std::string &path)> arrange;
+        uid_t uid;  // the copy's owner; (uid_t)-1 keeps the process's
+        Step step;
+        int err;
+        int code;
+    };
+    const uid_t keep = static_cast<uid_t>(-1);
+    const Case cases[] = {
+        {"Flush", kFullDir,
+         [](const std::string &) {
+             // The disk is filled up (the filler's write fails): the copy's buffer finds no room.
+             EXPECT_THROW(write_file(kFullDir + "/filler", std::string(64 * 1024, 'f')), std::runtime_error);
+         },
+         keep, Step::kFlush, ENOSPC, KORL_ERR_WRITE},
+        {"Sync", "/etc",
+         [](const std::string &path) { fail_file_calls(FileCall::kFsync, path + ".", EIO); },
+         keep, Step::kSync, EIO, KORL_ERR_WRITE},
+        // An id the sandbox does not map cannot own a file.
+        {"Owner", "/etc", [](const std::string &) {}, 100000, Step::kOwner, EINVAL, KORL_ERR_WRITE},
+        {"Mode", "/etc",
+         [](const std::string &path) { fail_file_calls(FileCall::kFchmod, path + ".", EPERM); },
+         keep, Step::kMode, EPERM, KORL_ERR_WRITE},
+        {"Rename", "/etc",
+         [](const std::string &path) {
+             // A mount point cannot be renamed over.
+             write_file("/srv/commit.src", "old\n");
+             ASSERT_EQ(0, mount("/srv/commit.src", path.c_str(), nullptr, MS_BIND, nullptr)) << strerror(errno);
+         },
+         keep, Step::kRename, EBUSY, KORL_ERR_RENAME},
+    };
+    mount_small_disk();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = c.dir + "/commit.conf";
+        write_file(path, "old\n");
+        c.arrange(path);
+        korv::FileRewrite rw(path.c_str());
+        ASSERT_EQ(0, rw.BeginNew(0640, c.uid));
+        ASSERT_EQ(0, rw.PutLine("new"));
+        mark_error();
+        Step failed = Step::kNone;
+        errno = 0;
+        EXPECT_EQ(-1, rw.Commit(&failed));
+        EXPECT_EQ(c.err, errno) << strerror(errno);
+        EXPECT_EQ(c.step, failed);
+        EXPECT_EQ(c.code, KORLErrGet());
+        EXPECT_STREQ("file_rewrite_test.cpp", KORLErrFileGet());
+        EXPECT_EQ("old\n", read_file(path));
+        const auto copies = temp_files(c.dir, "commit.conf");
+        if (c.step == Step::kRename) {
+            ASSERT_EQ(1u, copies.size());
+            EXPECT_EQ("new\n", read_file(copies[0]));
+        } else {
+            EXPECT_TRUE(copies.empty());
+        }
+        fail_file_calls(FileCall::kFsync, "", 0);
+        fail_file_calls(FileCall::kFchmod, "", 0);
+    }
 }
 
 // A file that is there but cannot be read is neither truncated nor replaced.

@@ -2,12 +2,14 @@
 // process can then take it), a failed release reports 0x0500 where the guard was made, and the
 // editor's changes reach "/etc/korvinfo.conf" only while its lock can be had.
 #include <fcntl.h>
+#include <glob.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <new>
 #include <string>
 
@@ -16,6 +18,7 @@
 #include "korv/file_lock.h"
 #include "korv_named_lock.h"
 #include "korv_settings.h"
+#include "korv_sz_holders.h"
 #include "korvtest.h"
 #include "lock_holder.h"
 
@@ -177,6 +180,63 @@ TEST_F(Settings, HeldElsewhereChangesNothing)
     EXPECT_EQ(korv::LockedSettings::RemoveOne("keep"), -1);
     EXPECT_EQ(KORLErrGet(), KORL_ERR_LOCK);
     EXPECT_EQ(korvtest::read_file("/etc/korvinfo.conf"), before);
+}
+
+// An edit needs the editor's own exclusive hold: without it the edit fails with the lock's code
+// and the file stays as it was.
+TEST_F(Settings, EditWithoutTheExclusiveHoldChangesNothing)
+{
+    struct Situation {
+        const char *name;
+        int op;
+        bool heldElsewhere;  // another process holds lock_korvinfo exclusively: Lock() fails
+        bool lock, unlock;   // Lock() is called, then Unlock()
+    } const situations[] = {
+        {"HeldByAnotherProcess", LOCK_EX, true, true, false},
+        {"NeverLocked", LOCK_EX, false, false, false},
+        {"Unlocked", LOCK_EX, false, true, true},
+        {"SharedHold", LOCK_SH, false, true, false},
+    };
+    struct Edit {
+        const char *name;
+        int (*edit)(const korv::LockedSettings &);
+    } const edits[] = {
+        {"Set", [](const korv::LockedSettings &s) { return s.Set("runsamba", "yes"); }},
+        {"Remove", [](const korv::LockedSettings &s) { return s.Remove("keep"); }},
+        {"SetKeys",
+         [](const korv::LockedSettings &s) {
+             korv::HashHolder set(PshKORLSzHashAlloc(0));
+             if (!set || KORLSzHashSetValue(set.addr(), "runsamba", "yes") < 0)
+                 return 0;
+             return s.SetKeys(set.get());
+         }},
+    };
+    const std::string before = korvtest::read_file("/etc/korvinfo.conf");
+    for (const Situation &c : situations) {
+        std::unique_ptr<Holder> other;
+        if (c.heldElsewhere) {
+            other = std::make_unique<Holder>(KORL_LOCK_KORVINFO | kExclusive, 0);
+            ASSERT_TRUE(other->obtained()) << c.name;
+        }
+        korv::LockedSettings settings(c.op, 0);
+        if (c.lock) {
+            ASSERT_EQ(settings.Lock(), c.heldElsewhere ? -1 : 0) << c.name;
+        }
+        if (c.unlock) {
+            ASSERT_EQ(settings.Unlock(), 0) << c.name;
+        }
+        for (const Edit &e : edits) {
+            KORLErrSet(0);
+            EXPECT_EQ(e.edit(settings), -1) << c.name << " " << e.name;
+            EXPECT_EQ(KORLErrGet(), KORL_ERR_LOCK) << c.name << " " << e.name;
+            EXPECT_STREQ(KORLErrFileGet(), "lock_guard_test.cpp") << c.name << " " << e.name;
+            EXPECT_EQ(korvtest::read_file("/etc/korvinfo.conf"), before) << c.name << " " << e.name;
+        }
+    }
+    // Nothing was begun either: no copy beside the file.
+    glob_t copies;
+    EXPECT_EQ(glob("/etc/korvinfo.conf.*", 0, nullptr, &copies), GLOB_NOMATCH);
+    globfree(&copies);
 }
 
 }  // namespace

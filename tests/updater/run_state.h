@@ -1,11 +1,9 @@
-// The updater's run state as the in-process tests see it: the migration flags by name, from the
-// product's own table, and a reset to the values of a fresh process (a test program may run
-// several cases in one process).
+// The updater's run state as the in-process tests see it: the migration flags with their names,
+// from the product's own table, and a reset to the values of a fresh process (a test program may
+// run several cases in one process).
 #pragma once
 
 #include <string.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -36,16 +34,6 @@ inline const std::vector<FlagRef> &migration_flags()
         return out;
     }();
     return flags;
-}
-
-// The flag of the table's row of that name; a name no row has fails the test.
-inline int &flag(const char *name)
-{
-    if (int *f = UPDTFlagNamed(name))
-        return *f;
-    ADD_FAILURE() << "no migration row " << name;
-    static int none;
-    return none = 0;
 }
 
 // The names of the migration flags that are not 0, in table order.

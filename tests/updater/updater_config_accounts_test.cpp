@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <errno.h>
+#include <string.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -12,6 +16,7 @@
 
 #include "account_checkers.h"
 #include "device_tree.h"
+#include "file_calls.h"
 #include "korv/file.h"
 #include "korv/group.h"
 #include "korv/user.h"
@@ -297,6 +302,97 @@ TEST(UserConfFileFailure, ReadOnlyFolderKeepsTheOldFile)
     EXPECT_TRUE(syslog_has_pattern("updater:<L> get user uid failed. errno=30")) << syslog_dump();
     EXPECT_TRUE(syslog_has_pattern("updater(<L>) Create /etc/korvuser failed.")) << syslog_dump();
     EXPECT_EQ(read_file(KORV_USER_CONF_FILE), before);
+}
+
+// --- the end of both rewrites ---
+
+struct AccountRewrite {
+    const char *name;
+    int (*step)();
+    const char *file;
+    const char *closing;  // the step's own message after any failure
+    const char *sync;     // the words of a failed sync
+    const char *rename;   // ... and of a failed rename
+};
+
+const AccountRewrite kAccountRewrites[] = {
+    {"passwd_homes", UPDTConfigPasswdHomes, KORV_PASSWD_FILE, "updater(<L>) Rewrite /etc/passwd user home failed.",
+     "fsync", "rename passwd"},
+    {"user_conf_file", UPDTConfigUserConfFile, KORV_USER_CONF_FILE, "updater(<L>) Create /etc/korvuser failed.",
+     "fprintf", "rename korvuser.conf"},
+};
+
+void account_unit()
+{
+    install_accounts();
+    add_users({{"bob", 1026}});
+    write_file(KORV_PASSWD_FILE, read_file(KORV_PASSWD_FILE) + "carol:x:1027:100::/home/carol:/bin/sh\n");
+    write_file(KORV_USER_CONF_FILE, "gone:3:\n");
+}
+
+// The copy reaches the disk once: one fsync of the file that takes the old one's place.
+TEST(AccountRewriteCommit, EachFileSyncedOnce)
+{
+    for (const AccountRewrite &r : kAccountRewrites) {
+        SCOPED_TRACE(r.name);
+        account_unit();
+        EXPECT_EQ(r.step(), 0) << syslog_dump();
+        EXPECT_EQ(file_calls(FileCall::kFsync, r.file), 1);
+    }
+}
+
+// A failed step of the commit is told in the step's words; the file stays as it was, and only a
+// refused rename leaves the complete copy beside it.
+TEST(AccountRewriteCommit, FailedStepInItsWords)
+{
+    struct Fault {
+        const char *name;
+        void (*arrange)(const std::string &file);
+        std::string (*words)(const AccountRewrite &r);
+        const char *error;  // "errno:%d, message:%s"
+    };
+    const Fault faults[] = {
+        {"sync", [](const std::string &file) { fail_file_calls(FileCall::kFsync, file + ".", EIO); },
+         [](const AccountRewrite &r) { return std::string(r.sync); }, "errno:5, message:Input/output error"},
+        {"mode", [](const std::string &file) { fail_file_calls(FileCall::kFchmod, file + ".", EPERM); },
+         [](const AccountRewrite &) { return std::string("fchmod"); }, "errno:1, message:Operation not permitted"},
+        {"rename",
+         [](const std::string &file) {
+             // A mount point cannot be renamed over; it shows the file's own bytes.
+             copy_file(file, "/srv/bound", 0644);
+             ASSERT_EQ(mount("/srv/bound", file.c_str(), nullptr, MS_BIND, nullptr), 0) << strerror(errno);
+         },
+         [](const AccountRewrite &r) { return std::string(r.rename); }, "errno:16, message:Device or resource busy"},
+    };
+    for (const AccountRewrite &r : kAccountRewrites) {
+        for (const Fault &f : faults) {
+            SCOPED_TRACE(std::string(r.name) + " " + f.name);
+            account_unit();
+            const std::string before = read_file(r.file);
+            syslog_clear();
+            f.arrange(r.file);
+            EXPECT_EQ(r.step(), -1);
+            EXPECT_TRUE(syslog_has_pattern("updater:<L> " + f.words(r) + " failed. " + f.error)) << syslog_dump();
+            EXPECT_TRUE(syslog_has_pattern(r.closing)) << syslog_dump();
+            EXPECT_EQ(read_file(r.file), before);
+            const std::string base = strrchr(r.file, '/') + 1;
+            const std::vector<std::string> copies = leftovers(base);
+
+            fail_file_calls(FileCall::kFsync, "", 0);
+            fail_file_calls(FileCall::kFchmod, "", 0);
+            if (std::string(f.name) != "rename") {
+                EXPECT_TRUE(copies.empty());
+                continue;
+            }
+            // The copy holds what the step writes once nothing is in its way.
+            ASSERT_EQ(umount(r.file), 0) << strerror(errno);
+            ASSERT_EQ(copies.size(), 1u);
+            const std::string copy = read_file("/etc/" + copies[0]);
+            unlink(("/etc/" + copies[0]).c_str());
+            EXPECT_EQ(r.step(), 0) << syslog_dump();
+            EXPECT_EQ(copy, read_file(r.file));
+        }
+    }
 }
 
 // --- the mail service's groups and accounts ---

@@ -295,7 +295,7 @@ TEST(ConfigurationStage, RemembersAFailureAndRunsOn)
     };
     for (const Case &c : cases) {
         updatertest::reset_run_state();
-        updatertest::flag("gfRemoveManutilConf") = updatertest::flag("gfRemovePhpIni") = 1;
+        gUPDTFlags.gfRemoveManutilConf = gUPDTFlags.gfRemovePhpIni = 1;
         for (const char *path : {"/usr/korv/etc/manutil.conf", "/usr/korv/etc/php.ini"}) {
             remove_tree(path);
             if (c.folder && strcmp(c.folder, path) == 0) {

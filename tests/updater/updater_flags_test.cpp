@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,7 +13,6 @@
 #include "korvtest.h"
 #include "run_state.h"
 
-using updatertest::flag;
 using updatertest::flags_set;
 
 namespace {
@@ -30,35 +30,35 @@ struct Threshold {
 const std::vector<Threshold> &Thresholds()
 {
     static const std::vector<Threshold> t = {
-        {"PhotoTablesFrom401", &flag("gfPhotoDbUpgrade"), 401, 400, 0x3},
-        {"PhotoTablesTo424", &flag("gfPhotoDbUpgrade"), 424, 482, 0x3},
-        {"PhotoVideoAlone425", &flag("gfPhotoDbUpgrade"), 425, 400, 0x2},
-        {"PhotoVideoTo481", &flag("gfPhotoDbUpgrade"), 481, 482, 0x2},
-        {"DropMediaServerDb", &flag("gfDropMediaServerDb"), 867, 868, 1},
-        {"DumpPgsqlDbs", &flag("gfDumpPgsqlDbs"), 882, 883, 1},
-        {"RemoveRcAtalk", &flag("gfRemoveRcAtalk"), 107, 108, 1},
-        {"RemovePapdConf", &flag("gfRemovePapdConf"), 210, 211, 1},
-        {"FtpSystemAccounts", &flag("gfFtpSystemAccounts"), 229, 230, 1},
-        {"RemoveProfile", &flag("gfRemoveProfile"), 250, 251, 1},
-        {"RemoveJumboFrameRc", &flag("gfRemoveJumboFrameRc"), 251, 252, 1},
-        {"MtuValueCap", &flag("gfMtuValueCap"), 308, 309, 1},
-        {"MtuValueToEth0", &flag("gfMtuValueToEth0"), 547, 548, 1},
-        {"PasswdHomes", &flag("gfPasswdHomes"), 770, 771, 1},
-        {"UserConfFile", &flag("gfUserConfFile"), 770, 771, 1},
-        {"MailAccounts", &flag("gfMailAccounts"), 775, 776, 1},
-        {"FtpWriteOnly", &flag("gfFtpWriteOnly"), 867, 868, 1},
-        {"BondAlbToActiveBackup", &flag("gfBondAlbToActiveBackup"), 886, 887, 1},
-        {"FtpDenyToAutoBlock", &flag("gfFtpDenyToAutoBlock"), 886, 887, 1},
-        {"SqueezeErrmsgLinks", &flag("gfSqueezeErrmsgLinks"), 887, 888, 1},
-        {"RemoveEventTest", &flag("gfRemoveEventTest"), 902, 903, 1},
-        {"FtpPassiveRange", &flag("gfFtpPassiveRange"), 659, 660, 1},
-        {"RsyncdConf", &flag("gfRsyncdConf"), 483, 484, 1},
-        {"RsyncdSecrets", &flag("gfRsyncdSecrets"), 552, 553, 1},
-        {"SmmspGroup", &flag("gfSmmspGroup"), 555, 556, 1},
-        {"UsbBackup", &flag("gfUsbBackup"), 681, 682, 1},
-        {"PhotoEaDir", &flag("gfPhotoEaDir"), 702, 703, 1},
-        {"NetBackupSets", &flag("gfNetBackupSets"), 770, 771, 1},
-        {"Codepage", &flag("gfCodepage"), 807, 808, 1},
+        {"PhotoTablesFrom401", &gUPDTFlags.gfPhotoDbUpgrade, 401, 400, 0x3},
+        {"PhotoTablesTo424", &gUPDTFlags.gfPhotoDbUpgrade, 424, 482, 0x3},
+        {"PhotoVideoAlone425", &gUPDTFlags.gfPhotoDbUpgrade, 425, 400, 0x2},
+        {"PhotoVideoTo481", &gUPDTFlags.gfPhotoDbUpgrade, 481, 482, 0x2},
+        {"DropMediaServerDb", &gUPDTFlags.gfDropMediaServerDb, 867, 868, 1},
+        {"DumpPgsqlDbs", &gUPDTFlags.gfDumpPgsqlDbs, 882, 883, 1},
+        {"RemoveRcAtalk", &gUPDTFlags.gfRemoveRcAtalk, 107, 108, 1},
+        {"RemovePapdConf", &gUPDTFlags.gfRemovePapdConf, 210, 211, 1},
+        {"FtpSystemAccounts", &gUPDTFlags.gfFtpSystemAccounts, 229, 230, 1},
+        {"RemoveProfile", &gUPDTFlags.gfRemoveProfile, 250, 251, 1},
+        {"RemoveJumboFrameRc", &gUPDTFlags.gfRemoveJumboFrameRc, 251, 252, 1},
+        {"MtuValueCap", &gUPDTFlags.gfMtuValueCap, 308, 309, 1},
+        {"MtuValueToEth0", &gUPDTFlags.gfMtuValueToEth0, 547, 548, 1},
+        {"PasswdHomes", &gUPDTFlags.gfPasswdHomes, 770, 771, 1},
+        {"UserConfFile", &gUPDTFlags.gfUserConfFile, 770, 771, 1},
+        {"MailAccounts", &gUPDTFlags.gfMailAccounts, 775, 776, 1},
+        {"FtpWriteOnly", &gUPDTFlags.gfFtpWriteOnly, 867, 868, 1},
+        {"BondAlbToActiveBackup", &gUPDTFlags.gfBondAlbToActiveBackup, 886, 887, 1},
+        {"FtpDenyToAutoBlock", &gUPDTFlags.gfFtpDenyToAutoBlock, 886, 887, 1},
+        {"SqueezeErrmsgLinks", &gUPDTFlags.gfSqueezeErrmsgLinks, 887, 888, 1},
+        {"RemoveEventTest", &gUPDTFlags.gfRemoveEventTest, 902, 903, 1},
+        {"FtpPassiveRange", &gUPDTFlags.gfFtpPassiveRange, 659, 660, 1},
+        {"RsyncdConf", &gUPDTFlags.gfRsyncdConf, 483, 484, 1},
+        {"RsyncdSecrets", &gUPDTFlags.gfRsyncdSecrets, 552, 553, 1},
+        {"SmmspGroup", &gUPDTFlags.gfSmmspGroup, 555, 556, 1},
+        {"UsbBackup", &gUPDTFlags.gfUsbBackup, 681, 682, 1},
+        {"PhotoEaDir", &gUPDTFlags.gfPhotoEaDir, 702, 703, 1},
+        {"NetBackupSets", &gUPDTFlags.gfNetBackupSets, 770, 771, 1},
+        {"Codepage", &gUPDTFlags.gfCodepage, 807, 808, 1},
     };
     return t;
 }
@@ -86,11 +86,21 @@ TEST(UpgradeFlags, EveryFlagOfTheTableHasItsThreshold)
 {
     for (const auto &f : updatertest::migration_flags()) {
         // gfBond0Mtu has its own table below: the threshold and the bond check.
-        bool found = f.flag == &flag("gfBond0Mtu");
+        bool found = f.flag == &gUPDTFlags.gfBond0Mtu;
         for (const Threshold &t : Thresholds())
             found = found || t.value == f.flag;
         EXPECT_TRUE(found) << f.name;
     }
+}
+
+// Every flag of the run is some row's: a flag no row decides would keep its start value.
+TEST(UpgradeFlags, EveryFlagOfTheRunHasARow)
+{
+    std::vector<UPDTFLAG> decided;
+    for (int i = 0; i < gnUPDTMigrations; ++i)
+        if (std::find(decided.begin(), decided.end(), gUPDTMigrations[i].flag) == decided.end())
+            decided.push_back(gUPDTMigrations[i].flag);
+    EXPECT_EQ(decided.size(), sizeof(UPDTFLAGS) / sizeof(int));
 }
 
 // Whole sets of flags for a few builds, so that no flag is set by another's rule.
@@ -115,7 +125,7 @@ TEST(UpgradeFlags, WholeSetsAtKeyBuilds)
         EXPECT_EQ(flags_set(), c.set) << "build " << c.build;
         // The steps of every update are the analysis' rows: it decides them on every build,
         // also inside the installer where this rule does not run.
-        EXPECT_EQ(flag("gfRemoveManutilConf") + flag("gfRemovePhpIni") + flag("gfCrontabFilters"), 0)
+        EXPECT_EQ(gUPDTFlags.gfRemoveManutilConf + gUPDTFlags.gfRemovePhpIni + gUPDTFlags.gfCrontabFilters, 0)
             << "build " << c.build;
     }
 }
@@ -123,13 +133,13 @@ TEST(UpgradeFlags, WholeSetsAtKeyBuilds)
 // The analysis' rows of every update hold for the lowest and the highest builds alike.
 TEST(UpgradeFlags, EveryUpdateRowsCoverEveryBuild)
 {
-    for (int *f : {&flag("gfRemoveManutilConf"), &flag("gfRemovePhpIni"), &flag("gfCrontabFilters")}) {
+    for (UPDTFLAG f : {&UPDTFLAGS::gfRemoveManutilConf, &UPDTFLAGS::gfRemovePhpIni, &UPDTFLAGS::gfCrontabFilters}) {
         const UPDTMIGRATION *row = UPDTMigrationOf(f);
         ASSERT_NE(row, nullptr);
         for (int build : {1, 903, 100000}) {
             updatertest::reset_run_state();
             UPDTDecideFlag(f, UPDTFLAGINPUT{build, nullptr, nullptr, 0});
-            EXPECT_EQ(*f, 1) << row->name << " at build " << build;
+            EXPECT_EQ(gUPDTFlags.*f, 1) << row->name << " at build " << build;
         }
     }
 }
@@ -170,7 +180,7 @@ TEST(UpgradeFlags, Bond0MtuFollowsTheInterfaces)
         korvtest::write_file("/etc/korvinfo.conf", c.bond0Mtu ? std::string("bond0_mtu=\"") + c.bond0Mtu + "\"\n" : "");
         updatertest::reset_run_state();
         UPDTSetUpgradeFlags(c.build);
-        EXPECT_EQ(flag("gfBond0Mtu"), c.expected);
+        EXPECT_EQ(gUPDTFlags.gfBond0Mtu, c.expected);
     }
 }
 
@@ -199,14 +209,14 @@ TEST_P(AnalysisFlags, FollowTheInstalledSystem)
     gfJunior = c.junior;
     gfInstaller = c.installer;
     ASSERT_EQ(ErrUPDTIAnalyze_WholeSystem(), 0) << korvtest::syslog_dump();
-    EXPECT_EQ(flag("gfRecoverFIS"), c.recoverFis);
-    EXPECT_EQ(flag("gfDriverBuffer"), c.driverBuffer);
-    EXPECT_EQ(flag("gfOldLayout"), 0);
+    EXPECT_EQ(gUPDTFlags.gfRecoverFIS, c.recoverFis);
+    EXPECT_EQ(gUPDTFlags.gfDriverBuffer, c.driverBuffer);
+    EXPECT_EQ(gUPDTFlags.gfOldLayout, 0);
     EXPECT_EQ(!flags_set().empty(), c.migrations);
     // The steps of every update run inside the installer too.
-    EXPECT_EQ(flag("gfRemoveManutilConf"), 1);
-    EXPECT_EQ(flag("gfRemovePhpIni"), 1);
-    EXPECT_EQ(flag("gfCrontabFilters"), 1);
+    EXPECT_EQ(gUPDTFlags.gfRemoveManutilConf, 1);
+    EXPECT_EQ(gUPDTFlags.gfRemovePhpIni, 1);
+    EXPECT_EQ(gUPDTFlags.gfCrontabFilters, 1);
 }
 
 const AnalysisCase kAnalysisCases[] = {
@@ -232,7 +242,7 @@ TEST(AnalysisFlags, OldLayoutOnlyUpToBuild261)
         korvtest::make_dirs("/writeable");
         updatertest::reset_run_state();
         ASSERT_EQ(ErrUPDTIAnalyze_WholeSystem(), 0) << korvtest::syslog_dump();
-        EXPECT_EQ(flag("gfOldLayout"), std::string(build) == "261") << build;
+        EXPECT_EQ(gUPDTFlags.gfOldLayout, std::string(build) == "261") << build;
     }
 }
 

@@ -161,10 +161,10 @@ class PhotoStage : public PhotoSteps, public testing::WithParamInterface<StageCa
 TEST_P(PhotoStage, FlagsChooseTheSteps)
 {
     const StageCase &c = GetParam();
-    updatertest::flag("gfPhotoDbUpgrade") = c.photoDb;
-    updatertest::flag("gfDropMediaServerDb") = c.dropMediaServer;
-    updatertest::flag("gfDumpPgsqlDbs") = c.dumps;
-    updatertest::flag("gfPhotoEaDir") = c.eaDir;
+    gUPDTFlags.gfPhotoDbUpgrade = c.photoDb;
+    gUPDTFlags.gfDropMediaServerDb = c.dropMediaServer;
+    gUPDTFlags.gfDumpPgsqlDbs = c.dumps;
+    gUPDTFlags.gfPhotoEaDir = c.eaDir;
     UPDTUpdatePhoto();
     EXPECT_EQ(program_runs(), c.runs);
 }
@@ -190,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PhotoSteps, ServiceThatDiesIsLoggedAndTheStepsGoOn)
 {
     korvtest::install_program(UPDT_PGSQL_RC, "#!/bin/sh\nkill -9 $$\n");
-    updatertest::flag("gfDumpPgsqlDbs") = 1;
+    gUPDTFlags.gfDumpPgsqlDbs = 1;
     UPDTUpdatePhoto();
     EXPECT_TRUE(korvtest::syslog_has_pattern("updater: <L>: failed to start postgre database.", LOG_ERR))
         << korvtest::syslog_dump();
@@ -201,7 +201,7 @@ TEST_F(PhotoSteps, ServiceThatDiesIsLoggedAndTheStepsGoOn)
 TEST_F(PhotoSteps, ServiceExitStatusIsNotLooked)
 {
     korvtest::install_program(UPDT_PGSQL_RC, "#!/bin/sh\nexit 3\n");
-    updatertest::flag("gfDropMediaServerDb") = 1;
+    gUPDTFlags.gfDropMediaServerDb = 1;
     UPDTUpdatePhoto();
     EXPECT_FALSE(korvtest::syslog_contains("failed to start postgre database")) << korvtest::syslog_dump();
     EXPECT_EQ(program_runs(), updatertest::join({kDrop, {kIndex}}));

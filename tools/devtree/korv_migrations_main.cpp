@@ -68,7 +68,7 @@ int main(int argc, char **argv)
         ++count;
         std::string name = row.name;
         for (int j = 0; j < gnUPDTMigrations; ++j)
-            if (j != i && &UPDTFlagOf(gUPDTMigrations[j]) == &flag) {
+            if (j != i && gUPDTMigrations[j].flag == row.flag) {
                 char bits[16];
                 snprintf(bits, sizeof bits, " 0x%X", static_cast<unsigned>(row.value));
                 name += bits;
