@@ -5,6 +5,7 @@
 
 #include <source_location>
 #include <string>
+#include <string_view>
 
 #include "korv/hash.h"
 #include "korv/list.h"
@@ -44,6 +45,14 @@ int LineKeyMatchAt(char *line, const char *key, char **keyText, char **rest);
 // 1, 0, or -1 (0x0200 at the caller). keyText and rest may be null.
 int CopyKeyMatch(const char *line, const char *key, MallocPtr<char> &copy, char **keyText = nullptr,
                  char **rest = nullptr, std::source_location loc = std::source_location::current());
+
+// Appends text (whole lines) to the file open on fd with O_APPEND in one write, after a newline
+// when the file does not end with one (with breakEmpty, also when it is empty), then fsync: the
+// file holds whole lines whatever other appenders do beside it. 0, or -1 (0x0A00 when the last
+// byte cannot be read, 0x0B00 for the write or fsync, at the caller); a failed write may leave a
+// partial line, which the next appender ends before its own.
+int AppendWhole(int fd, std::string_view text, bool breakEmpty,
+                std::source_location loc = std::source_location::current());
 
 // Whether the len bytes of line are the header of section name.
 bool IsSectionHeaderOf(const char *line, int len, const char *name);
