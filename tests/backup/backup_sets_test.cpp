@@ -351,6 +351,28 @@ TEST(BackupConfSetOne, SideBySideAddsLeaveWholeSets)
     EXPECT_EQ(kProcs * kEach, sets.count);
 }
 
+// The first adds of a missing file side by side: one creates it, the others find it made
+// between their look and their create, and add to it all the same. The race is narrow: rounds.
+TEST(BackupConfSetOne, FirstAddsSideBySideAllSucceed)
+{
+    constexpr int kRounds = 30, kProcs = 16;
+    for (int r = 0; r < kRounds; ++r) {
+        remove_tree(KORV_LOCALBKP_CONF);
+        const int failed = side_by_side(kProcs, [](int p) {
+            const std::string n = "first-" + std::to_string(p);
+            KORVLOCALBKPCONF set{};
+            set.szSection = const_cast<char *>(n.c_str());
+            return KORVLocalBkpConfSetOne(nullptr, &set) == 0 ? 0 : 1;
+        });
+        ASSERT_EQ(0, failed) << "round " << r;
+        Sets sets(BACKUP_TYPE_LOCALBKP);
+        ASSERT_EQ(kProcs, sets.count) << "round " << r;
+        struct stat st;
+        ASSERT_EQ(0, stat(KORV_LOCALBKP_CONF, &st));
+        EXPECT_EQ(0600u, st.st_mode & 07777);
+    }
+}
+
 TEST(BackupConfSetOne, NullRecordRefused)
 {
     mark_error();
