@@ -36,6 +36,21 @@ int CommitChanges(FileRewrite &rw, int changes, std::source_location loc = std::
 // the caller). fp is rewound to its start.
 long FindLine(FILE *fp, const char *pattern, int flags, std::source_location loc = std::source_location::current());
 
+// A key line as every reader and writer of key lines takes it. A comment line (first byte "#" or
+// ";") has no key; otherwise the key text is the first non-empty run of bytes before a delimiter
+// (leading delimiters are skipped; with no further delimiter it is the rest of the line), and the
+// key is that text trimmed (white space, then one pair of enclosing quotes).
+struct KeyLine {
+    char *text = nullptr;  // the key text as the line spells it, cut off in place at its delimiter
+    char *rest = nullptr;  // what follows that delimiter; null when none does (a key without value)
+
+    // Cuts line (in place): false when it has no key.
+    bool Cut(char *line, const char *delim = "=");
+    // The key: the text trimmed into out, which may be text itself (in place) or a buffer of at
+    // least strlen(text) + 1 bytes. Its length, or -1.
+    int Key(char *out) const;
+};
+
 // KORLFileLineKeyMatch with where the key text lies: on a match (1), *keyText is the run before
 // the "=" that ends the key (untrimmed; the whole rest of the line when there is no "=") and *rest
 // is the text after that "=", or null when the line has none. line is cut in place.
