@@ -53,6 +53,9 @@ int CreateSetFile(const char *file, const std::source_location &loc)
         return -1;
     }
     UniqueFd fd(open(file, O_RDWR | O_CREAT | O_EXCL | O_TRUNC | O_SYNC, 0600));
+    // Made by another writer since the stat: the add appends to it as to any existing file.
+    if (!fd && errno == EEXIST)
+        return 0;
     if (!fd) {
         LogAt(LOG_ERR, loc, "Failed to open file [%s], errno=[%d/%m]", file, errno);
         ErrAt(KORL_ERR_OPEN, loc);

@@ -2,37 +2,11 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "file_internal.h"
 #include "korv/file.h"
 #include "korv_internal.h"
-
-namespace {
-
-// Appends line in place, after a newline when the file's last byte is not one. 0, or -1.
-int AppendInPlace(korv::UniqueFile &target, const char *line)
-{
-    FILE *fp = target.get();
-    bool needBreak = false;
-    if (fseek(fp, -1, SEEK_END) == 0) {
-        int c = fgetc(fp);
-        if (c == EOF && ferror(fp)) {
-            KORV_ERR(KORL_ERR_READ);
-            return -1;
-        }
-        needBreak = c != EOF && c != '\n';
-    }
-    if (fseek(fp, 0, SEEK_END) != 0 || (needBreak && fputc('\n', fp) == EOF) || fprintf(fp, "%s\n", line) < 0) {
-        KORV_ERR(KORL_ERR_WRITE);
-        return -1;
-    }
-    if (fflush(fp) != 0 || fsync(fileno(fp)) != 0 || target.close() != 0) {
-        KORV_ERR(KORL_ERR_WRITE);
-        return -1;
-    }
-    return 0;
-}
-
-}  // namespace
 
 extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char *line, int flags)
 {
@@ -41,14 +15,25 @@ extern "C" int KORLFileAddLine(const char *path, const char *pattern, const char
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return -1;
     }
+    const bool after = (flags & OP_FIND_PREFIX) != 0;
+    // Appended in place: the line and its newline in one write at the end.
+    const bool append = !pattern && after;
     korv::file::TargetRewrite file;
     bool missing = false;
-    if (file.Open(path, "r+", &missing) < 0)
+    if (file.Open(path, append ? "a+" : "r+", &missing) < 0)
         return missing ? korv::file::CreateWithLine(file.path(), line) : -1;
 
-    const bool after = (flags & OP_FIND_PREFIX) != 0;
-    if (!pattern && after)
-        return AppendInPlace(file.input(), line) < 0 ? -1 : 1;
+    if (append) {
+        std::string text(line);
+        text += '\n';
+        if (korv::file::AppendWhole(fileno(file.in()), text, false) < 0)
+            return -1;
+        if (file.input().close() != 0) {
+            KORV_ERR(KORL_ERR_WRITE);
+            return -1;
+        }
+        return 1;
+    }
 
     // The number (from 1) of the line that the new line goes before.
     long position = 1;

@@ -6,25 +6,6 @@
 #include "korv/string.h"
 #include "korv_internal.h"
 
-namespace {
-
-// Splits line in place at the delimiter after its first non-empty run: false when none follows.
-bool SplitKey(char *line, const char *delim, char **key, char **value)
-{
-    char *p = line + strspn(line, delim);
-    if (!*p)
-        return false;
-    char *end = p + strcspn(p, delim);
-    if (!*end)
-        return false;
-    *end = '\0';
-    *key = p;
-    *value = end + 1;
-    return true;
-}
-
-}  // namespace
-
 extern "C" int KORLFileGetKeys(const char *path, PKORLSZLIST wanted, PKORLSZHASH *phash, const char *delim)
 {
     if (!path || !phash || !*phash || !delim) {
@@ -47,13 +28,11 @@ extern "C" int KORLFileGetKeys(const char *path, PKORLSZLIST wanted, PKORLSZHASH
 
     korv::LineReader lines(fp.get());
     while (lines.Next()) {
-        char *line = lines.data();
-        if (line[0] == '#' || line[0] == ';')
+        korv::file::KeyLine line;
+        if (!line.Cut(lines.data(), delim))
             continue;
-        char *key, *value;
-        if (!SplitKey(line, delim, &key, &value))
-            continue;
-        if (KORLStrTrimSpace(key, nullptr) < 0 || KORLStrTrimSpace(value, nullptr) < 0)
+        char *key = line.text, *value = line.rest;
+        if (line.Key(key) < 0 || (value && KORLStrTrimSpace(value, nullptr) < 0))
             return -1;
         if (selective) {
             int i = KORLSzListFind(want.get(), key);
@@ -61,8 +40,10 @@ extern "C" int KORLFileGetKeys(const char *path, PKORLSZLIST wanted, PKORLSZHASH
                 continue;
             SzKORLSzListRemove(want.get(), i);
         }
-        // A key that cannot be stored is a failure, not a shorter answer.
-        if (KORLSzHashSetValue(phash, key, value) < 0) {
+        // A line of the key without a delimiter after it sets nothing, but it is the key's line
+        // all the same: its first one stays unset, as a first-match read finds it absent and as
+        // the writers rewrite that line. A key that cannot be stored is a failure.
+        if (value && KORLSzHashSetValue(phash, key, value) < 0) {
             KORV_ERR(KORL_ERR_NO_MEMORY);
             return -1;
         }

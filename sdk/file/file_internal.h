@@ -5,6 +5,7 @@
 
 #include <source_location>
 #include <string>
+#include <string_view>
 
 #include "korv/hash.h"
 #include "korv/list.h"
@@ -35,6 +36,21 @@ int CommitChanges(FileRewrite &rw, int changes, std::source_location loc = std::
 // the caller). fp is rewound to its start.
 long FindLine(FILE *fp, const char *pattern, int flags, std::source_location loc = std::source_location::current());
 
+// A key line as every reader and writer of key lines takes it. A comment line (first byte "#" or
+// ";") has no key; otherwise the key text is the first non-empty run of bytes before a delimiter
+// (leading delimiters are skipped; with no further delimiter it is the rest of the line), and the
+// key is that text trimmed (white space, then one pair of enclosing quotes).
+struct KeyLine {
+    char *text = nullptr;  // the key text as the line spells it, cut off in place at its delimiter
+    char *rest = nullptr;  // what follows that delimiter; null when none does (a key without value)
+
+    // Cuts line (in place): false when it has no key.
+    bool Cut(char *line, const char *delim = "=");
+    // The key: the text trimmed into out, which may be text itself (in place) or a buffer of at
+    // least strlen(text) + 1 bytes. Its length, or -1.
+    int Key(char *out) const;
+};
+
 // KORLFileLineKeyMatch with where the key text lies: on a match (1), *keyText is the run before
 // the "=" that ends the key (untrimmed; the whole rest of the line when there is no "=") and *rest
 // is the text after that "=", or null when the line has none. line is cut in place.
@@ -44,6 +60,14 @@ int LineKeyMatchAt(char *line, const char *key, char **keyText, char **rest);
 // 1, 0, or -1 (0x0200 at the caller). keyText and rest may be null.
 int CopyKeyMatch(const char *line, const char *key, MallocPtr<char> &copy, char **keyText = nullptr,
                  char **rest = nullptr, std::source_location loc = std::source_location::current());
+
+// Appends text (whole lines) to the file open on fd with O_APPEND in one write, after a newline
+// when the file does not end with one (with breakEmpty, also when it is empty), then fsync: the
+// file holds whole lines whatever other appenders do beside it. 0, or -1 (0x0A00 when the last
+// byte cannot be read, 0x0B00 for the write or fsync, at the caller); a failed write may leave a
+// partial line, which the next appender ends before its own.
+int AppendWhole(int fd, std::string_view text, bool breakEmpty,
+                std::source_location loc = std::source_location::current());
 
 // Whether the len bytes of line are the header of section name.
 bool IsSectionHeaderOf(const char *line, int len, const char *name);

@@ -10,30 +10,38 @@
 
 namespace korv::file {
 
+bool KeyLine::Cut(char *line, const char *delim)
+{
+    if (line[0] == '#' || line[0] == ';')
+        return false;
+    // strsep skipping empty runs: leading delimiters go, the first non-empty run is the key text.
+    char *cursor = line;
+    text = KORLStrSepNext(&cursor, delim);
+    rest = cursor;
+    return text != nullptr;
+}
+
+int KeyLine::Key(char *out) const
+{
+    return KORLStrTrimSpace(text, out);
+}
+
 int LineKeyMatchAt(char *line, const char *key, char **keyText, char **rest)
 {
     if (!line || !key) {
         KORV_ERR(KORL_ERR_BAD_PARAM);
         return 0;
     }
-    if (line[0] == '#' || line[0] == ';')
+    KeyLine parts;
+    if (!parts.Cut(line))
         return 0;
-    // Leading "=" signs are skipped; the key ends at the "=" after the first non-empty run.
-    char *cursor = line;
-    char *token = KORLStrSepNext(&cursor, "=");
-    if (!token)
-        return 0;
-    korv::MallocPtr<char> work(static_cast<char *>(malloc(strlen(token) + 1)));
-    if (!work)
-        return 0;
-    if (KORLStrTrimSpace(token, work.get()) < 0)
-        return 0;
-    if (strcmp(work.get(), key) != 0)
+    korv::MallocPtr<char> work(static_cast<char *>(malloc(strlen(parts.text) + 1)));
+    if (!work || parts.Key(work.get()) < 0 || strcmp(work.get(), key) != 0)
         return 0;
     if (keyText)
-        *keyText = token;
+        *keyText = parts.text;
     if (rest)
-        *rest = cursor;
+        *rest = parts.rest;
     return 1;
 }
 

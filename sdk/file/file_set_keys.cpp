@@ -19,15 +19,12 @@ int KORLILineKeyMoveHash2File(korv::FileRewrite &rw, const char *line, size_t le
         KORV_ERR(KORL_ERR_NO_MEMORY);
         return -1;
     }
-    char *text = copy.get();
-    if (KORLStrTrimSpace(text, nullptr) < 0)
-        return -1;
-    if (text[0] == '#' || text[0] == ';' || text[strspn(text, "=")] == '\0')
+    // The key as the readers take it, so that the line changed is the line they read.
+    korv::file::KeyLine keyLine;
+    if (!keyLine.Cut(copy.get()))
         return rw.Put(line, len);
-
-    char *cursor = text;
-    char *key = KORLStrSepNext(&cursor, "=");
-    if (!key || KORLStrTrimSpace(key, nullptr) < 0)
+    char *key = keyLine.text;
+    if (keyLine.Key(key) < 0)
         return -1;
     if (delHash && SzKORLSzHashGetValue(delHash, key)) {
         if (!SzKORLSzHashRemoveKey(delHash, key)) {

@@ -11,11 +11,25 @@
 
 namespace korv::file {
 
+namespace {
+
+// open(2) flags of the fopen modes used here: "r", "r+", and "a" or "a+", which append with
+// O_APPEND whatever the stream's position.
+int OpenFlags(const char *mode)
+{
+    const bool plus = strchr(mode, '+') != nullptr;
+    if (mode[0] == 'a')
+        return (plus ? O_RDWR : O_WRONLY) | O_APPEND;
+    return plus ? O_RDWR : O_RDONLY;
+}
+
+}  // namespace
+
 FILE *OpenTarget(const char *path, const char *mode, bool *missing, std::source_location loc)
 {
     // Readers go where the path leads, as any program reading the file would; O_NONBLOCK keeps a
     // FIFO there from hanging the open.
-    int flags = (strchr(mode, '+') ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+    int flags = OpenFlags(mode) | O_NONBLOCK | O_CLOEXEC;
     UniqueFd fd(open(path, flags));
     if (!fd) {
         // Only a file that is not there may be made; one that cannot be opened is left alone.
@@ -91,7 +105,7 @@ FILE *Target::Open(const char *path, const char *mode, bool *missing, bool quiet
     if (!S_ISREG(st.st_mode))
         return refused();
 
-    int flags = (strchr(mode, '+') ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int flags = OpenFlags(mode) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     UniqueFd fd(open(path_.c_str(), flags));
     if (!fd)
         return errno == ELOOP ? refused() : unopenable(errno);

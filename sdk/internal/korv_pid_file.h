@@ -9,7 +9,9 @@
 // The number is read as the device's scanf "%u" reads it (white space, a sign, digits; beyond 32
 // bits it saturates). Only plain digits naming a positive pid are ever signalled: 0 and negative
 // pids reach whole process groups, and a sign or digits beyond 32 bits would wrap round to a pid
-// that the file never named. Nothing here records an error code or writes a message.
+// that the file never named. Only a plain file is read: a link there is not followed, and a FIFO
+// (never waited on), a folder or a device is unreadable. Nothing here records an error code or
+// writes a message.
 #pragma once
 
 namespace korv::proc {
@@ -17,7 +19,7 @@ namespace korv::proc {
 struct PidFile {
     enum class State {
         Missing,     // no such file
-        Unreadable,  // it cannot be opened (err)
+        Unreadable,  // it cannot be opened, or is no plain file (err)
         Empty,       // nothing could be read from it
         NoNumber,    // it does not begin with a number
         Number,

@@ -23,7 +23,8 @@ namespace korv::file {
 //   korv::FileRewrite rw(target.path());
 class Target {
 public:
-    // Opens the file for reading ("r") or reading and writing ("r+"). On failure null, with
+    // Opens the file for reading ("r"), reading and writing ("r+"), or appending ("a", "a+": the
+    // descriptor has O_APPEND, so every write lands at the end). On failure null, with
     // 0x0900 recorded at the caller, except: when missing is given and nothing is there, *missing
     // is set and path() is where to create the file; with quiet, a file that cannot be opened
     // records nothing (refusals still do).

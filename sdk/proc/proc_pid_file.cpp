@@ -1,20 +1,50 @@
 #include <ctype.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include "korv_pid_file.h"
 #include "korv_unique.h"
 
 namespace korv::proc {
 
+namespace {
+
+// The pid file opened for reading when it is a plain file (not a link): null with errno set
+// otherwise. A FIFO there is never waited on.
+FILE *OpenPlain(const char *path)
+{
+    if (!path) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    korv::UniqueFd fd(open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd)
+        return nullptr;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0)
+        return nullptr;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return nullptr;
+    }
+    FILE *fp = fdopen(fd.get(), "r");
+    if (fp)
+        fd.release();
+    return fp;
+}
+
+}  // namespace
+
 PidFile ReadPidFile(const char *path)
 {
     PidFile f;
-    korv::UniqueFile fp(path ? fopen(path, "r") : nullptr);
+    korv::UniqueFile fp(OpenPlain(path));
     if (!fp) {
-        f.err = path ? errno : EINVAL;
+        f.err = errno;
         f.state = f.err == ENOENT ? PidFile::State::Missing : PidFile::State::Unreadable;
         return f;
     }

@@ -1,6 +1,8 @@
 // Backup sets: reading every set of a kind, writing one (add, update, rename), freeing.
 #include <sys/stat.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -12,6 +14,7 @@
 #include "korv/backup.h"
 #include "korv/error.h"
 #include "korvtest.h"
+#include "side_by_side.h"
 
 using namespace korvtest;
 
@@ -269,6 +272,105 @@ TEST(BackupConfSetOne, LocalNullTextsWrittenEmpty)
     ASSERT_EQ(1, sets.count);
     EXPECT_STREQ("usb copy", sets.local(0)->szSection);
     EXPECT_EQ(-1, sets.local(0)->dest_type);
+}
+
+// Sixteen processes add sets at once, to a file that none of them finds: every add creates the
+// file or appends its section whole, so each set is there once, its header and every key line
+// whole.
+TEST(BackupConfSetOne, SideBySideAddsLeaveWholeSets)
+{
+    constexpr int kProcs = 16, kEach = 150;
+    auto name = [](int p, int i) {
+        char text[32];
+        snprintf(text, sizeof text, "set-%02d-%03d", p, i);
+        return std::string(text);
+    };
+    // The key lines of a set named n.
+    auto keyLines = [](const std::string &n) {
+        return std::set<std::string>{"\tdest_type=\"usb\"",       "\tincrbkp=\"1\"",
+                                     "\tdest_id=\"disk-" + n + "\"", "\tdest_share=\"share-" + n + "\"",
+                                     "\tbkp_shares=\"public\"",     "\tbkp_apps=\"\"",
+                                     "\tlast_bkp_time=\"\"",        "\tlast_bkp_result=\"\""};
+    };
+    const int failed = side_by_side(kProcs, [&](int p) {
+        for (int i = 0; i < kEach; ++i) {
+            const std::string n = name(p, i), id = "disk-" + n, share = "share-" + n;
+            KORVLOCALBKPCONF set{};
+            set.szSection = const_cast<char *>(n.c_str());
+            set.dest_type = KORV_LOCALBKP_DEST_USB;
+            set.incrbkp = 1;
+            set.dest_id = const_cast<char *>(id.c_str());
+            set.dest_share = const_cast<char *>(share.c_str());
+            set.bkp_shares = const_cast<char *>("public");
+            set.bkp_apps = set.last_bkp_time = set.last_bkp_result = const_cast<char *>("");
+            if (KORVLocalBkpConfSetOne(nullptr, &set) != 0)
+                return 1;
+        }
+        return 0;
+    });
+    EXPECT_EQ(0, failed);
+
+    // Each set's lines as the file holds them, blank lines left out.
+    std::map<std::string, std::vector<std::vector<std::string>>> found;
+    std::vector<std::string> *current = nullptr;
+    std::vector<std::string> outside;
+    const std::string text = read_file(KORV_LOCALBKP_CONF);
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "the file does not end its last line";
+            end = text.size();
+        }
+        const std::string line = text.substr(at, end - at);
+        if (line.empty())
+            continue;
+        if (line.front() == '[' && line.back() == ']') {
+            current = &found[line.substr(1, line.size() - 2)].emplace_back();
+            continue;
+        }
+        (current ? *current : outside).push_back(line);
+    }
+    EXPECT_TRUE(outside.empty()) << outside.size() << " lines before the first header";
+    int whole = 0;
+    std::vector<std::string> wrong;
+    for (int p = 0; p < kProcs; ++p) {
+        for (int i = 0; i < kEach; ++i) {
+            const std::string n = name(p, i);
+            auto it = found.find(n);
+            const bool once = it != found.end() && it->second.size() == 1;
+            if (once && std::set<std::string>(it->second[0].begin(), it->second[0].end()) == keyLines(n) &&
+                it->second[0].size() == keyLines(n).size())
+                ++whole;
+            else if (wrong.size() < 3)
+                wrong.push_back(n);
+        }
+    }
+    EXPECT_EQ(kProcs * kEach, whole) << "sets not found once and whole, such as " << testing::PrintToString(wrong);
+    EXPECT_EQ(static_cast<size_t>(kProcs * kEach), found.size()) << "headers of no set written";
+    Sets sets(BACKUP_TYPE_LOCALBKP);
+    EXPECT_EQ(kProcs * kEach, sets.count);
+}
+
+// The first adds of a missing file side by side: one creates it, the others find it made
+// between their look and their create, and add to it all the same. The race is narrow: rounds.
+TEST(BackupConfSetOne, FirstAddsSideBySideAllSucceed)
+{
+    constexpr int kRounds = 30, kProcs = 16;
+    for (int r = 0; r < kRounds; ++r) {
+        remove_tree(KORV_LOCALBKP_CONF);
+        const int failed = side_by_side(kProcs, [](int p) {
+            const std::string n = "first-" + std::to_string(p);
+            KORVLOCALBKPCONF set{};
+            set.szSection = const_cast<char *>(n.c_str());
+            return KORVLocalBkpConfSetOne(nullptr, &set) == 0 ? 0 : 1;
+        });
+        ASSERT_EQ(0, failed) << "round " << r;
+        Sets sets(BACKUP_TYPE_LOCALBKP);
+        ASSERT_EQ(kProcs, sets.count) << "round " << r;
+        struct stat st;
+        ASSERT_EQ(0, stat(KORV_LOCALBKP_CONF, &st));
+        EXPECT_EQ(0600u, st.st_mode & 07777);
+    }
 }
 
 TEST(BackupConfSetOne, NullRecordRefused)

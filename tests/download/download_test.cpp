@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -230,6 +231,8 @@ int open_fds()
 TEST(DownQuarnSchedulerSignal, ContentsOfThePidFile)
 {
     signal(SIGUSR1, count_signal);
+    // The log connection is made first: a failure's message may be the process's first.
+    openlog(nullptr, LOG_NDELAY, LOG_USER);
     const int fds = open_fds();
     const struct {
         const char *content;  // nullptr: no pid file
@@ -252,6 +255,8 @@ TEST(DownQuarnSchedulerSignal, ContentsOfThePidFile)
     remove_tree(kPid);
     make_dirs(kPid);
     EXPECT_EQ(-1, KORVDownQuarnSchedulerSignal(SIGUSR1));
+    EXPECT_TRUE(syslog_has_pattern("downquarn_info_set.c (<L>) Failed to open scheduler pid. Is a directory (21)"))
+        << syslog_dump();
     // A pid of 0 or less signals nothing, this process's group included; every path closes the
     // pid file.
     EXPECT_EQ(0, gOwnSignals);

@@ -7,7 +7,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 
 #include "file_test.h"
 
@@ -120,6 +122,92 @@ TEST(SetKeyValueRoundTrip, ReadersSeeWhatWasWritten)
     }
     EXPECT_EQ("#comment\nname=\"\xC3\xBCmlaut\"\n", read_file(kConf));
 }
+
+// Lines whose key is spelt oddly: every reader and writer takes the same line for the key's.
+// The value set is "2"; read is what a first-match read gives before (null: absent).
+struct KeyLineCase {
+    const char *name;
+    const char *before;
+    const char *key;
+    const char *format;
+    const char *read;
+    const char *afterSetOne;   // KORLFileSetKeyValue: keeps the line's spelling, drops later lines
+    const char *afterSetMany;  // KORLFileSetKeys: rewrites the first line only
+    const char *afterRemove;   // KORLFileRemoveKey: drops every line
+    const char *afterDelete;   // KORLFileSetKeys's delete hash: drops the first line
+};
+
+const KeyLineCase kKeyLineCases[] = {
+    {"Plain", "  k = 1 \n", "k", nullptr, "1", "  k =2\n", "k=2\n", "", ""},
+    // The fuzz target's input (after its first byte): both the key and the value in quotes.
+    {"QuotedKeyAndValue", "\"autoblock_attempts\"=\"9\"\n", "autoblock_attempts", "%s=\"%s\"\n", "9",
+     "\"autoblock_attempts\"=\"2\"\n", "autoblock_attempts=\"2\"\n", "", ""},
+    // The key text is "k: its one quote stays.
+    {"QuotesAroundTheWholeLine", "\"k=1\"\n", "k", nullptr, nullptr, "\"k=1\"\nk=2\n", "\"k=1\"\nk=2\n",
+     "\"k=1\"\n", "\"k=1\"\n"},
+    // The key text is a blank: the line's key is empty.
+    {"BlankBeforeTheFirstEquals", " =k=1\n", "k", nullptr, nullptr, " =k=1\nk=2\n", " =k=1\nk=2\n", " =k=1\n",
+     " =k=1\n"},
+    // A line of the key without a value is its line all the same: the key reads absent.
+    {"KeyWithoutEquals", "k\nk=1\n", "k", nullptr, nullptr, "k=2\n", "k=2\nk=1\n", "", "k=1\n"},
+    {"KeyAfterLeadingEquals", "=k\nx=1\n", "k", nullptr, nullptr, "k=2\nx=1\n", "k=2\nx=1\n", "x=1\n", "x=1\n"},
+    // Leading "=" signs are skipped; the value is all after the "=" that ends the key.
+    {"EqualsAroundTheKey", "x=1\n==k==\nk=3\n", "k", nullptr, "=", "x=1\nk=2\n", "x=1\nk=2\nk=3\n", "x=1\n",
+     "x=1\nk=3\n"},
+};
+
+void PrintTo(const KeyLineCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class KeyLine : public testing::TestWithParam<KeyLineCase> {};
+
+// What the two key readers give for key: the first-match value, or "(absent)".
+std::pair<std::string, std::string> ReadBoth(const char *key)
+{
+    char buf[64];
+    int got = KORLFileGetKeyValue(kConf, key, buf, sizeof buf, 0);
+    std::string one = got > 0 ? buf : "(absent)";
+    Hash values;
+    List wanted({key});
+    EXPECT_GE(KORLFileGetKeys(kConf, wanted.get(), values.addr(), "="), 0);
+    auto map = values.map();
+    auto it = map.find(key);
+    return {one, it == map.end() ? "(absent)" : it->second};
+}
+
+TEST_P(KeyLine, EveryReaderAndWriterTakesTheSameLine)
+{
+    const KeyLineCase &c = GetParam();
+    const std::string absent = "(absent)", read = c.read ? c.read : absent;
+    write_file(kConf, c.before);
+    EXPECT_EQ(std::make_pair(read, read), ReadBoth(c.key)) << "first match, wanted keys";
+
+    EXPECT_EQ(1, KORLFileSetKeyValue(kConf, c.key, "2", c.format));
+    EXPECT_EQ(c.afterSetOne, read_file(kConf)) << "KORLFileSetKeyValue";
+    EXPECT_EQ(std::make_pair(std::string("2"), std::string("2")), ReadBoth(c.key));
+
+    write_file(kConf, c.before);
+    Hash set({{c.key, "2"}});
+    EXPECT_EQ(1, KORLFileSetKeys(kConf, set.get(), nullptr, c.format));
+    EXPECT_EQ(c.afterSetMany, read_file(kConf)) << "KORLFileSetKeys";
+    EXPECT_EQ(std::make_pair(std::string("2"), std::string("2")), ReadBoth(c.key));
+
+    auto lines = [](const std::string &text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); };
+    write_file(kConf, c.before);
+    EXPECT_EQ(lines(c.before) - lines(c.afterRemove), KORLFileRemoveKey(kConf, c.key));
+    EXPECT_EQ(c.afterRemove, read_file(kConf)) << "KORLFileRemoveKey";
+
+    write_file(kConf, c.before);
+    Hash keep({{"unused", "0"}}), del({{c.key, ""}});
+    EXPECT_EQ(1, KORLFileSetKeys(kConf, keep.get(), del.get(), c.format) - (lines(c.before) - lines(c.afterDelete)));
+    EXPECT_EQ(std::string(c.afterDelete) + (c.format ? "unused=\"0\"\n" : "unused=0\n"), read_file(kConf))
+        << "KORLFileSetKeys deleting";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KeyLine, testing::ValuesIn(kKeyLineCases),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(SetKeys, ReplacesDropsAndAppends)
 {

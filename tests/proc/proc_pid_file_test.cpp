@@ -1,5 +1,6 @@
 // Pid files and signals sent by them, to real processes of the sandbox's pid namespace.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "korv/download.h"
 #include "korv/proc.h"
 #include "korv/schedule.h"
+#include "in_child.h"
 #include "korvtest.h"
 #include "signal_recorder.h"
 
@@ -125,13 +127,17 @@ struct Signaller {
     const char *pidFile;
     bool onePidOnly;
     std::function<int()> send;
+    int unreadable;             // the result when the pid file cannot be read
+    const char *unreadableLog;  // and what the message then logged holds
 };
 
 const Signaller kSignallers[] = {
-    {"scemd", "/var/run/scemd.pid", false, [] { return KORVScemdSignal(SIGHUP); }},
-    {"scheduler", KORV_SCHEDULER_PID, false, [] { return KORVDownQuarnSchedulerSignal(SIGHUP); }},
+    {"scemd", "/var/run/scemd.pid", false, [] { return KORVScemdSignal(SIGHUP); }, 0, nullptr},
+    {"scheduler", KORV_SCHEDULER_PID, false, [] { return KORVDownQuarnSchedulerSignal(SIGHUP); }, -1,
+     "Failed to open scheduler pid. "},
     {"crond", KORV_CROND_PID, true,
-     [] { return KORVCrontabUpdate("/bin/job", "0\t1\t*\t*\t*\troot\t/bin/job"); }},
+     [] { return KORVCrontabUpdate("/bin/job", "0\t1\t*\t*\t*\troot\t/bin/job"); }, 0,
+     "Failed to hup crond"},
 };
 
 // What a pid file holds, made from the pids of two running daemons a and b.
@@ -193,6 +199,65 @@ TEST_P(PidFileSignal, OnlyTheNamedDaemon)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PidFileSignal, testing::ValuesIn(kHostile),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// What may stand at a pid file's path instead of a plain file; target is a plain pid file naming
+// a running daemon.
+struct NotPlainCase {
+    const char *name;
+    std::function<bool(const char *path, const std::string &target)> make;
+};
+
+const NotPlainCase kNotPlain[] = {
+    // Opened as a file, a FIFO waits for a writer that never comes.
+    {"Fifo", [](const char *path, const std::string &) { return mkfifo(path, 0644) == 0; }},
+    {"Folder", [](const char *path, const std::string &) { return mkdir(path, 0755) == 0; }},
+    {"LinkToAPidFile",
+     [](const char *path, const std::string &target) { return symlink(target.c_str(), path) == 0; }},
+};
+
+void PrintTo(const NotPlainCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class PidFileNotPlain : public testing::TestWithParam<NotPlainCase> {};
+
+// Every reader of a pid file returns at once, reads nothing and signals nothing. Each call runs
+// in a child with a generous alarm, so that one that waits fails instead of hanging the test.
+TEST_P(PidFileNotPlain, ReadAsUnreadableAndNeverWaitedOn)
+{
+    const NotPlainCase &c = GetParam();
+    signal(SIGHUP, count_hup);
+    gHups = 0;
+    SignalRecorder daemon("/tmp/daemon.pid", {SIGHUP}, true);
+    write_file("/etc/crontab", "SHELL=/bin/sh\n");
+    auto inTime = [](const std::function<int()> &call) {
+        return proctest::in_child([&] {
+            alarm(10);
+            return call() & 0xff;
+        });
+    };
+
+    ASSERT_TRUE(c.make("/var/run/test.pid", "/tmp/daemon.pid"));
+    EXPECT_EQ(-1 & 0xff, inTime([] { return ProcPidFileRead("/var/run/test.pid"); })) << "ProcPidFileRead";
+    for (const Signaller &s : kSignallers) {
+        SCOPED_TRACE(s.name);
+        remove_tree(s.pidFile);
+        ASSERT_TRUE(c.make(s.pidFile, "/tmp/daemon.pid"));
+        syslog_clear();
+        EXPECT_EQ(s.unreadable & 0xff, inTime(s.send));
+        if (s.unreadableLog) {
+            EXPECT_TRUE(syslog_contains(s.unreadableLog)) << syslog_dump();
+        }
+        EXPECT_FALSE(Hupped(daemon, 0, false));
+        remove_tree(s.pidFile);
+    }
+    EXPECT_EQ(0, gHups);
+    signal(SIGHUP, SIG_DFL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PidFileNotPlain, testing::ValuesIn(kNotPlain),
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "korv/error.h"
 #include "korv/schedule.h"
 #include "korvtest.h"
+#include "side_by_side.h"
 #include "signal_recorder.h"
 
 using namespace korvtest;
@@ -157,6 +159,62 @@ TEST(ScheduleSet, ReplacesInPlaceAlsoPastOneHundredTwentyEightBytes)
     ASSERT_EQ(0, KORVScheduleSet(&s));
     EXPECT_EQ(std::string(kHead) + "45\t4\t*\t*\t1\troot\t" + longCommand + "\n" + "9\t9\t*\t*\t*\troot\t/bin/z\n",
               read_file(kCrontab));
+}
+
+// Sixteen processes add schedules at once, each of its own commands: every add appends a line,
+// so all of them are there, each whole on a line of its own. The head lacks its last newline:
+// an add may leave a blank line after it, never a line glued to it.
+TEST(ScheduleSet, SideBySideAddsLeaveWholeLines)
+{
+    constexpr int kProcs = 16, kEach = 150;
+    const std::string head = "SHELL=/bin/sh\n#minute\thour\tmday\tmonth\twday\twho\tcommand";
+    write_file(kCrontab, head);
+    auto entry = [](int p, int i) {
+        char command[64];
+        snprintf(command, sizeof command, "/usr/bin/job-%02d-%03d", p, i);
+        return schedule(1 << (i % 7), p % 24, 0, p % 24, i % 60, command);
+    };
+    const int failed = side_by_side(kProcs, [&](int p) {
+        for (int i = 0; i < kEach; ++i) {
+            KORVSCHEDULE s = entry(p, i);
+            if (KORVScheduleSet(&s) != 0)
+                return 1;
+        }
+        return 0;
+    });
+    EXPECT_EQ(0, failed);
+
+    std::map<std::string, int> expected;  // each line and the times it was found
+    for (int p = 0; p < kProcs; ++p) {
+        for (int i = 0; i < kEach; ++i) {
+            const KORVSCHEDULE s = entry(p, i);
+            expected[std::to_string(s.minute) + "\t" + std::to_string(s.hourStart) + "\t*\t*\t" +
+                     std::to_string(i % 7) + "\troot\t" + s.szCommand] = 0;
+        }
+    }
+    const std::string text = read_file(kCrontab);
+    ASSERT_EQ(0u, text.find(head + "\n"));
+    ASSERT_EQ('\n', text.back());
+    std::vector<std::string> torn;
+    int blank = 0;
+    size_t at = head.size() + 1;
+    for (size_t end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        const std::string line = text.substr(at, end - at);
+        auto found = expected.find(line);
+        if (line.empty())
+            ++blank;
+        else if (found == expected.end())
+            torn.push_back(line);
+        else
+            ++found->second;
+    }
+    EXPECT_TRUE(torn.empty()) << torn.size() << " lines are no one entry, the first: "
+                              << testing::PrintToString(torn.empty() ? "" : torn[0]);
+    const auto once = std::count_if(expected.begin(), expected.end(), [](const auto &e) { return e.second == 1; });
+    EXPECT_EQ(kProcs * kEach, once) << "entries found other than once";
+    // Only an add that looked at the end before any other add was written sees the head's end.
+    EXPECT_LE(blank, kProcs);
 }
 
 TEST(ScheduleSet, RefusedWithBadParameter)

@@ -1,5 +1,6 @@
 /* Backup sets (network sets for an rsync server elsewhere, local sets for a volume or a disk) and
- * the accounts of the device's own rsync server. */
+ * the accounts of the device's own rsync server.
+ * No named lock inside: writers side by side never tear a line, but may lose each other's change. */
 #ifndef KORV_BACKUP_H
 #define KORV_BACKUP_H
 

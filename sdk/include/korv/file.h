@@ -81,7 +81,9 @@ int KORVINFOSetKeyValue(const char *key, const char *value);
  * is refused (0x0D00): one call writes one line.
  */
 /* Inserts line before the matching line (after it with OP_FIND_PREFIX), first in the file without a
- * pattern, or appended in place without a pattern and with OP_FIND_PREFIX: 1, 0 (0x2000), -1. */
+ * pattern, or appended in place without a pattern and with OP_FIND_PREFIX: 1, 0 (0x2000), -1.
+ * The in-place append is one write with O_APPEND (a newline first when the file lacks one), so
+ * appenders side by side never tear or glue lines. */
 int KORLFileAddLine(const char *path, const char *pattern, const char *line, int flags);
 /* Replaces the matching line by newLine, or deletes it when newLine is null: 1, 0 (0x2000), -1. */
 int KORLFileSetLine(const char *path, const char *pattern, const char *newLine, int flags);
@@ -91,7 +93,8 @@ int KORLFileReplaceSubStr(const char *path, const char *find, const char *repl);
 /*
  * Section writers. A section name holding CR, LF, "[" or "]" is refused (0x0D00).
  */
-/* Appends "[section]" and the hash's entries in place: 1, 0 when the section exists, -1. */
+/* Appends "[section]" and the hash's entries in place, in one write with O_APPEND: 1, 0 when the
+ * section exists, -1. */
 int ErrKORLFileAddSection(const char *path, const char *section, PKORLSZHASH hash, const char *format);
 /* Rewrites every header of section: with mode bit 0 as "[newName or section]" and the hash's
  * entries, else dropped; the section's key lines go, its comment lines stay. 1, 0 (0x2000), -1. */

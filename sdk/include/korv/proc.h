@@ -13,8 +13,9 @@ extern "C" {
 int KORLProcExec(const char *program, const char *firstArg, const char *secondArg,
                  const char *thirdArg, const char *fourthArg);
 
-/* The pid at the start of the file; 0 when it holds no number, -1 when it cannot be read.
- * A pid beyond the signed 32-bit range reads as negative. Records no error code. */
+/* The pid at the start of the file; 0 when it holds no number, -1 when it cannot be read or is
+ * no plain file (a link, a FIFO: never waited on). A pid beyond the signed 32-bit range reads as
+ * negative. Records no error code. */
 int ProcPidFileRead(const char *path);
 
 /* Sends signal to the pid in "/var/run/scemd.pid" when it is a positive number in plain digits:

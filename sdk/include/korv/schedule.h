@@ -1,4 +1,5 @@
-/* Periodic jobs as lines of the system crontab, one line per command. */
+/* Periodic jobs as lines of the system crontab, one line per command.
+ * No named lock inside: writers side by side never tear a line, but may lose each other's change. */
 #ifndef KORV_SCHEDULE_H
 #define KORV_SCHEDULE_H
 
