@@ -58,7 +58,7 @@ bool ReadOld(const char *device, std::vector<unsigned char> *old)
         return false;
     uint8_t buf[16384];
     for (;;) {
-        korv::IoResult r = korv::ReadFull(fd.get(), buf, sizeof buf, {device, old->size()});
+        korv::IoResult r = korv::PlatReadFull(fd.get(), buf, sizeof buf, {device, old->size()});
         old->insert(old->end(), buf, buf + r.done);
         if (r.err)
             return false;
@@ -74,7 +74,7 @@ void PutBack(const char *func, const char *device, const std::vector<unsigned ch
     bool done = false;
     if (KORVMTDErasePartition(device) == 0) {
         korv::PlatFd fd(korv_plat_open(device, O_WRONLY));
-        done = fd && korv::WriteAll(fd.get(), old.data(), old.size(), {device, 0}).ok();
+        done = fd && korv::PlatWriteAll(fd.get(), old.data(), old.size(), {device, 0}).ok();
     }
     if (done)
         syslog(LOG_ERR, "%s:%d(%s) the old directory of %s was written back", UPDT_SOURCE, __LINE__, func, device);
@@ -99,7 +99,7 @@ int WriteTable(const char *func, const char *device, const std::vector<unsigned 
     uint8_t table[kTableBytes];
     PackTable(table);
     // A device that takes nothing without an error would never finish: that is a failure too.
-    if (!korv::WriteAll(fd.get(), table, sizeof table, {device, 0}).ok()) {
+    if (!korv::PlatWriteAll(fd.get(), table, sizeof table, {device, 0}).ok()) {
         syslog(LOG_ERR, "%s:%d(%s) write(%s) fail", UPDT_SOURCE, __LINE__, func, device);
         KORLErrSet(KORL_ERR_READ);
         fd.reset();

@@ -18,7 +18,6 @@
 #include "korv/file.h"
 #include "korv/log.h"
 #include "korv_io.h"
-#include "korv_lock_retry.h"
 #include "korv_malloc_ptr.h"
 #include "korv_unique.h"
 #include "updater.h"
@@ -75,17 +74,22 @@ int UPDTWriteStatusFile(const char *path, const char *text, int retry)
     korv::UniqueFd fd = OpenStatusFile(path);
     if (!fd)
         return -1;
-    // The reader holds the lock only for a moment: a few quick retries, the first at once, then
-    // the value is skipped rather than the update held up.
-    const korv::LockBound bound = retry ? korv::LockBound{.tries = 1 + kLockRetries, .pause = kLockPause, .quick = 1,
-                                                          .pauseAfterLast = true, .whileBusy = false}
-                                        : korv::LockBound{.tries = 1, .pause = 0, .whileBusy = false};
-    korv::LockedFile lock(path, LOCK_EX | LOCK_NB, bound);
-    if (lock.Take(std::move(fd)) != korv::LockedFile::Status::Held)
+    // The reader holds the lock only for a moment: one try, then a few quick retries, the first at
+    // once and each failed one followed by a short pause; a value still locked out is skipped
+    // rather than the update held up.
+    bool locked = flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
+    for (int i = 0; !locked && retry && i < kLockRetries; ++i) {
+        locked = flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
+        if (!locked)
+            usleep(kLockPause);
+    }
+    if (!locked)
         return -2;
     // Written out before the lock goes, so a reader never sees a value half there. At the file's
     // start, where the open left the descriptor: a FIFO has no offset to write at.
-    return korv::WriteAll(lock.fd(), text, strlen(text), {path, 0}).ok() ? 0 : -3;
+    const int result = korv::WriteAll(fd.get(), text, strlen(text), {path, 0}).ok() ? 0 : -3;
+    flock(fd.get(), LOCK_UN);
+    return result;
 }
 
 int UPDTSetProgress(char stage, int value)

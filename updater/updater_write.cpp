@@ -186,7 +186,7 @@ int UPDTCopyFile(const char *file, const char *device, int64_t length, int chunk
     const char *func = __func__;
     return StreamImage(func, file, device, O_WRONLY, length, chunk, stage,
                        [&](int fd, const unsigned char *bytes, size_t n, uint64_t offset) {
-                           if (korv::WriteAll(fd, bytes, n, {device, offset}).ok())
+                           if (korv::PlatWriteAll(fd, bytes, n, {device, offset}).ok())
                                return true;
                            syslog(LOG_ERR, "%s:%d(%s) write file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
                                   func, device, errno, strerror(errno));
@@ -206,7 +206,7 @@ int UPDTVerifyFile(const char *file, const char *device, int64_t length, int chu
     }
     return StreamImage(func, file, device, O_RDONLY, length, chunk, stage,
                        [&](int fd, const unsigned char *want, size_t n, uint64_t offset) {
-                           if (!korv::ReadFull(fd, have.get(), n, {device, offset}).ok()) {
+                           if (!korv::PlatReadFull(fd, have.get(), n, {device, offset}).ok()) {
                                syslog(LOG_ERR, "%s:%d(%s) read file [%s] error: (%d) %s.", UPDT_SOURCE, __LINE__,
                                       func, device, errno, strerror(errno));
                                return false;

@@ -45,7 +45,7 @@ korv::UniqueFd TakeAddLock()
         KORV_ERR(KORL_ERR_LOCK);
         return fd;
     }
-    korv::LockedFile lock(kAddLock, LOCK_EX | LOCK_NB, {.tries = kAddLockWaitMs / 50 + 1, .pause = 50 * 1000});
+    korv::LockedFile lock(LOCK_EX | LOCK_NB, {.tries = kAddLockWaitMs / 50 + 1, .pause = 50 * 1000});
     if (lock.Take(std::move(fd)) != korv::LockedFile::Status::Held) {
         errno = lock.err();
         KORV_LOG("Open and lock [%s] failed exceeds try count for %d(%m)", kAddLock, errno);

@@ -106,7 +106,7 @@ public:
     {
         Hold &h = holds()[path_];
         if (h.count == 0) {
-            korv::LockedFile lock(path_.c_str(), LOCK_EX | LOCK_NB,
+            korv::LockedFile lock(LOCK_EX | LOCK_NB,
                                   {.tries = kRebuildWaitMs / kRebuildPollMs + 1, .pause = kRebuildPollMs * 1000});
             const int fd = OpenLockFile(path_);
             if (fd < 0 || lock.Take(korv::UniqueFd(fd)) != korv::LockedFile::Status::Held) {

@@ -19,6 +19,14 @@ int gLogMaxSize = 65536;
 
 namespace {
 
+bool SameFile(int fd, const char *path)
+{
+    struct stat held {}, named {};
+    if (fstat(fd, &held) != 0 || stat(path, &named) != 0)
+        return false;
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 bool WordGet(int fd, off_t at, uint32_t *value)
 {
     unsigned char b[4];
@@ -39,19 +47,28 @@ bool WordSet(int fd, const char *path, off_t at, uint32_t value)
 
 UniqueFd OpenLocked(const char *path, int flags, mode_t mode, bool *lockBusy)
 {
+    *lockBusy = false;
     int opens = 0;
-    auto openLog = [&] {
-        int fd;
-        while ((fd = open(path, flags | O_CLOEXEC, mode)) < 0 && ++opens < kTries)
+    // A shrink renames its copy over the log while holding the old file's lock: whoever waited
+    // on that lock holds a file that is no longer the log, and waits on the new one instead.
+    for (int files = 0; files < kTries; ++files) {
+        UniqueFd fd(open(path, flags | O_CLOEXEC, mode));
+        while (!fd && ++opens < kTries) {
             sleep(1);
-        return fd;
-    };
-    // A shrink renames its copy over the log while holding the old file's lock: whoever
-    // waited on that lock holds a file that is no longer the log.
-    LockedFile lock(path, LOCK_EX | LOCK_NB, {.tries = kTries, .pause = 1000000});
-    const LockedFile::Status status = lock.Take(openLog, LockedFile::Reopen::WhenReplaced);
-    *lockBusy = status == LockedFile::Status::Busy;
-    return status == LockedFile::Status::Held ? lock.Release() : UniqueFd();
+            fd.reset(open(path, flags | O_CLOEXEC, mode));
+        }
+        if (!fd)
+            return fd;
+        LockedFile lock(LOCK_EX | LOCK_NB, {.tries = kTries, .pause = 1000000});
+        const LockedFile::Status status = lock.Take(std::move(fd));
+        if (status != LockedFile::Status::Held) {
+            *lockBusy = status == LockedFile::Status::Busy;
+            return UniqueFd();
+        }
+        if (SameFile(lock.fd(), path))
+            return lock.Release();
+    }
+    return UniqueFd();
 }
 
 bool ReadAt(int fd, void *buf, size_t n, off_t at)

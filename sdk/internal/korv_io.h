@@ -1,13 +1,19 @@
-// Whole reads and writes through the kernel interface: a short read is normal and is read on, a
-// short write is written on, and a failure can say which device and which bytes it was.
+// Whole reads and writes: a short read is normal and is read on, a short write is written on, and
+// a failure can say which device or file and which bytes it was. Each pair is named for the way
+// it goes:
 //
-//   korv::IoResult r = korv::ReadFull(fd, buf, 256, {device, offset});
+//   ReadFull, WriteAll          read(2) and write(2) at the descriptor's position: plain files,
+//                               pipes and FIFOs;
+//   ReadFullAt, WriteAllAt      pread(2) and pwrite(2) at the span's offset, leaving the
+//                               descriptor's position alone: plain files;
+//   PlatReadFull, PlatWriteAll  the platform layer (korv_plat_read, korv_plat_write) at the
+//                               position: descriptors of korv_plat_open, the flash and md devices
+//                               that the host build simulates.
+//
+//   korv::IoResult r = korv::PlatReadFull(fd, buf, 256, {device, offset});
 //   if (!r.ok()) syslog(LOG_ERR, "...: %s", r.Describe().c_str());
 //
-// The positioned pair, ReadFullAt and WriteAllAt, transfers at the span's offset (pread, pwrite)
-// and leaves the descriptor's own position alone: for files, not for the simulated devices.
-//
-// The callers keep their own messages; Describe() is the detail they may add to them. Both go on
+// The callers keep their own messages; Describe() is the detail they may add to them. All go on
 // after EINTR; errno is left as the failing call set it (0 when the device ended or took nothing).
 #pragma once
 
@@ -81,22 +87,25 @@ IoResult Loop(bool writing, IoSpan span, size_t count, Call call)
     return r;
 }
 
+// A read(2) or write(2) of the descriptor's own position, called until count bytes are done.
+template <typename Call, typename Byte>
+IoResult AtPosition(bool writing, Call call, int fd, Byte *bytes, size_t count, IoSpan span)
+{
+    return Loop(writing, span, count, [&](size_t at, size_t left) { return call(fd, bytes + at, left); });
+}
+
 }  // namespace io_detail
 
-// Reads count bytes, going on after short reads; the end of the device stops it short.
+// Reads count bytes, going on after short reads; the end of the file stops it short.
 inline IoResult ReadFull(int fd, void *buf, size_t count, IoSpan span = {})
 {
-    auto *bytes = static_cast<unsigned char *>(buf);
-    return io_detail::Loop(false, span, count,
-                           [&](size_t at, size_t left) { return korv_plat_read(fd, bytes + at, left); });
+    return io_detail::AtPosition(false, ::read, fd, static_cast<unsigned char *>(buf), count, span);
 }
 
 // Writes count bytes, going on after short writes; a write that takes nothing is a failure.
 inline IoResult WriteAll(int fd, const void *buf, size_t count, IoSpan span = {})
 {
-    const auto *bytes = static_cast<const unsigned char *>(buf);
-    return io_detail::Loop(true, span, count,
-                           [&](size_t at, size_t left) { return korv_plat_write(fd, bytes + at, left); });
+    return io_detail::AtPosition(true, ::write, fd, static_cast<const unsigned char *>(buf), count, span);
 }
 
 // Reads count bytes at span.offset, going on after short reads; the end of the file stops it short.
@@ -116,6 +125,20 @@ inline IoResult WriteAllAt(int fd, const void *buf, size_t count, IoSpan span)
     return io_detail::Loop(true, span, count, [&](size_t at, size_t left) {
         return pwrite(fd, bytes + at, left, static_cast<off_t>(span.offset + at));
     });
+}
+
+// Reads count bytes from a device, going on after short reads; the end of the device stops it
+// short.
+inline IoResult PlatReadFull(int fd, void *buf, size_t count, IoSpan span = {})
+{
+    return io_detail::AtPosition(false, korv_plat_read, fd, static_cast<unsigned char *>(buf), count, span);
+}
+
+// Writes count bytes to a device, going on after short writes; a write that takes nothing is a
+// failure.
+inline IoResult PlatWriteAll(int fd, const void *buf, size_t count, IoSpan span = {})
+{
+    return io_detail::AtPosition(true, korv_plat_write, fd, static_cast<const unsigned char *>(buf), count, span);
 }
 
 }  // namespace korv

@@ -1,9 +1,8 @@
-// A file held under flock(2), taken without blocking and tried again within a bound while
-// another process holds it. Each caller keeps its own bound, pause and messages:
+// A descriptor held under flock(2), taken without blocking and tried again within a bound while
+// another process holds it. Each caller opens its file and keeps its own bound and messages:
 //
-//   korv::LockedFile lock(path, LOCK_EX | LOCK_NB, {.tries = 30, .pause = 1000000});
-//   auto open = [&] { return open(path, O_RDONLY | O_CLOEXEC); };
-//   switch (lock.Take(open, korv::LockedFile::Reopen::EachTry)) ...
+//   korv::LockedFile lock(LOCK_EX | LOCK_NB, {.tries = 101, .pause = 50000});
+//   if (lock.Take(korv::UniqueFd(open(path, O_RDWR | O_CLOEXEC))) != korv::LockedFile::Status::Held) ...
 //   int fd = lock.fd();                    // locked; unlocked and closed on scope exit
 //
 // Nothing here records an error code or writes a message; err() keeps the errno of the failure.
@@ -11,7 +10,6 @@
 
 #include <errno.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
@@ -22,72 +20,37 @@ namespace korv {
 
 // How often a lock is tried and how long is waited in between.
 struct LockBound {
-    int tries;                    // attempts in all, the first one included
-    useconds_t pause;             // after a failed attempt, before the next one
-    int quick = 0;                // failed attempts at the start that are tried again at once
-    bool pauseAfterLast = false;  // the last failed attempt is paused after too
-    bool whileBusy = true;        // only a lock held elsewhere is tried again; other failures end it
+    int tries;          // attempts in all, the first one included
+    useconds_t pause;   // after a failed attempt, before the next one
 };
 
 class LockedFile {
 public:
-    enum class Reopen {
-        Never,         // the descriptor opened once is tried again
-        EachTry,       // every attempt opens the file anew (a missing file ends it at once)
-        WhenReplaced,  // a lock on a file that is no longer at the path is dropped and taken anew
-    };
-    enum class Status { None, Held, Busy, Missing, Failed };
+    enum class Status { None, Held, Busy, Failed };
 
-    LockedFile(const char *path, int op, LockBound bound) : path_(path), op_(op), bound_(bound) {}
+    LockedFile(int op, LockBound bound) : op_(op), bound_(bound) {}
     LockedFile(const LockedFile &) = delete;
     LockedFile &operator=(const LockedFile &) = delete;
     ~LockedFile() { Unlock(); }
 
-    // open() gives a descriptor of the path, or -1 with errno. Held, or why not, and then no
-    // descriptor is kept: Busy when the bound ran out (the lock stayed taken elsewhere, or
-    // EachTry could not open the file), Missing when EachTry found no file, Failed when the open
-    // or the lock failed otherwise (or the file was replaced under every lock taken).
-    template <typename Open>
-    Status Take(Open &&open, Reopen reopen = Reopen::Never)
-    {
-        for (int attempt = 0;;) {
-            if (!fd_) {
-                fd_.reset(open());
-                if (!fd_) {
-                    err_ = errno;
-                    if (reopen != Reopen::EachTry)
-                        return End(Status::Failed);
-                    if (err_ == ENOENT)
-                        return End(Status::Missing);
-                    if (!Failed(attempt++))
-                        return End(Status::Busy);
-                    continue;
-                }
-            }
-            if (flock(fd_.get(), op_) == 0) {
-                if (reopen != Reopen::WhenReplaced || AtPath()) {
-                    err_ = 0;
-                    return status_ = Status::Held;
-                }
-                fd_.reset();
-                if (++attempt >= bound_.tries)
-                    return End(Status::Failed);
-                continue;  // the new file is opened at once
-            }
-            err_ = errno;
-            if (bound_.whileBusy && err_ != EWOULDBLOCK && err_ != EINTR)
-                return End(Status::Failed);
-            if (reopen == Reopen::EachTry)
-                fd_.reset();
-            if (!Failed(attempt++))
-                return End(Status::Busy);
-        }
-    }
-    // Locks a descriptor the caller opened.
+    // Locks the descriptor, and keeps it only when Held. Only a lock held elsewhere is tried
+    // again: Busy when it stayed so for the whole bound, Failed at once when flock failed
+    // otherwise (an empty descriptor included).
     Status Take(UniqueFd fd)
     {
-        int given = fd.release();
-        return Take([&] { return std::exchange(given, -1); });
+        fd_ = std::move(fd);
+        for (int attempt = 1;; ++attempt) {
+            if (flock(fd_.get(), op_) == 0) {
+                err_ = 0;
+                return status_ = Status::Held;
+            }
+            err_ = errno;
+            if (err_ != EWOULDBLOCK && err_ != EINTR)
+                return End(Status::Failed);
+            if (attempt >= bound_.tries)
+                return End(Status::Busy);
+            usleep(bound_.pause);
+        }
     }
 
     Status status() const { return status_; }
@@ -118,23 +81,7 @@ private:
         fd_.reset();
         return status_ = status;
     }
-    // After failed attempt number `attempt`: pauses as the bound says; false when no try is left.
-    bool Failed(int attempt) const
-    {
-        const bool last = attempt + 1 >= bound_.tries;
-        if (attempt >= bound_.quick && (!last || bound_.pauseAfterLast))
-            usleep(bound_.pause);
-        return !last;
-    }
-    bool AtPath() const
-    {
-        struct stat held {}, named {};
-        if (fstat(fd_.get(), &held) != 0 || stat(path_, &named) != 0)
-            return false;
-        return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-    }
 
-    const char *path_;
     int op_;
     LockBound bound_;
     UniqueFd fd_;

@@ -71,7 +71,7 @@ int Split(const char *path, char *subject, int subjectSize, char *body, int body
     }
     std::string text;
     text.resize(static_cast<size_t>(st.st_size));
-    const size_t got = korv::ReadFullAt(fd.get(), text.data(), text.size(), {path, 0}).done;
+    const size_t got = korv::ReadFull(fd.get(), text.data(), text.size(), {path, 0}).done;
     if (got != text.size()) {
         KORVMailSmtpErrorCallBack("Yee....Read mail failed. Size was not match.");
         KORV_LOG_PAREN("read file failed. (%d) != (%lld)", static_cast<int>(got), static_cast<long long>(st.st_size));

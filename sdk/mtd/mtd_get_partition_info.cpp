@@ -27,7 +27,7 @@ extern "C" int KORVMTDGetPartitionInfo(const char *device, void *entries, int en
     for (;;) {
         uint8_t raw[korv::flash::kFisEntrySize] = {};
         // A device that simply ends before a free entry reports errno 0.
-        korv::IoResult r = korv::ReadFull(fd.get(), raw, sizeof raw, {device, static_cast<uint64_t>(offset)});
+        korv::IoResult r = korv::PlatReadFull(fd.get(), raw, sizeof raw, {device, static_cast<uint64_t>(offset)});
         if (!r.ok()) {
             syslog(LOG_ERR, "%s(%d): failed to read from %s(errno = %d)", __func__, __LINE__, device, r.err);
             return -1;

@@ -22,6 +22,7 @@
 #include "korv/error.h"
 #include "korv/file.h"
 #include "korvtest.h"
+#include "lock_holder.h"
 
 using namespace korvtest;
 
@@ -350,6 +351,28 @@ TEST(AutoBlockScan, BadParametersAndMissingList)
     EXPECT_EQ(-1, AutoBlockIMmapProcess(&s, 1, &n));
     EXPECT_TRUE(syslog_has_pattern("autoblock_mmap_process.cpp:<L> Bad parameters"));
     EXPECT_EQ(0, n);
+}
+
+// An add renames a new list over the one another process keeps locked: the next try opens the
+// list anew and holds the new one.
+TEST(AutoBlockFileOpen, ListReplacedWhileLockedIsOpenedAnew)
+{
+    write_file(KORV_AUTOBLOCK_LIST, Pack({{1, "10.0.0.1"}}));
+    FlockHolder old(KORV_AUTOBLOCK_LIST, -1);
+    ASSERT_TRUE(old.obtained());
+    ChildHolding add([] { return true; },
+                     [] {
+                         write_file(KORV_AUTOBLOCK_LIST_TMP, Pack({{2, "10.0.0.2"}}));
+                         rename(KORV_AUTOBLOCK_LIST_TMP, KORV_AUTOBLOCK_LIST);
+                     },
+                     1500);
+    const int fd = KORVAutoBlockFileOpen(KORV_AUTOBLOCK_LIST, O_RDONLY, LOCK_EX | LOCK_NB);
+    ASSERT_GE(fd, 0);
+    struct stat held {}, named {};
+    EXPECT_EQ(0, fstat(fd, &held));
+    EXPECT_EQ(0, stat(KORV_AUTOBLOCK_LIST, &named));
+    EXPECT_EQ(named.st_ino, held.st_ino);
+    KORVAutoBlockFileClose(fd);
 }
 
 }  // namespace

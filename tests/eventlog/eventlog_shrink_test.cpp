@@ -1,5 +1,7 @@
 // The shrink to a lower maximum, and writers and a shrink at once in three processes.
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "eventlog_test.h"
+#include "lock_holder.h"
 
 using namespace korvtest;
 using namespace logtest;
@@ -176,6 +179,38 @@ TEST(ShrinkConcurrent, AcknowledgedRecordsSurvive)
         }
     }
     EXPECT_GT(acked, size_t(kPerWriter));
+    unsetenv("USERNAME");
+}
+
+// A shrink in another process holds the log's lock, renames its copy over the log and then lets
+// go: the writer that waited on the old file writes into the new one, and the old one keeps what
+// it had.
+TEST(ShrinkConcurrent, WriterWaitingOnAReplacedLogWritesTheNewOne)
+{
+    set_sys_max(65536);
+    setenv("USERNAME", "w", 1);
+    const std::string old = header(16, 16 + 100) + rec_of(100, 0);
+    write_file(kSysLog, old);
+    ASSERT_EQ(0, link(kSysLog, "/var/log/korvsys.old"));
+    static int held = -1;  // the shrinking process's descriptor of the old log
+    korvtest::ChildHolding shrink(
+        [] {
+            held = open(kSysLog, O_RDONLY);
+            return held >= 0 && flock(held, LOCK_EX) == 0;
+        },
+        [] {
+            write_file("/var/log/korvsys.log.new", header(16, 16));
+            rename("/var/log/korvsys.log.new", kSysLog);
+            flock(held, LOCK_UN);
+        },
+        1500);
+    ASSERT_TRUE(shrink.obtained());
+    EXPECT_EQ(0, KORVLogSet1(1, 1, 7, "after", nullptr, nullptr, nullptr));
+    shrink.release();
+    const std::vector<Record> records = walk(kSysLog);
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ("after", records[0].texts[0]);
+    EXPECT_EQ(old, read_file("/var/log/korvsys.old"));
     unsetenv("USERNAME");
 }
 

@@ -1,5 +1,5 @@
 // The flash-record codec against the stored bytes and the simulated driver's own encoder, and the
-// whole reads and writes over devices that end, fail or hand their bytes over in pieces.
+// whole reads and writes through the platform layer over devices that end or fail.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 #include "device_tree.h"
@@ -111,33 +110,13 @@ protected:
     }
 };
 
-TEST_F(ShortIo, ReadFullGathersAPipesPieces)
-{
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::thread writer([w = fds[1]] {
-        for (char c : {'a', 'b', 'c'}) {
-            std::string piece(100, c);
-            (void)!write(w, piece.data(), piece.size());
-            usleep(20000);
-        }
-        close(w);
-    });
-    char buf[300];
-    korv::IoResult r = korv::ReadFull(fds[0], buf, sizeof buf, {"pipe", 0});
-    writer.join();
-    close(fds[0]);
-    EXPECT_TRUE(r.ok()) << r.Describe();
-    EXPECT_EQ(std::string(buf, 300), std::string(100, 'a') + std::string(100, 'b') + std::string(100, 'c'));
-}
-
-TEST_F(ShortIo, ReadFullStopsAtTheDevicesEnd)
+TEST_F(ShortIo, PlatReadFullStopsAtTheDevicesEnd)
 {
     int fd = korv_plat_open("/dev/mtd7", O_RDONLY);
     ASSERT_GE(fd, 0);
     uint8_t buf[256];
-    ASSERT_TRUE(korv::ReadFull(fd, buf, sizeof buf, {"/dev/mtd7", 0}).ok());
-    korv::IoResult r = korv::ReadFull(fd, buf, sizeof buf, {"/dev/mtd7", 256});
+    ASSERT_TRUE(korv::PlatReadFull(fd, buf, sizeof buf, {"/dev/mtd7", 0}).ok());
+    korv::IoResult r = korv::PlatReadFull(fd, buf, sizeof buf, {"/dev/mtd7", 256});
     korv_plat_close(fd);
     EXPECT_FALSE(r.ok());
     EXPECT_EQ(r.done, 44u);
@@ -146,7 +125,7 @@ TEST_F(ShortIo, ReadFullStopsAtTheDevicesEnd)
 }
 
 // A write cut short is written on; the failure after it names the device and the bytes.
-TEST_F(ShortIo, WriteAllReportsWhereTheDeviceStopped)
+TEST_F(ShortIo, PlatWriteAllReportsWhereTheDeviceStopped)
 {
     struct Case {
         const char *name;
@@ -162,13 +141,13 @@ TEST_F(ShortIo, WriteAllReportsWhereTheDeviceStopped)
         ctl::short_write("/dev/mtd3", 10, c.err, true);
         int fd = korv_plat_open("/dev/mtd3", O_WRONLY);
         ASSERT_GE(fd, 0);
-        korv::IoResult r = korv::WriteAll(fd, chunk.data(), chunk.size(), {"/dev/mtd3", 0});
+        korv::IoResult r = korv::PlatWriteAll(fd, chunk.data(), chunk.size(), {"/dev/mtd3", 0});
         EXPECT_FALSE(r.ok()) << c.name;
         EXPECT_EQ(r.done, 10u) << c.name;
         EXPECT_EQ(errno, c.err) << c.name;
         EXPECT_EQ(r.Describe(), c.message) << c.name;
         // The fault was once: the rest goes on where the device stopped.
-        korv::IoResult rest = korv::WriteAll(fd, chunk.data(), chunk.size() - 10, {"/dev/mtd3", 10});
+        korv::IoResult rest = korv::PlatWriteAll(fd, chunk.data(), chunk.size() - 10, {"/dev/mtd3", 10});
         EXPECT_TRUE(rest.ok()) << c.name << ": " << rest.Describe();
         korv_plat_close(fd);
         ctl::clear_faults();
