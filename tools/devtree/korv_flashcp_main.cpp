@@ -63,7 +63,7 @@ int main(int argc, char **argv)
     if (!S_ISREG(st.st_mode))
         return Fail("%s is not a plain file", file);
     std::vector<uint8_t> data(static_cast<size_t>(st.st_size));
-    if (!korv::ReadFullAt(in.get(), data.data(), data.size(), {file, 0}).ok())
+    if (!korv::ReadFull(in.get(), data.data(), data.size(), {file, 0}).ok())
         return Fail("%s: cannot read it: %s", file, strerror(errno));
     if (data.size() > size) {
         fprintf(stderr, "%s: %s (%zu bytes) is larger than %s (%u bytes); nothing is written\n", gProgram, file,
@@ -81,7 +81,7 @@ int main(int argc, char **argv)
             return Fail("cannot open %s for writing: %s", device, strerror(errno));
         for (size_t at = 0; at < data.size(); at += kChunk) {
             size_t n = data.size() - at < kChunk ? data.size() - at : kChunk;
-            korv::IoResult r = korv::WriteAll(out.get(), data.data() + at, n, {device, at});
+            korv::IoResult r = korv::PlatWriteAll(out.get(), data.data() + at, n, {device, at});
             if (!r.ok())
                 return Fail("%s", r.Describe().c_str());
         }
@@ -92,7 +92,7 @@ int main(int argc, char **argv)
     std::vector<uint8_t> chunk(kChunk);
     for (size_t at = 0; at < data.size(); at += kChunk) {
         size_t n = data.size() - at < kChunk ? data.size() - at : kChunk;
-        korv::IoResult r = korv::ReadFull(back.get(), chunk.data(), n, {device, at});
+        korv::IoResult r = korv::PlatReadFull(back.get(), chunk.data(), n, {device, at});
         if (!r.ok())
             return Fail("%s", r.Describe().c_str());
         for (size_t i = 0; i < n; ++i)
