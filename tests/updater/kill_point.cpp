@@ -186,13 +186,7 @@ KilledRun run_killed(const std::vector<std::string> &argv, const std::string &di
     });
     KilledRun r;
     // The output is read beside the tracing, which must answer every stop at once.
-    std::thread reader([&r, fd = out] {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof buf)) > 0)
-            r.out.append(buf, static_cast<size_t>(n));
-        close(fd);
-    });
+    std::thread reader([&r, out] { r.out = read_to_end(out); });
 
     int st = 0;
     if (waitpid(pid, &st, 0) != pid || !WIFSTOPPED(st)) {

@@ -38,6 +38,17 @@ pid_t fork_with_output(int *out, const std::function<void()> &in_child)
     return pid;
 }
 
+std::string read_to_end(int fd)
+{
+    std::string text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
 RunResult run_updater(const RunSpec &spec)
 {
     if (!korvtest::file_exists(spec.program))
@@ -72,11 +83,7 @@ RunResult run_updater(const RunSpec &spec)
     });
     child = pid;
     RunResult r;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(outFd, buf, sizeof buf)) > 0)
-        r.out.append(buf, static_cast<size_t>(n));
-    close(outFd);
+    r.out = read_to_end(outFd);
     int status = 0;
     if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         r.status = WEXITSTATUS(status);

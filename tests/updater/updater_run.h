@@ -39,6 +39,8 @@ struct RunResult {
 // Forks a child whose standard output goes into a pipe: the child runs in_child, which ends by an
 // exec or _exit; the parent gets the child's pid and the pipe's read end in *out.
 pid_t fork_with_output(int *out, const std::function<void()> &in_child);
+// Everything read from fd until its end; fd is closed.
+std::string read_to_end(int fd);
 
 // Copies the program to spec.program (unless it is there) and runs it from spec.cwd.
 RunResult run_updater(const RunSpec &spec = {});
