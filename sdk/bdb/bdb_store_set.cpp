@@ -325,6 +325,16 @@ int BuildAndReplace(const SetSpec &spec, const std::string &prefix, void *oldSet
 // What the set needs: 0 nothing, 1 a reopen, 2 a rebuild; -1 when it cannot be told.
 int Decide(const SetSpec &spec, void *set, const Loc &loc)
 {
+    // A build cut short between its renames left staging names, and live stores of two builds.
+    // (A build under way leaves them too: the rebuild waits for its lock, then judges again.)
+    for (int i = 0; i < spec.count; i++) {
+        std::string staging = StagingPath(spec.prefix, spec.stores[i]);
+        struct stat st;
+        if (lstat(staging.c_str(), &st) == 0) {
+            LogAt(LOG_ERR, loc, "%s is left of a build that did not end, so rebuild db.", staging.c_str());
+            return 2;
+        }
+    }
     for (int i = 0; i < spec.count; i++) {
         std::string path = LivePath(spec.prefix, spec.stores[i]);
         struct stat st;

@@ -118,7 +118,7 @@ bool Matches(const KillStep &s, const Event &e)
     case KillStep::kWrite:
         return e.text == s.text && e.data.rfind(s.data, 0) == 0;
     case KillStep::kRename:
-        return e.text.rfind(s.text, 0) == 0;
+        return e.text.rfind(s.text, 0) == 0 && (s.data.empty() || e.text.rfind(s.data, 0) != 0);
     case KillStep::kExec:
         return e.text.size() >= s.text.size() && e.text.compare(e.text.size() - s.text.size(), s.text.size(), s.text) == 0;
     }

@@ -16,7 +16,7 @@ struct KillStep {
     enum Kind {
         kSyslog,  // a syslog message that contains text
         kWrite,   // a write to the file at path text whose bytes begin with data
-        kRename,  // a rename whose new name begins with text
+        kRename,  // a rename whose new name begins with text (and not with data, when given)
         kExec,    // an exec of the program whose path ends with text
     };
     Kind kind = kSyslog;

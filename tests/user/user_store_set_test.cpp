@@ -202,6 +202,23 @@ TEST(UserStoreSet, RebuildClearsWhatAKilledCreateLeft)
     EXPECT_EQ("not a staging name's\n", read_file("/tmp/__db..db.user.name.0947"));
 }
 
+// A build killed between its renames left some stores under their staging names and a live set
+// of two builds: the next check rebuilds the whole set, whatever the account files' times say.
+TEST(UserStoreSet, BuildCutShortBetweenItsRenamesIsRebuilt)
+{
+    install();
+    Db db;
+    ASSERT_TRUE(db);
+    const ino_t live = ino(store_files()[0]);
+    write_file("/tmp/.db.user.tmp.uid.0947", "left by a killed build");
+    EXPECT_EQ(1, KORVUserDBCheckAndRebuild(db.addr()));
+    EXPECT_TRUE(syslog_contains("/tmp/.db.user.tmp.uid.0947 is left of a build that did not end, so rebuild db."));
+    EXPECT_NE(live, ino(store_files()[0]));
+    EXPECT_FALSE(file_exists("/tmp/.db.user.tmp.uid.0947"));
+    expect_whole(db.get(), 6);
+    EXPECT_EQ(0, KORVUserDBCheckAndRebuild(db.addr()));
+}
+
 TEST(UserStoreSet, FailedRebuildKeepsTheLiveStores)
 {
     install();
