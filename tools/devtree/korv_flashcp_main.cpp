@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 #include "korv/mtd.h"
@@ -25,14 +26,10 @@ namespace {
 constexpr size_t kChunk = 16384;
 const char *gProgram = "korv-flashcp";
 
-int Fail(const char *format, const char *a, const char *b = "")
+// The reason on standard error, and the exit status of a failure.
+int Fail(const std::string &why)
 {
-    fprintf(stderr, "%s: ", gProgram);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    fprintf(stderr, format, a, b);
-#pragma GCC diagnostic pop
-    fputc('\n', stderr);
+    fprintf(stderr, "%s: %s\n", gProgram, why.c_str());
     return 1;
 }
 
@@ -53,18 +50,18 @@ int main(int argc, char **argv)
 
     uint8_t raw[korv::flash::kMtdInfoSize];
     if (KORVMTDGetDeviceInfo(device, raw, sizeof raw) != 0)
-        return Fail("%s is no flash partition (its MTD information cannot be read)", device);
+        return Fail(std::string(device) + " is no flash partition (its MTD information cannot be read)");
     const uint32_t size = korv::flash::UnpackMtdInfo(raw).size;
 
     korv::UniqueFd in(open(file, O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!in || fstat(in.get(), &st) != 0)
-        return Fail("%s: %s", file, strerror(errno));
+        return Fail(std::string(file) + ": " + strerror(errno));
     if (!S_ISREG(st.st_mode))
-        return Fail("%s is not a plain file", file);
+        return Fail(std::string(file) + " is not a plain file");
     std::vector<uint8_t> data(static_cast<size_t>(st.st_size));
     if (!korv::ReadFull(in.get(), data.data(), data.size(), {file, 0}).ok())
-        return Fail("%s: cannot read it: %s", file, strerror(errno));
+        return Fail(std::string(file) + ": cannot read it: " + strerror(errno));
     if (data.size() > size) {
         fprintf(stderr, "%s: %s (%zu bytes) is larger than %s (%u bytes); nothing is written\n", gProgram, file,
                 data.size(), device, size);
@@ -72,29 +69,29 @@ int main(int argc, char **argv)
     }
 
     if (KORVMTDUnlockPartition(device) != 0)
-        return Fail("cannot unlock %s", device);
+        return Fail(std::string("cannot unlock ") + device);
     if (KORVMTDErasePartition(device) != 0)
-        return Fail("cannot erase %s", device);
+        return Fail(std::string("cannot erase ") + device);
     {
         korv::PlatFd out(korv_plat_open(device, O_WRONLY));
         if (!out)
-            return Fail("cannot open %s for writing: %s", device, strerror(errno));
+            return Fail(std::string("cannot open ") + device + " for writing: " + strerror(errno));
         for (size_t at = 0; at < data.size(); at += kChunk) {
             size_t n = data.size() - at < kChunk ? data.size() - at : kChunk;
             korv::IoResult r = korv::PlatWriteAll(out.get(), data.data() + at, n, {device, at});
             if (!r.ok())
-                return Fail("%s", r.Describe().c_str());
+                return Fail(r.Describe());
         }
     }
     korv::PlatFd back(korv_plat_open(device, O_RDONLY));
     if (!back)
-        return Fail("cannot open %s for reading: %s", device, strerror(errno));
+        return Fail(std::string("cannot open ") + device + " for reading: " + strerror(errno));
     std::vector<uint8_t> chunk(kChunk);
     for (size_t at = 0; at < data.size(); at += kChunk) {
         size_t n = data.size() - at < kChunk ? data.size() - at : kChunk;
         korv::IoResult r = korv::PlatReadFull(back.get(), chunk.data(), n, {device, at});
         if (!r.ok())
-            return Fail("%s", r.Describe().c_str());
+            return Fail(r.Describe());
         for (size_t i = 0; i < n; ++i)
             if (chunk[i] != data[at + i]) {
                 fprintf(stderr, "%s: %s differs from %s at byte 0x%zx: the write did not hold\n", gProgram, device,
